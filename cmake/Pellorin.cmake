@@ -1,0 +1,54 @@
+# Helpers shared by every folder, so that a subsystem adds its tests, fuzz targets
+# and benchmarks with one call each.
+
+set(PELLORIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+
+# pellorin_add_test(NAME name SOURCES ... LIBS ... [QT])
+# One GoogleTest executable; each test case becomes a CTest test.
+function(pellorin_add_test)
+  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(PELLORIN_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${T_NAME} PRIVATE
+    PELLORIN_TEST_DATA="${PELLORIN_SOURCE_DIR}/tests/data"
+    PELLORIN_SOURCE_DIR="${PELLORIN_SOURCE_DIR}")
+  set(env "")
+  if(T_QT)
+    set(env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120
+                       PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+endfunction()
+
+# pellorin_add_fuzzer(NAME fuzz_x SOURCES ... LIBS ...)
+# In the fuzz tree (PELLORIN_FUZZ=ON) builds the libFuzzer binary. In the normal
+# tree, when PELLORIN_FUZZ_DIR names a fuzz tree, registers a CTest test that runs
+# that binary for PELLORIN_FUZZ_SECONDS.
+function(pellorin_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(PELLORIN_FUZZ)
+    add_executable(${F_NAME} ${F_SOURCES})
+    target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  elseif(PELLORIN_FUZZ_DIR)
+    add_test(NAME ${F_NAME}
+             COMMAND ${PELLORIN_SOURCE_DIR}/scripts/run-fuzzer ${PELLORIN_FUZZ_DIR}/fuzz/${F_NAME}
+                     ${PELLORIN_FUZZ_SECONDS})
+    set_tests_properties(${F_NAME} PROPERTIES TIMEOUT 300)
+  endif()
+endfunction()
+
+# pellorin_add_bench(NAME name SOURCES ... LIBS ...)
+function(pellorin_add_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT PELLORIN_BUILD_BENCH)
+    return()
+  endif()
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
