@@ -1,7 +1,7 @@
 # Helpers shared by every folder, so that a subsystem adds its tests, fuzz targets
 # and benchmarks with one call each.
 
-set(PELLORIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+get_filename_component(PELLORIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 
 # pellorin_add_test(NAME name SOURCES ... LIBS ... [QT])
 # One GoogleTest executable; each test case becomes a CTest test.
@@ -51,4 +51,22 @@ function(pellorin_add_bench)
   add_executable(${B_NAME} ${B_SOURCES})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
   set_target_properties(${B_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# pellorin_core_sources(): adds every .cpp of the calling folder (not its ui/
+# subfolder) to the core library.
+function(pellorin_core_sources)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  target_sources(pellorin_core PRIVATE ${srcs})
+endfunction()
+
+# pellorin_ui_sources(): adds every .cpp/.h of the calling ui/ folder to the Qt
+# widget library that the desktop program links.
+function(pellorin_ui_sources)
+  if(NOT PELLORIN_BUILD_UI)
+    return()
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  target_sources(pellorin_ui PRIVATE ${srcs})
 endfunction()

@@ -1,0 +1,120 @@
+#pragma once
+// The one in-memory image type: width x height pixels of red, green, blue, top
+// row first, rows packed without gaps, in one contiguous block. Every access
+// outside the raster lands on a spare pixel, so no operation needs bounds checks
+// for correctness (the fast paths avoid it for speed).
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+struct CColor24 {
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+
+    constexpr CColor24() = default;
+    constexpr CColor24(uint8_t red, uint8_t green, uint8_t blue) : r(red), g(green), b(blue) {}
+    friend constexpr bool operator==(const CColor24&, const CColor24&) = default;
+    // Red in the lowest byte, green next, blue third, top byte 0.
+    constexpr uint32_t Packed() const {
+        return uint32_t(r) | (uint32_t(g) << 8) | (uint32_t(b) << 16);
+    }
+    static constexpr CColor24 FromPacked(uint32_t c) {
+        return CColor24(uint8_t(c & 0xFF), uint8_t((c >> 8) & 0xFF), uint8_t((c >> 16) & 0xFF));
+    }
+};
+static_assert(sizeof(CColor24) == 3, "pixels must pack to three bytes");
+
+// A pixel buffer in the layout the platform bitmaps use: blue, green, red and
+// (for 4 bytes per pixel) a fourth byte, top row first, `stride` bytes per row.
+struct PixelBuffer {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 0; // 3 or 4
+    size_t stride = 0;
+    std::vector<uint8_t> data;
+};
+
+class BMP_File {
+public:
+    // Largest image we accept: keeps width * height * 4 well inside size_t and
+    // int arithmetic of the operations.
+    static constexpr int64_t kMaxPixels = int64_t(1) << 29;
+    static constexpr int kMaxSide = 1 << 18;
+
+    BMP_File() = default;
+    BMP_File(const BMP_File&) = default;
+    BMP_File(BMP_File&&) noexcept;
+    BMP_File& operator=(const BMP_File&) = default;
+    BMP_File& operator=(BMP_File&&) noexcept;
+    virtual ~BMP_File() = default;
+
+    // Makes width x height black pixels, replacing any content. Returns false
+    // (and leaves the image empty) for negative or too large sizes.
+    bool Create(int width, int height);
+    // Creates without clearing; for callers that overwrite every pixel.
+    bool CreateUninitialized(int width, int height);
+    void Clear();
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    size_t PixelCount() const { return size_t(width_) * size_t(height_); }
+    size_t PixelBytes() const { return PixelCount() * 3; }
+    bool Empty() const { return pixels_.empty(); }
+
+    CColor24& Pixel(int x, int y) {
+        if (unsigned(x) >= unsigned(width_) || unsigned(y) >= unsigned(height_)) return spare_;
+        return pixels_[size_t(y) * size_t(width_) + size_t(x)];
+    }
+    const CColor24& Pixel(int x, int y) const {
+        if (unsigned(x) >= unsigned(width_) || unsigned(y) >= unsigned(height_)) return spare_;
+        return pixels_[size_t(y) * size_t(width_) + size_t(x)];
+    }
+    uint32_t PackedColor(int x, int y) const { return Pixel(x, y).Packed(); }
+    CColor24& SparePixel() { return spare_; }
+
+    CColor24* Data() { return pixels_.data(); }
+    const CColor24* Data() const { return pixels_.data(); }
+    CColor24* Row(int y) { return pixels_.data() + size_t(y) * size_t(width_); }
+    const CColor24* Row(int y) const { return pixels_.data() + size_t(y) * size_t(width_); }
+    uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(pixels_.data()); }
+    const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(pixels_.data()); }
+
+    BMP_File Clone() const { return *this; }
+    bool SameAs(const BMP_File& other) const;
+
+    // Uncompressed 24-bit BMP files.
+    bool LoadBMP(const std::string& path);
+    bool SaveBMP(const std::string& path) const;
+    // The same in memory; DecodeBMP refuses anything malformed before it
+    // allocates and leaves the image unchanged then.
+    bool DecodeBMP(std::span<const uint8_t> file);
+    std::vector<uint8_t> EncodeBMP() const;
+
+    // Blue, green, red, 255 per pixel, top row first, no row gaps.
+    std::vector<uint8_t> ToBGRA() const;
+    void ToBGRA(uint8_t* out) const;
+    // Red from byte 2, green from 1, blue from 0; byte 3 ignored.
+    bool FromBGRA(int width, int height, const uint8_t* buffer);
+
+    // Stand-ins for the platform bitmaps: 32-bit (alpha 255) and 24-bit buffers.
+    PixelBuffer To32BitBitmap() const;
+    PixelBuffer To24BitBitmap() const;
+    // Accepts 3 or 4 bytes per pixel (the fourth ignored), blue-green-red order.
+    bool FromBitmap(const PixelBuffer& bitmap);
+    // The display form: 24-bit rows of the width rounded up to 4 pixels (the
+    // added columns take the spare pixel), blue-green-red, top row first.
+    PixelBuffer ToDeviceBitmap() const;
+
+private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<CColor24> pixels_;
+    CColor24 spare_;
+};
+
+// Row length of a 24-bit BMP row: width * 3 rounded up to a multiple of 4.
+constexpr size_t BmpRowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }

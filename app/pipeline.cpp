@@ -1,0 +1,82 @@
+#include "app/pipeline.h"
+
+#include "imageops/effect_table.h"
+#include "imageops/geometry.h"
+#include "imageops/resample.h"
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+const std::array<ChainStep, 5> kChain = {{
+    {"Crop", [](const ProcessingSettings& s) { return s.m_bCrop != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext& c) {
+         const IntRect r = ScaleViewRect(s.m_rcCrop, w.Width(), w.Height(), c.view);
+         CropImage(w, r.left, r.top, r.right, r.bottom);
+     }},
+    {"Resize",
+     [](const ProcessingSettings& s) {
+         return s.m_bResize != 0 && s.m_nSizeX != 0 && s.m_nSizeY != 0;
+     },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ResizeImage(w, s.m_nSizeX, s.m_nSizeY);
+     }},
+    {"Quarter turns", [](const ProcessingSettings& s) { return s.m_nRotate > 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         // The count is 0..3 in the program; a hand-edited file may say more,
+         // and four turns are the identity.
+         for (int i = 0; i < s.m_nRotate % 4; ++i) QuarterTurn(w);
+     }},
+    {"Mirror left-right", [](const ProcessingSettings& s) { return s.m_bFlipX != 0; },
+     [](BMP_File& w, const ProcessingSettings&, const ChainContext&) { FlipLeftRight(w); }},
+    {"Mirror top-bottom", [](const ProcessingSettings& s) { return s.m_bFlipY != 0; },
+     [](BMP_File& w, const ProcessingSettings&, const ChainContext&) { FlipTopBottom(w); }},
+}};
+
+} // namespace
+
+std::span<const ChainStep> FixedChain() { return kChain; }
+
+void ImageSet::Install(const BMP_File& image) {
+    original = image;
+    work = image;
+    noiseReduced = image;
+}
+
+IntRect ScaleViewRect(const IntRect& r, int workWidth, int workHeight, ViewSize view) {
+    if (view.width <= 0 || view.height <= 0) return IntRect{0, 0, workWidth, workHeight};
+    const double sx = double(workWidth) / double(view.width);
+    const double sy = double(workHeight) / double(view.height);
+    auto t = [](double v) {
+        v = std::trunc(v);
+        if (!(v > -2147483648.0)) return int32_t(-2147483647 - 1);
+        if (v > 2147483647.0) return int32_t(2147483647);
+        return int32_t(v);
+    };
+    return IntRect{t(r.left * sx), t(r.top * sy), t(sx * r.right), t(sy * r.bottom)};
+}
+
+bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view) {
+    if (images.work.Empty() || images.loading) return false;
+
+    const BMP_File& input =
+        s.bNoise && !images.noiseReduced.Empty() ? images.noiseReduced : images.original;
+    if (input.Empty()) return false;
+
+    if (mode == ProcessMode::Final) {
+        images.work = input;
+    } else if (!ResampleNearest(input, view.width, view.height, images.work)) {
+        return false;
+    }
+
+    for (size_t i = 0; i < s.m_aEffects.size(); ++i) {
+        if (!s.EffectTicked(i)) continue;
+        if (const EffectRow* row = FindEffect(s.m_aEffects[i])) ApplyEffect(*row, images.work, s);
+    }
+
+    const ChainContext context{view};
+    for (const ChainStep& step : kChain)
+        if (step.enabled(s)) step.apply(images.work, s, context);
+    return true;
+}
