@@ -14,10 +14,11 @@ void Put16(uint8_t* p, uint16_t v) {
 void Put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 constexpr size_t kFileHeader = 14;
@@ -226,9 +227,8 @@ bool BMP_File::FromBitmap(const PixelBuffer& bitmap) {
     if (bpp != 3 && bpp != 4) return false;
     if (bitmap.width < 0 || bitmap.height < 0) return false;
     if (bitmap.stride < size_t(bitmap.width) * size_t(bpp)) return false;
-    if (bitmap.height > 0 &&
-        bitmap.data.size() < bitmap.stride * size_t(bitmap.height - 1) +
-                                 size_t(bitmap.width) * size_t(bpp))
+    if (bitmap.height > 0 && bitmap.data.size() < bitmap.stride * size_t(bitmap.height - 1) +
+                                                      size_t(bitmap.width) * size_t(bpp))
         return false;
     BMP_File img;
     if (!img.CreateUninitialized(bitmap.width, bitmap.height)) return false;

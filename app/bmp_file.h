@@ -117,4 +117,6 @@ private:
 };
 
 // Row length of a 24-bit BMP row: width * 3 rounded up to a multiple of 4.
-constexpr size_t BmpRowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
+constexpr size_t BmpRowBytes(int width) {
+    return (size_t(width) * 3 + 3) & ~size_t(3);
+}

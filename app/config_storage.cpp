@@ -20,7 +20,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Position just after the next space or tab at or after `from`, or npos.
 size_t AfterNextBlank(std::string_view s, size_t from) {
@@ -39,8 +41,8 @@ void AppendInt(std::string& out, int64_t v) {
 
 int64_t ParseLeadingInteger(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && (IsBlank(s[i]) || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' ||
-                            s[i] == '\f'))
+    while (i < s.size() &&
+           (IsBlank(s[i]) || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' || s[i] == '\f'))
         ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
@@ -55,8 +57,8 @@ int64_t ParseLeadingInteger(std::string_view s) {
 
 double ParseLeadingDouble(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && (IsBlank(s[i]) || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' ||
-                            s[i] == '\f'))
+    while (i < s.size() &&
+           (IsBlank(s[i]) || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' || s[i] == '\f'))
         ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
@@ -90,10 +92,18 @@ void CIniItem::Write(std::string& out) const {
     switch (kind_) {
     case int(IniKind::Integer):
         switch (type_) {
-        case FieldType::UInt8: AppendInt(out, *static_cast<const uint8_t*>(field_)); break;
-        case FieldType::Int16: AppendInt(out, *static_cast<const int16_t*>(field_)); break;
-        case FieldType::UInt16: AppendInt(out, *static_cast<const uint16_t*>(field_)); break;
-        default: AppendInt(out, *static_cast<const int32_t*>(field_)); break;
+        case FieldType::UInt8:
+            AppendInt(out, *static_cast<const uint8_t*>(field_));
+            break;
+        case FieldType::Int16:
+            AppendInt(out, *static_cast<const int16_t*>(field_));
+            break;
+        case FieldType::UInt16:
+            AppendInt(out, *static_cast<const uint16_t*>(field_));
+            break;
+        default:
+            AppendInt(out, *static_cast<const int32_t*>(field_));
+            break;
         }
         break;
     case int(IniKind::Float):
@@ -114,7 +124,9 @@ void CIniItem::Write(std::string& out) const {
         break;
     }
     case int(IniKind::String):
-    case int(IniKind::Text): out += *static_cast<const std::string*>(field_); break;
+    case int(IniKind::Text):
+        out += *static_cast<const std::string*>(field_);
+        break;
     case int(IniKind::IntegerArray): {
         const auto& a = *static_cast<const std::vector<int32_t>*>(field_);
         AppendInt(out, int64_t(a.size()));
@@ -135,7 +147,9 @@ void CIniItem::Write(std::string& out) const {
         }
         break;
     }
-    default: out += "ERR: UNKNOWN TYPE"; break;
+    default:
+        out += "ERR: UNKNOWN TYPE";
+        break;
     }
     out += '\n';
 }
@@ -147,10 +161,18 @@ void CIniItem::Read(std::string_view value) {
         // bits above a narrow field's width still load.
         const uint64_t bits = uint64_t(ParseLeadingInteger(value));
         switch (type_) {
-        case FieldType::UInt8: *static_cast<uint8_t*>(field_) = uint8_t(bits); break;
-        case FieldType::Int16: *static_cast<int16_t*>(field_) = int16_t(uint16_t(bits)); break;
-        case FieldType::UInt16: *static_cast<uint16_t*>(field_) = uint16_t(bits); break;
-        default: *static_cast<int32_t*>(field_) = int32_t(uint32_t(bits)); break;
+        case FieldType::UInt8:
+            *static_cast<uint8_t*>(field_) = uint8_t(bits);
+            break;
+        case FieldType::Int16:
+            *static_cast<int16_t*>(field_) = int16_t(uint16_t(bits));
+            break;
+        case FieldType::UInt16:
+            *static_cast<uint16_t*>(field_) = uint16_t(bits);
+            break;
+        default:
+            *static_cast<int32_t*>(field_) = int32_t(uint32_t(bits));
+            break;
         }
         break;
     }
@@ -173,7 +195,9 @@ void CIniItem::Read(std::string_view value) {
         break;
     }
     case int(IniKind::String):
-    case int(IniKind::Text): *static_cast<std::string*>(field_) = std::string(value); break;
+    case int(IniKind::Text):
+        *static_cast<std::string*>(field_) = std::string(value);
+        break;
     case int(IniKind::IntegerArray): {
         auto& a = *static_cast<std::vector<int32_t>*>(field_);
         a.clear();
@@ -212,7 +236,8 @@ void CIniItem::Read(std::string_view value) {
         }
         break;
     }
-    default: break; // unknown kinds are never read
+    default:
+        break; // unknown kinds are never read
     }
 }
 

@@ -36,7 +36,9 @@ const std::array<ChainStep, 5> kChain = {{
 
 } // namespace
 
-std::span<const ChainStep> FixedChain() { return kChain; }
+std::span<const ChainStep> FixedChain() {
+    return kChain;
+}
 
 void ImageSet::Install(const BMP_File& image) {
     original = image;

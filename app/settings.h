@@ -108,8 +108,8 @@ struct ProcessingSettings {
     uint8_t m_bAntialiasingRipple = 0, m_bRetainRipple = 0, m_nHorizontalRipple = 0;
     int32_t m_nEdgesRipple = 1;
     uint8_t m_nSawtoothRipple = 0;
-    int32_t m_nThresholdWind = 20, m_nStrengthWind = 20, m_nAlgorithmWind = 0,
-            m_nDirectionWind = 0, m_nEdgeWind = 1;
+    int32_t m_nThresholdWind = 20, m_nStrengthWind = 20, m_nAlgorithmWind = 0, m_nDirectionWind = 0,
+            m_nEdgeWind = 1;
     int32_t m_nRedEyeThreshold = 50; // not stored
     float m_fTresholdCubism = 10.0f, m_fStrengthCubism = 2.5f;
     int32_t m_nfiltlenVangogh = 5, m_nnoisemagVangogh = 2, m_nintstepsVangogh = 25,
@@ -155,19 +155,18 @@ struct ProcessingSettings {
     float m_fAnglePerspective = 0.0f;
     int32_t m_bSetBorder = 0;
     std::string m_sBorderName;
-    int32_t m_nBorderPlacement[2] = {0, 0}; // not stored: set by the border dialog
-    int32_t m_bReplaceColor = 0;                    // not stored
+    int32_t m_nBorderPlacement[2] = {0, 0};              // not stored: set by the border dialog
+    int32_t m_bReplaceColor = 0;                         // not stored
     CColor24 m_cReplaceSource = CColor24(255, 255, 255); // not stored
     CColor24 m_cReplaceTarget = CColor24(0, 0, 0);       // not stored
-    int32_t bNoise = 0; // start from the noise-reduced copy
+    int32_t bNoise = 0;                                  // start from the noise-reduced copy
 
     // Views.
     OriginalViewState m_cBmpWndOriginal;
     LightFrameState m_cBmpWndDestination[3];
 
     // Kept so that files that carry them keep them; they do nothing.
-    int32_t m_bFilterContrast = 0, m_bHighContrast = 0, m_bPrewitt = 0, m_bSobel = 0,
-            m_bLaplas = 0;
+    int32_t m_bFilterContrast = 0, m_bHighContrast = 0, m_bPrewitt = 0, m_bSobel = 0, m_bLaplas = 0;
     int32_t m_bSwapRG = 0, m_bSwapRB = 0, m_bSwapBG = 0;
 
     // Sets the values that depend on the destination view's size, as the main

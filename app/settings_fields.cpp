@@ -224,21 +224,30 @@ const auto kFields = std::to_array<SettingsField>({
 int KindFor(FieldType t) {
     switch (t) {
     case FieldType::Float:
-    case FieldType::Double: return int(IniKind::Float);
-    case FieldType::String: return int(IniKind::String);
-    case FieldType::IntArray: return int(IniKind::IntegerArray);
-    case FieldType::StringArray: return int(IniKind::StringArray);
-    case FieldType::Rect: return int(IniKind::Rectangle);
-    default: return int(IniKind::Integer);
+    case FieldType::Double:
+        return int(IniKind::Float);
+    case FieldType::String:
+        return int(IniKind::String);
+    case FieldType::IntArray:
+        return int(IniKind::IntegerArray);
+    case FieldType::StringArray:
+        return int(IniKind::StringArray);
+    case FieldType::Rect:
+        return int(IniKind::Rectangle);
+    default:
+        return int(IniKind::Integer);
     }
 }
 
 } // namespace
 
-std::span<const SettingsField> SettingsFieldTable() { return kFields; }
+std::span<const SettingsField> SettingsFieldTable() {
+    return kFields;
+}
 
 void BindSettings(CIniPartition& section, ProcessingSettings& s) {
-    for (const SettingsField& f : kFields) section.AddRawItem(f.key, f.address(s), KindFor(f.type), f.type);
+    for (const SettingsField& f : kFields)
+        section.AddRawItem(f.key, f.address(s), KindFor(f.type), f.type);
 }
 
 SettingsFile::SettingsFile(ProcessingSettings& s) : storage(kConfigBanner), settings(s) {

@@ -7,7 +7,7 @@ get_filename_component(PELLORIN_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE
 # One GoogleTest executable; each test case becomes a CTest test.
 function(pellorin_add_test)
   cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
-  if(PELLORIN_FUZZ)
+  if(PELLORIN_FUZZ OR NOT T_SOURCES)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})

@@ -51,7 +51,9 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
 
 } // namespace
 
-std::span<const EffectRow> EffectTable() { return kEffects; }
+std::span<const EffectRow> EffectTable() {
+    return kEffects;
+}
 
 const EffectRow* FindEffect(int id) {
     if (id < 0 || id >= kEffectCount) return nullptr;

@@ -1,0 +1,315 @@
+// The pipeline: guards, input choice, preview scaling, the effect loop and the
+// geometric steps of the fixed chain, and the nearest-neighbour index map they
+// share.
+
+#include "app/pipeline.h"
+#include "imageops/effect_table.h"
+#include "imageops/geometry.h"
+#include "imageops/resample.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+BMP_File Gradient(int w, int h) {
+    BMP_File img;
+    img.Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.Pixel(x, y) = CColor24(uint8_t(x), uint8_t(y), uint8_t(x ^ y));
+    return img;
+}
+
+std::vector<int> Map(int n, int m) {
+    std::vector<int> map;
+    EXPECT_TRUE(ResampleIndexMap(n, m, map));
+    return map;
+}
+
+ImageSet Loaded(const BMP_File& img) {
+    ImageSet set;
+    set.Install(img);
+    return set;
+}
+
+} // namespace
+
+TEST(ResampleIndexMap, KnownMaps) {
+    EXPECT_EQ(Map(2, 4), (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ(Map(4, 2), (std::vector<int>{0, 2}));
+    EXPECT_EQ(Map(4, 8), (std::vector<int>{0, 0, 1, 1, 2, 2, 2, 3}));
+    EXPECT_EQ(Map(8, 4), (std::vector<int>{0, 2, 4, 7}));
+    EXPECT_EQ(Map(3, 3), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Map(10, 3), (std::vector<int>{0, 4, 9}));
+    EXPECT_EQ(Map(1, 5), (std::vector<int>{0, 0, 0, 0, 0}));
+    std::vector<int> untouched = {42};
+    EXPECT_FALSE(ResampleIndexMap(0, 5, untouched));
+    EXPECT_FALSE(ResampleIndexMap(5, 0, untouched));
+    EXPECT_EQ(untouched, std::vector<int>{42});
+}
+
+TEST(ResampleIndexMap, StaysInsideTheSourceAndNeverGoesBack) {
+    for (int n : {2, 3, 7, 100, 999, 6000})
+        for (int m : {2, 3, 5, 99, 400, 1001, 4000}) {
+            const auto map = Map(n, m);
+            ASSERT_EQ(map.size(), size_t(m));
+            EXPECT_EQ(map.front(), 0) << n << "->" << m;
+            EXPECT_LE(map.back(), n - 1) << n << "->" << m;
+            if (m >= n) {
+                EXPECT_EQ(map.back(), n - 1) << "enlarging reaches the last pixel";
+            }
+            for (size_t i = 1; i < map.size(); ++i) ASSERT_LE(map[i - 1], map[i]);
+        }
+}
+
+TEST(Pipeline, GuardsDoNothing) {
+    ImageSet empty;
+    ProcessingSettings s;
+    EXPECT_FALSE(Process(empty, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_TRUE(empty.work.Empty());
+
+    ImageSet set = Loaded(Gradient(10, 10));
+    set.work.Create(3, 3);
+    set.loading = true;
+    EXPECT_FALSE(Process(set, s, ProcessMode::Preview, ViewSize{}));
+    EXPECT_EQ(set.work.Width(), 3) << "no run while a configuration loads";
+}
+
+TEST(Pipeline, FinalModeWithDefaultsIsAnExactCopy) {
+    std::mt19937 rng(7);
+    BMP_File img;
+    img.Create(37, 23);
+    for (size_t i = 0; i < img.PixelBytes(); ++i) img.Bytes()[i] = uint8_t(rng());
+    ImageSet set = Loaded(img);
+    set.work.Create(1, 1); // whatever an earlier preview left
+    ProcessingSettings s;
+    s.SetViewDefaults(400, 300);
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{400, 300}));
+    EXPECT_TRUE(set.work.SameAs(img));
+}
+
+TEST(Pipeline, PreviewIsStretchedToTheView) {
+    const BMP_File img = Gradient(1000, 500);
+    ImageSet set = Loaded(img);
+    ProcessingSettings s;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Preview, ViewSize{400, 300}));
+    ASSERT_EQ(set.work.Width(), 400);
+    ASSERT_EQ(set.work.Height(), 300);
+    const auto mx = Map(1000, 400), my = Map(500, 300);
+    for (int y = 0; y < 300; y += 37)
+        for (int x = 0; x < 400; x += 13)
+            ASSERT_EQ(set.work.Pixel(x, y), img.Pixel(mx[size_t(x)], my[size_t(y)]))
+                << x << "," << y;
+}
+
+TEST(Pipeline, NoiseReducedCopyIsTheInputWhenChosen) {
+    ImageSet set = Loaded(Gradient(8, 8));
+    set.noiseReduced.Pixel(3, 3) = CColor24(9, 9, 9);
+    ProcessingSettings s;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_EQ(set.work.Pixel(3, 3), set.original.Pixel(3, 3));
+    s.bNoise = 1;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_EQ(set.work.Pixel(3, 3), CColor24(9, 9, 9));
+    EXPECT_NE(set.original.Pixel(3, 3), CColor24(9, 9, 9)) << "the original is never changed";
+}
+
+TEST(Pipeline, CropRectangleIsScaledFromTheView) {
+    const BMP_File img = Gradient(200, 100);
+    ProcessingSettings s;
+    s.m_bCrop = 1;
+    s.m_rcCrop = IntRect{10, 20, 50, 70};
+    {
+        ImageSet set = Loaded(img);
+        ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{200, 100}));
+        ASSERT_EQ(set.work.Width(), 40);
+        ASSERT_EQ(set.work.Height(), 50);
+        EXPECT_EQ(set.work.Pixel(0, 0), img.Pixel(10, 20));
+        EXPECT_EQ(set.work.Pixel(39, 49), img.Pixel(49, 69));
+    }
+    {
+        // A view half the image's size doubles the coordinates.
+        ImageSet set = Loaded(img);
+        ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{100, 50}));
+        ASSERT_EQ(set.work.Width(), 80);
+        ASSERT_EQ(set.work.Height(), 100);
+        EXPECT_EQ(set.work.Pixel(0, 0), img.Pixel(20, 40));
+        EXPECT_EQ(set.work.Pixel(79, 59), img.Pixel(99, 99));
+        EXPECT_EQ(set.work.Pixel(0, 60), CColor24()) << "outside the old image is black";
+    }
+    {
+        // 3 * (200 / 7) = 85.71... truncates toward zero.
+        EXPECT_EQ(ScaleViewRect(IntRect{3, 3, 6, 6}, 200, 100, ViewSize{7, 7}),
+                  (IntRect{85, 42, 171, 85}));
+    }
+    {
+        // An empty rectangle would leave no picture at all, and every later run
+        // would stop at the empty-image guard: the crop is skipped instead.
+        ImageSet set = Loaded(img);
+        s.m_rcCrop = IntRect{50, 50, 50, 80};
+        ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{200, 100}));
+        EXPECT_TRUE(set.work.SameAs(img));
+        ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{200, 100}));
+    }
+}
+
+TEST(Pipeline, ResizeFollowsCropAndZeroSizeSkipsIt) {
+    const BMP_File img = Gradient(120, 90);
+    ProcessingSettings s;
+    s.m_bCrop = 1;
+    s.m_rcCrop = IntRect{0, 0, 33, 21};
+    s.m_bResize = 1;
+    s.m_nSizeX = 64;
+    s.m_nSizeY = 48;
+    ImageSet set = Loaded(img);
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{120, 90}));
+    EXPECT_EQ(set.work.Width(), 64);
+    EXPECT_EQ(set.work.Height(), 48);
+    EXPECT_EQ(set.work.Pixel(63, 47), img.Pixel(32, 20));
+
+    s.m_nSizeY = 0;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{120, 90}));
+    EXPECT_EQ(set.work.Width(), 33);
+    EXPECT_EQ(set.work.Height(), 21);
+    s.m_nSizeY = -5;
+    s.m_bCrop = 0;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{120, 90}));
+    EXPECT_TRUE(set.work.SameAs(img)) << "a negative size cannot be made and is skipped";
+}
+
+TEST(Pipeline, QuarterTurnsAndFlips) {
+    BMP_File img = Gradient(3, 2);
+    BMP_File turned = img;
+    QuarterTurn(turned);
+    ASSERT_EQ(turned.Width(), 2);
+    ASSERT_EQ(turned.Height(), 3);
+    EXPECT_EQ(turned.Pixel(1, 0), img.Pixel(0, 0)) << "top-right is the old top-left";
+    EXPECT_EQ(turned.Pixel(0, 0), img.Pixel(0, 1));
+    EXPECT_EQ(turned.Pixel(0, 2), img.Pixel(2, 1));
+
+    const BMP_File big = Gradient(131, 70); // larger than one tile
+    BMP_File four = big;
+    for (int i = 0; i < 4; ++i) QuarterTurn(four);
+    EXPECT_TRUE(four.SameAs(big));
+
+    ProcessingSettings s;
+    s.m_nRotate = 3;
+    ImageSet set = Loaded(big);
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    BMP_File three = big;
+    for (int i = 0; i < 3; ++i) QuarterTurn(three);
+    EXPECT_TRUE(set.work.SameAs(three));
+    EXPECT_EQ(set.work.Pixel(0, 130), big.Pixel(0, 0)) << "three turns = one turn left";
+
+    s.m_nRotate = 0;
+    s.m_bFlipX = 1;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_EQ(set.work.Pixel(0, 5), big.Pixel(130, 5));
+    EXPECT_EQ(set.work.Pixel(65, 5), big.Pixel(65, 5)) << "the middle column stays";
+    s.m_bFlipX = 0;
+    s.m_bFlipY = 1;
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_EQ(set.work.Pixel(4, 0), big.Pixel(4, 69));
+    EXPECT_EQ(set.work.Pixel(4, 69), big.Pixel(4, 0));
+}
+
+TEST(Pipeline, RotationButtonsWrap) {
+    ProcessingSettings s;
+    s.RotateLeft();
+    EXPECT_EQ(s.m_nRotate, 3);
+    ProcessingSettings t;
+    for (int i = 0; i < 4; ++i) t.RotateRight();
+    EXPECT_EQ(t.m_nRotate, 0);
+}
+
+namespace {
+// Effects for the loop tests, in both buffer layouts.
+void AddOneToRed(BMP_File& img, const ProcessingSettings&) {
+    for (size_t i = 0; i < img.PixelCount(); ++i) img.Data()[i].r = uint8_t(img.Data()[i].r + 1);
+}
+void SwapThroughBuffer(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings&) {
+    // Reads only the source; the destination starts as a copy of it.
+    for (int i = 0; i < w * h; ++i) {
+        EXPECT_EQ(src[4 * i + 3], 255);
+        EXPECT_EQ(dst[4 * i], src[4 * i]);
+        dst[4 * i] = src[4 * i + 2]; // blue := red
+        dst[4 * i + 3] = 0;          // alpha is dropped
+    }
+}
+} // namespace
+
+TEST(Pipeline, EffectsApplyThroughEitherBufferKind) {
+    BMP_File img = Gradient(5, 4);
+    const EffectRow inPlace{100, "test", EffectBuffer::Pixels24, &AddOneToRed, nullptr, nullptr};
+    ApplyEffect(inPlace, img, ProcessingSettings());
+    ApplyEffect(inPlace, img, ProcessingSettings());
+    EXPECT_EQ(img.Pixel(3, 2).r, 5);
+
+    const EffectRow buffered{101,    "test", EffectBuffer::Bgra32, nullptr, &SwapThroughBuffer,
+                             nullptr};
+    ApplyEffect(buffered, img, ProcessingSettings());
+    EXPECT_EQ(img.Pixel(3, 2), CColor24(5, 2, 5));
+
+    const EffectRow missing{102, "test", EffectBuffer::Bgra32, nullptr, nullptr, nullptr};
+    BMP_File before = img;
+    ApplyEffect(missing, img, ProcessingSettings());
+    EXPECT_TRUE(img.SameAs(before));
+}
+
+TEST(Pipeline, EffectTableNamesEveryIdentifierInOrder) {
+    const char* names[] = {"Blur",
+                           "Brightness",
+                           "Contrast",
+                           "Adjust HSB",
+                           "Invert R Color",
+                           "Invert G Color",
+                           "Invert B Color",
+                           "Grey Scale",
+                           "Contour",
+                           "Contarst Filter",
+                           "High Contarst Filter",
+                           "Prewitt",
+                           "Sobel",
+                           "Laplas",
+                           "Sharpen",
+                           "Emboss",
+                           "Swap R & B",
+                           "Swap R & G",
+                           "Swap B & G",
+                           "Wave",
+                           "Ripple",
+                           "Wind",
+                           "Red Eye Removal",
+                           "Cartoon",
+                           "Erode",
+                           "Cubism",
+                           "Van Gogh",
+                           "Advanced Emboss",
+                           "Soft Glow",
+                           "Whirl & Pinch",
+                           "Neon",
+                           "Video",
+                           "Super Nova",
+                           "Oilify"};
+    ASSERT_EQ(EffectTable().size(), std::size(names));
+    for (int id = 0; id < kEffectCount; ++id) {
+        EXPECT_STREQ(FindEffect(id)->name, names[id]);
+        EXPECT_EQ(FindEffect(id)->id, id);
+        EXPECT_EQ(FindEffect(id)->buffer == EffectBuffer::Bgra32, (id >= 19 && id != 24))
+            << "effects 19 to 33 but Erode work on the 32-bit buffers";
+    }
+    EXPECT_EQ(FindEffect(-1), nullptr);
+    EXPECT_EQ(FindEffect(34), nullptr);
+}
+
+TEST(Pipeline, UnknownEffectIdentifiersAreSkipped) {
+    const BMP_File img = Gradient(6, 6);
+    ImageSet set = Loaded(img);
+    ProcessingSettings s;
+    s.m_aEffects = {-4, 34, 1000};
+    s.m_aEffectChecks = {1, 1, 1};
+    ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{}));
+    EXPECT_TRUE(set.work.SameAs(img));
+}
