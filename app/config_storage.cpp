@@ -304,7 +304,7 @@ std::string CFileStorage::Serialize() const {
     return out;
 }
 
-bool CFileStorage::Save(const std::string& path) const {
+std::string CFileStorage::FileBytes() const {
     const std::string text = Serialize();
     std::string crlf;
     crlf.reserve(text.size() + text.size() / 16);
@@ -312,6 +312,11 @@ bool CFileStorage::Save(const std::string& path) const {
         if (c == '\n') crlf += '\r';
         crlf += c;
     }
+    return crlf;
+}
+
+bool CFileStorage::Save(const std::string& path) const {
+    const std::string crlf = FileBytes();
     return WriteFileAtomically(
         path, std::span(reinterpret_cast<const uint8_t*>(crlf.data()), crlf.size()));
 }

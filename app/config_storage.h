@@ -106,6 +106,7 @@ public:
     bool Load(const std::string& path);
 
     std::string Serialize() const; // with "\n" line ends
+    std::string FileBytes() const; // exactly what Save writes: CR LF line ends
     bool Parse(std::string_view bytes);
 
 private:

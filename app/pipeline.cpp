@@ -59,26 +59,29 @@ IntRect ScaleViewRect(const IntRect& r, int workWidth, int workHeight, ViewSize 
     return IntRect{t(r.left * sx), t(r.top * sy), t(sx * r.right), t(sy * r.bottom)};
 }
 
-bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view) {
-    if (images.work.Empty() || images.loading) return false;
-
-    const BMP_File& input =
-        s.bNoise && !images.noiseReduced.Empty() ? images.noiseReduced : images.original;
+bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
+                 ViewSize view, BMP_File& work) {
     if (input.Empty()) return false;
-
     if (mode == ProcessMode::Final) {
-        images.work = input;
-    } else if (!ResampleNearest(input, view.width, view.height, images.work)) {
+        work = input;
+    } else if (!ResampleNearest(input, view.width, view.height, work)) {
         return false;
     }
 
     for (size_t i = 0; i < s.m_aEffects.size(); ++i) {
         if (!s.EffectTicked(i)) continue;
-        if (const EffectRow* row = FindEffect(s.m_aEffects[i])) ApplyEffect(*row, images.work, s);
+        if (const EffectRow* row = FindEffect(s.m_aEffects[i])) ApplyEffect(*row, work, s);
     }
 
     const ChainContext context{view};
     for (const ChainStep& step : kChain)
-        if (step.enabled(s)) step.apply(images.work, s, context);
+        if (step.enabled(s)) step.apply(work, s, context);
     return true;
+}
+
+bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view) {
+    if (images.work.Empty() || images.loading) return false;
+    const BMP_File& input =
+        s.bNoise && !images.noiseReduced.Empty() ? images.noiseReduced : images.original;
+    return RunPipeline(input, s, mode, view, images.work);
 }

@@ -49,6 +49,11 @@ std::span<const ChainStep> FixedChain();
 // width, y by H / view height, each product truncated toward zero.
 IntRect ScaleViewRect(const IntRect& r, int workWidth, int workHeight, ViewSize view);
 
-// Runs the pipeline. Returns false (and does nothing) when the work image is
-// empty or a configuration is being loaded.
+// Makes `work` from `input`: scaling (preview) or a copy (final), the effect
+// list, the fixed chain. Returns false when input is empty or cannot be scaled.
+bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
+                 ViewSize view, BMP_File& work);
+
+// Runs the pipeline on the main window's images. Returns false (and does
+// nothing) when the work image is empty or a configuration is being loaded.
 bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view);

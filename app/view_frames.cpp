@@ -1,0 +1,64 @@
+#include "app/view_frames.h"
+
+#include <cmath>
+
+namespace {
+
+int32_t Scale(float fraction, int extent) {
+    const double v = std::trunc(double(fraction) * double(extent - kFrameInflation));
+    if (!(v > -1e9)) return -1000000000; // NaN and absurd values stay bounded
+    if (v > 1e9) return 1000000000;
+    return int32_t(v);
+}
+
+float Fraction(int32_t coordinate, int extent) {
+    const int d = extent - kFrameInflation;
+    return d != 0 ? float(coordinate) / float(d) : 0.0f;
+}
+
+} // namespace
+
+IntRect FrameFromFractions(float top, float left, float bottom, float right, int clientWidth,
+                           int clientHeight) {
+    return IntRect{Scale(left, clientWidth), Scale(top, clientHeight), Scale(right, clientWidth),
+                   Scale(bottom, clientHeight)};
+}
+
+void FractionsFromFrame(const IntRect& frame, int clientWidth, int clientHeight, float& top,
+                        float& left, float& bottom, float& right) {
+    top = Fraction(frame.top, clientHeight);
+    left = Fraction(frame.left, clientWidth);
+    bottom = Fraction(frame.bottom, clientHeight);
+    right = Fraction(frame.right, clientWidth);
+}
+
+IntRect InflateRect(const IntRect& r, int by) {
+    return IntRect{r.left - by, r.top - by, r.right + by, r.bottom + by};
+}
+
+void FramesFromFractions(ProcessingSettings& s, int clientWidth, int clientHeight) {
+    auto& o = s.m_cBmpWndOriginal;
+    o.m_cRectTracker =
+        FrameFromFractions(o.CroprcT, o.CroprcL, o.CroprcB, o.CroprcR, clientWidth, clientHeight);
+    for (auto& d : s.m_cBmpWndDestination)
+        d.m_cLightTracker = FrameFromFractions(d.LightrcT, d.LightrcL, d.LightrcB, d.LightrcR,
+                                               clientWidth, clientHeight);
+}
+
+void FractionsFromFrames(ProcessingSettings& s, int clientWidth, int clientHeight) {
+    auto& o = s.m_cBmpWndOriginal;
+    FractionsFromFrame(o.m_cRectTracker, clientWidth, clientHeight, o.CroprcT, o.CroprcL, o.CroprcB,
+                       o.CroprcR);
+    for (auto& d : s.m_cBmpWndDestination)
+        FractionsFromFrame(d.m_cLightTracker, clientWidth, clientHeight, d.LightrcT, d.LightrcL,
+                           d.LightrcB, d.LightrcR);
+}
+
+void CopyFramesToSettings(ProcessingSettings& s) {
+    if (s.m_cBmpWndOriginal.m_bCrop)
+        s.m_rcCrop = InflateRect(s.m_cBmpWndOriginal.m_cRectTracker, kFrameInflation);
+    for (int i = 0; i < 3; ++i)
+        if (s.m_cBmpWndDestination[i].m_bLight)
+            s.m_rcLight[i] =
+                InflateRect(s.m_cBmpWndDestination[i].m_cLightTracker, kFrameInflation);
+}
