@@ -1,0 +1,394 @@
+// Spatial filters: means, order statistics and adaptive filters over a rectangular
+// window that shrinks at the plane's borders.
+//
+// Every filter reads a copy of the plane and writes the plane, so a pass never sees
+// its own results; rows are therefore independent and split across threads.
+// Means use running sums along rows and columns; order statistics use a sliding
+// histogram over the plane's value range, so neither sorts a window per pixel.
+#include "sarnel/histogram.h"
+#include "sarnel/internal.h"
+#include "sarnel/parallel.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace sarnel {
+
+namespace {
+
+// Half-sizes of an aperture: (a - 1) / 2, so even apertures act like the next smaller
+// odd one. Apertures below 1 act as 1 and half-sizes beyond the plane are cut to it,
+// which selects the same windows and keeps the index arithmetic in range.
+int halfSize(int aperture, int extent) {
+    const int64_t h = (int64_t(aperture) - 1) / 2;
+    return int(std::clamp<int64_t>(h, 0, extent - 1));
+}
+
+struct Geometry {
+    int w, h, rx, ry;
+    int rowGrain() const { return std::max(1, 32768 / std::max(1, w)); }
+    int firstRow(int y) const { return std::max(0, y - ry); }
+    int lastRow(int y) const { return std::min(h - 1, y + ry); }
+    int firstCol(int x) const { return std::max(0, x - rx); }
+    int lastCol(int x) const { return std::min(w - 1, x + rx); }
+};
+
+Geometry geometry(const Plane& p, int aw, int ah) {
+    return {p.width, p.height, halfSize(aw, p.width), halfSize(ah, p.height)};
+}
+
+struct ValueRange {
+    int lo, hi;
+    int bins() const { return hi - lo + 1; }
+};
+
+ValueRange valueRange(const std::vector<int16_t>& s) {
+    auto [mn, mx] = std::minmax_element(s.begin(), s.end());
+    return {*mn, *mx};
+}
+
+// ---------------------------------------------------------------------------
+// Exact integer box sums. Map gives K integer terms per sample (through a table over
+// the value range); out(x, y, n, sums) receives the window's sums. Column sums are
+// kept per row band and updated by one row in and one row out; the row sum slides
+// by one column in and one out. Integer arithmetic makes the running sums exact.
+
+template <int K, typename Out>
+void boxSums(const std::vector<int16_t>& src, const Geometry& g, const ValueRange& vr,
+             const std::vector<std::array<int64_t, K>>& table, Out&& out) {
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        const int W = g.w;
+        std::vector<std::array<int64_t, K>> col(size_t(W), std::array<int64_t, K>{});
+        auto addRow = [&](int r, int sign) {
+            const int16_t* row = src.data() + size_t(r) * size_t(W);
+            for (int x = 0; x < W; ++x) {
+                const auto& t = table[size_t(row[x] - vr.lo)];
+                for (int k = 0; k < K; ++k) col[size_t(x)][k] += sign * t[k];
+            }
+        };
+        for (int r = g.firstRow(yBegin); r <= g.lastRow(yBegin); ++r) addRow(r, 1);
+        for (int y = yBegin; y < yEnd; ++y) {
+            if (y > yBegin) {
+                if (y - g.ry - 1 >= 0) addRow(y - g.ry - 1, -1);
+                if (y + g.ry < g.h) addRow(y + g.ry, 1);
+            }
+            const int64_t rows = g.lastRow(y) - g.firstRow(y) + 1;
+            std::array<int64_t, K> s{};
+            for (int c = 0; c <= g.lastCol(0); ++c)
+                for (int k = 0; k < K; ++k) s[k] += col[size_t(c)][k];
+            for (int x = 0; x < W; ++x) {
+                const int64_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
+                out(x, y, n, s);
+                if (x - g.rx >= 0)
+                    for (int k = 0; k < K; ++k) s[k] -= col[size_t(x - g.rx)][k];
+                if (x + g.rx + 1 < W)
+                    for (int k = 0; k < K; ++k) s[k] += col[size_t(x + g.rx + 1)][k];
+            }
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Real-valued window sums of two terms per sample, for the harmonic and
+// contraharmonic means. Floating-point running sums would drift (and never recover
+// from an infinite term), so each window sum is recomputed: first the column sums of
+// the window's rows, then the row sum of the window's columns, a + b additions per
+// pixel instead of a * b. On planes with negative samples the sums may cancel, and
+// there the sums are taken in the plain window order instead, which is the
+// best-defined result of an ill-conditioned quotient.
+
+void ratioMeans(Plane& p, int aw, int ah, const std::vector<double>& numTable,
+                const std::vector<double>& denTable, int lo) {
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> src = p.samples;
+    int16_t* dst = p.samples.data();
+    const int W = g.w;
+    const bool signedPlane = lo < 0;
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        std::vector<double> colNum(static_cast<size_t>(W)), colDen(static_cast<size_t>(W));
+        for (int y = yBegin; y < yEnd; ++y) {
+            const int y0 = g.firstRow(y), y1 = g.lastRow(y);
+            if (signedPlane) {
+                for (int x = 0; x < W; ++x) {
+                    double num = 0.0, den = 0.0;
+                    for (int r = y0; r <= y1; ++r) {
+                        const int16_t* row = src.data() + size_t(r) * size_t(W);
+                        for (int c = g.firstCol(x); c <= g.lastCol(x); ++c) {
+                            num += numTable[size_t(row[c] - lo)];
+                            den += denTable[size_t(row[c] - lo)];
+                        }
+                    }
+                    dst[size_t(y) * size_t(W) + size_t(x)] = storeMean(num / den);
+                }
+                continue;
+            }
+            std::fill(colNum.begin(), colNum.end(), 0.0);
+            std::fill(colDen.begin(), colDen.end(), 0.0);
+            for (int r = y0; r <= y1; ++r) {
+                const int16_t* row = src.data() + size_t(r) * size_t(W);
+                for (int x = 0; x < W; ++x) {
+                    colNum[size_t(x)] += numTable[size_t(row[x] - lo)];
+                    colDen[size_t(x)] += denTable[size_t(row[x] - lo)];
+                }
+            }
+            for (int x = 0; x < W; ++x) {
+                double num = 0.0, den = 0.0;
+                for (int c = g.firstCol(x); c <= g.lastCol(x); ++c) {
+                    num += colNum[size_t(c)];
+                    den += colDen[size_t(c)];
+                }
+                dst[size_t(y) * size_t(W) + size_t(x)] = storeMean(num / den);
+            }
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Order statistics over a window sliding along each row: one column of samples
+// leaves and one enters per step. Stat(hist, n, own sample) gives the result.
+
+template <int Cursors, bool Sums, typename Stat>
+void rankFilter(Plane& p, int aw, int ah, Stat&& stat) {
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> src = p.samples;
+    const ValueRange vr = valueRange(src);
+    int16_t* dst = p.samples.data();
+    const int W = g.w;
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        RankHistogram<Cursors, Sums> hist(vr.bins(), vr.lo);
+        for (int y = yBegin; y < yEnd; ++y) {
+            const int y0 = g.firstRow(y);
+            const int rows = g.lastRow(y) - y0 + 1;
+            const int16_t* top = src.data() + size_t(y0) * size_t(W);
+            auto addColumn = [&](int c) {
+                const int16_t* s = top + c;
+                for (int r = 0; r < rows; ++r, s += W) hist.add(*s - vr.lo);
+            };
+            auto removeColumn = [&](int c) {
+                const int16_t* s = top + c;
+                for (int r = 0; r < rows; ++r, s += W) hist.remove(*s - vr.lo);
+            };
+            for (int c = 0; c <= g.lastCol(0); ++c) addColumn(c);
+            const int16_t* own = src.data() + size_t(y) * size_t(W);
+            int16_t* out = dst + size_t(y) * size_t(W);
+            for (int x = 0; x < W; ++x) {
+                const int32_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
+                out[x] = stat(hist, n, own[x]);
+                if (x - g.rx >= 0) removeColumn(x - g.rx);
+                if (x + g.rx + 1 < W) addColumn(x + g.rx + 1);
+            }
+            for (int c = std::max(0, W - g.rx); c < W; ++c) removeColumn(c);
+        }
+    });
+}
+
+// Rank of the median: ceil(n / 2) - 1, the lower middle sample for an even n.
+inline int32_t medianRank(int32_t n) {
+    return (n + 1) / 2 - 1;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Means
+
+void normalFilter(Plane& p, int aw, int ah) {
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> src = p.samples;
+    const ValueRange vr = valueRange(src);
+    std::vector<std::array<int64_t, 1>> table(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v) table[size_t(v - vr.lo)] = {v};
+    int16_t* dst = p.samples.data();
+    boxSums<1>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<int64_t, 1>& s) {
+        dst[size_t(y) * size_t(g.w) + size_t(x)] = storeMean(double(s[0]) / double(n));
+    });
+}
+
+void geometricFilter(Plane& p, int aw, int ah) {
+    // The product of a 21 x 21 window of 255s overflows a double, so the window's
+    // product is kept as a sum of logarithms of the magnitudes, in fixed point so that
+    // the running sums are exact, with counts of zero and negative samples for the
+    // sign. The scale leaves room for the largest window's sum in 62 bits.
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> src = p.samples;
+    const ValueRange vr = valueRange(src);
+    const double nMax = double(2 * g.rx + 1) * double(2 * g.ry + 1);
+    const int scaleBits =
+        std::min(50, int(std::floor(std::log2(std::ldexp(1.0, 62) / (nMax * 11.0)))));
+    const double scale = std::ldexp(1.0, scaleBits);
+    std::vector<std::array<int64_t, 3>> table(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v) {
+        const int64_t logTerm = v == 0 ? 0 : std::llround(std::log(std::fabs(double(v))) * scale);
+        table[size_t(v - vr.lo)] = {logTerm, v == 0 ? 1 : 0, v < 0 ? 1 : 0};
+    }
+    int16_t* dst = p.samples.data();
+    boxSums<3>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<int64_t, 3>& s) {
+        double r = 0.0;
+        if (s[1] == 0 && s[2] % 2 == 0) r = std::exp(double(s[0]) / scale / double(n));
+        dst[size_t(y) * size_t(g.w) + size_t(x)] = storeMean(r);
+    });
+}
+
+void harmonicFilter(Plane& p, int aw, int ah) {
+    const ValueRange vr = valueRange(p.samples);
+    std::vector<double> num(size_t(vr.bins()), 1.0), den(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v) den[size_t(v - vr.lo)] = 1.0 / double(v);
+    ratioMeans(p, aw, ah, num, den, vr.lo);
+}
+
+void contraharmonicFilter(Plane& p, int aw, int ah, double q) {
+    const ValueRange vr = valueRange(p.samples);
+    std::vector<double> num(size_t(vr.bins())), den(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v) {
+        num[size_t(v - vr.lo)] = std::pow(double(v), q + 1.0);
+        den[size_t(v - vr.lo)] = std::pow(double(v), q);
+    }
+    ratioMeans(p, aw, ah, num, den, vr.lo);
+}
+
+// ---------------------------------------------------------------------------
+// Order statistics
+
+void minFilter(Plane& p, int aw, int ah) {
+    rankFilter<1, false>(p, aw, ah,
+                         [](auto& h, int32_t, int16_t) { return int16_t(h.rankValue(0, 0)); });
+}
+
+void maxFilter(Plane& p, int aw, int ah) {
+    rankFilter<1, false>(
+        p, aw, ah, [](auto& h, int32_t n, int16_t) { return int16_t(h.rankValue(0, n - 1)); });
+}
+
+void medianFilter(Plane& p, int aw, int ah) {
+    rankFilter<1, false>(p, aw, ah, [](auto& h, int32_t n, int16_t) {
+        return int16_t(h.rankValue(0, medianRank(n)));
+    });
+}
+
+void midPointFilter(Plane& p, int aw, int ah) {
+    rankFilter<2, false>(p, aw, ah, [](auto& h, int32_t n, int16_t) {
+        return int16_t((h.rankValue(0, 0) + h.rankValue(1, n - 1)) / 2);
+    });
+}
+
+void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {
+    rankFilter<2, true>(p, aw, ah, [d](auto& h, int32_t n, int16_t) {
+        // At most n - 3 may be trimmed, half from each end; a truncation of 1 trims nothing.
+        const int32_t k = std::min(d, n - 3) / 2;
+        if (k <= 0) return storeMean(double(h.sum()) / double(n));
+        const int64_t kept = h.sumSmallest(1, n - k) - h.sumSmallest(0, k);
+        return storeMean(double(kept) / double(n - 2 * k));
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Adaptive filters
+
+void adaptiveLocalFilter(Plane& p, int channel, int aw, int ah, double noiseVariance) {
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> src = p.samples;
+    const ValueRange vr = valueRange(src);
+    std::vector<std::array<int64_t, 2>> table(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v) table[size_t(v - vr.lo)] = {v, int64_t(v) * v};
+    int16_t* dst = p.samples.data();
+    boxSums<2>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<int64_t, 2>& s) {
+        const size_t i = size_t(y) * size_t(g.w) + size_t(x);
+        const double m = double(s[0]) / double(n);
+        // Population variance from exact integer sums: (n * sum(s^2) - sum(s)^2) / n^2.
+        const __int128 spread = __int128(n) * s[1] - __int128(s[0]) * s[0];
+        const double variance = double(spread) / (double(n) * double(n));
+        double r = noiseVariance / variance;
+        if (!(r < 1.0)) r = 1.0; // also a zero local variance
+        const double gv = src[i];
+        dst[i] = storeMean(gv - r * (gv - m));
+    });
+    if (channel >= 4 && channel <= 8) clampPlane(p, channel);
+}
+
+void adaptiveMedianFilter(Plane& p, int sMin, int sMax) {
+    // Window sizes s = sMin .. sMax - 1 with half-size s / 2. Half-sizes below 1 give
+    // a single sample, which never resolves (its minimum, median and maximum agree),
+    // and half-sizes that already span the plane repeat the same window, so only the
+    // distinct useful half-sizes are tried, in increasing order: the same outcome as
+    // trying every s, without a loop over a huge or negative range.
+    const int W = p.width, H = p.height;
+    const int64_t sLast = int64_t(sMax) - 1;
+    const int64_t hFirst = std::max<int64_t>(1, int64_t(sMin) / 2);
+    const int64_t hLast = std::min<int64_t>(sLast / 2, std::max(W, H) - 1);
+    if (sLast < int64_t(sMin) || hLast < hFirst) return;
+    const int levels = int(hLast - hFirst + 1);
+
+    const std::vector<int16_t> src = p.samples;
+    const ValueRange vr = valueRange(src);
+    int16_t* dst = p.samples.data();
+    using Hist = RankHistogram<3, false>;
+
+    parallelFor(H, std::max(1, 32768 / W), [&](int yBegin, int yEnd) {
+        // One lazily advanced window per half-size; most pixels resolve in the first.
+        struct Level {
+            std::vector<Hist> hist; // empty until first used
+            int x = -1;             // centre column of the window it holds, -1 if none
+            int y0 = 0, rows = 0;
+        };
+        std::vector<Level> lv(static_cast<size_t>(levels));
+        for (int y = yBegin; y < yEnd; ++y) {
+            for (int li = 0; li < levels; ++li) {
+                Level& L = lv[size_t(li)];
+                const int h = int(hFirst) + li;
+                // Empty the previous row's window before the rows change.
+                if (L.x >= 0) {
+                    for (int c = std::max(0, L.x - h); c <= std::min(W - 1, L.x + h); ++c)
+                        for (int r = 0; r < L.rows; ++r)
+                            L.hist[0].remove(src[size_t(L.y0 + r) * size_t(W) + size_t(c)] - vr.lo);
+                    L.x = -1;
+                }
+                L.y0 = std::max(0, y - h);
+                L.rows = std::min(H - 1, y + h) - L.y0 + 1;
+            }
+            for (int x = 0; x < W; ++x) {
+                const size_t i = size_t(y) * size_t(W) + size_t(x);
+                const int z = src[i];
+                int result = z;
+                for (int li = 0; li < levels; ++li) {
+                    Level& L = lv[size_t(li)];
+                    const int h = int(hFirst) + li;
+                    if (L.hist.empty()) L.hist.emplace_back(vr.bins(), vr.lo);
+                    Hist& hist = L.hist[0];
+                    auto column = [&](int c, bool add) {
+                        if (c < 0 || c >= W) return;
+                        const int16_t* s = src.data() + size_t(L.y0) * size_t(W) + size_t(c);
+                        for (int r = 0; r < L.rows; ++r, s += W) {
+                            if (add)
+                                hist.add(*s - vr.lo);
+                            else
+                                hist.remove(*s - vr.lo);
+                        }
+                    };
+                    if (L.x >= 0 && x - L.x <= 2 * h) {
+                        for (int cx = L.x; cx < x; ++cx) {
+                            column(cx - h, false);
+                            column(cx + h + 1, true);
+                        }
+                    } else {
+                        if (L.x >= 0)
+                            for (int c = L.x - h; c <= L.x + h; ++c) column(c, false);
+                        for (int c = x - h; c <= x + h; ++c) column(c, true);
+                    }
+                    L.x = x;
+                    const int32_t n = hist.total();
+                    const int zmin = hist.rankValue(0, 0);
+                    const int zmed = hist.rankValue(1, medianRank(n));
+                    const int zmax = hist.rankValue(2, n - 1);
+                    if (zmin < zmed && zmed < zmax) {
+                        result = (zmin < z && z < zmax) ? z : zmed;
+                        break;
+                    }
+                }
+                dst[i] = int16_t(result);
+            }
+        }
+    });
+}
+
+} // namespace sarnel
