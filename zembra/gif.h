@@ -33,7 +33,8 @@ struct ColorTable {
     std::array<uint8_t, 768> rgb{}; // red, green, blue per entry
 
     uint32_t color(int i) const {
-        return uint32_t(rgb[3 * i]) | uint32_t(rgb[3 * i + 1]) << 8 | uint32_t(rgb[3 * i + 2]) << 16;
+        return uint32_t(rgb[3 * i]) | uint32_t(rgb[3 * i + 1]) << 8 |
+               uint32_t(rgb[3 * i + 2]) << 16;
     }
     // First entry of exactly this colour, or -1.
     int find(uint32_t c) const {
@@ -138,16 +139,23 @@ public:
     void setTransparent(int32_t index, uint32_t color);
     void setDisposal(int32_t index, int32_t flag);
     void setOrigin(int32_t index, int32_t left, int32_t top);
-    void setFrameData(int32_t index, int32_t width, int32_t height, const uint8_t* bits, int32_t bpp);
+    void setFrameData(int32_t index, int32_t width, int32_t height, const uint8_t* bits,
+                      int32_t bpp);
     void setFrameBitmap(int32_t index, ZBitmap* bitmap);
     // Null when the frame has no bitmap and cannot be decoded.
     ZBitmap* frameBitmap(int32_t index);
 };
 
 // LZW (lzw_decode.cpp, lzw_encode.cpp).
-// Decodes a frame's stream into width * height indexes in file order. Returns
-// true when the data was damaged.
-bool lzwDecode(const std::vector<uint8_t>& stream, int bitsPerPixel, uint8_t* out, size_t count);
+// Decodes a frame's stream into at most `count` indexes in file order; `out`
+// must be zero-filled. Reports how many pixels the data gave and whether it was
+// damaged.
+struct DecodeResult {
+    size_t produced = 0;
+    bool damaged = false;
+};
+DecodeResult lzwDecode(const std::vector<uint8_t>& stream, int bitsPerPixel, uint8_t* out,
+                       size_t count);
 // Encodes a 1, 4 or 8 bit bottom-up pixel block; appends the minimum code size
 // byte, the sub-blocks and the terminator to out.
 void lzwEncode(const uint8_t* bits, int32_t stride, int32_t width, int32_t height, int bpp,

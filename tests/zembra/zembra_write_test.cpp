@@ -1,0 +1,277 @@
+// Writing: every file saved here is read back by giflib as an independent
+// decoder, and by our own reader.
+#include "test_util.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+
+using namespace ztest;
+using gifbytes::colorOf;
+using gifbytes::Gif;
+
+namespace {
+
+Bytes noise(size_t n, int colors, unsigned seed) {
+    Bytes px(n);
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        px[i] = uint8_t(((seed >> 24) % 4 == 0 ? seed >> 12 : i / 5) % unsigned(colors));
+    }
+    return px;
+}
+
+std::vector<uint32_t> colorsOf(const Bytes& idx, int seed) {
+    std::vector<uint32_t> c;
+    for (uint8_t v : idx) c.push_back(colorOf((v + seed) & 255));
+    return c;
+}
+
+size_t count(const Bytes& hay, const std::string& needle) {
+    size_t n = 0;
+    for (auto it = hay.begin();
+         (it = std::search(it, hay.end(), needle.begin(), needle.end())) != hay.end(); ++it)
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(ZembraWrite, OneBitFrameAndLoopExtension) {
+    TempDir dir;
+    Bytes px = noise(10 * 3, 2, 1);
+    Reset();
+    SetFrameCount(1);
+    SetFrameBitmap(0, makeBitmap(10, 3, 1, px));
+    ASSERT_EQ(Save(dir.file("one.gif").c_str()), -1);
+    Bytes b = readFile(dir.file("one.gif"));
+    ASSERT_GT(b.size(), 32u);
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 6), "GIF87a") << "nothing needs 89a";
+    EXPECT_EQ(b[6] | b[7] << 8, 10);
+    EXPECT_EQ(b[8] | b[9] << 8, 3);
+    EXPECT_EQ(b[10], 0x80) << "global table of 2 entries";
+    EXPECT_EQ(b[19], 0x2C) << "a single frame has no loop extension";
+    EXPECT_EQ(b[28], 0) << "no local table";
+    EXPECT_EQ(b[29], 2) << "minimum code size of a 1-bit frame";
+    EXPECT_EQ(b[31] & 7, 4) << "clear code 4 in 3 bits first";
+    EXPECT_EQ(b.back(), ';');
+    PeerFile peer = readWithGiflib(dir.file("one.gif"));
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(peer.frames[0].index, px);
+    EXPECT_EQ(peer.frames[0].color, colorsOf(px, 0));
+
+    SetFrameCount(2);
+    SetFrameBitmap(1, makeBitmap(10, 3, 1, px, 5));
+    ASSERT_EQ(Save(dir.file("two.gif").c_str()), -1);
+    Bytes two = readFile(dir.file("two.gif"));
+    EXPECT_EQ(count(two, "NETSCAPE2.0"), 1u);
+    EXPECT_EQ(std::string(two.begin(), two.begin() + 6), "GIF89a");
+    peer = readWithGiflib(dir.file("two.gif"));
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(peer.loopCount, 30000);
+    ASSERT_EQ(peer.frames.size(), 2u);
+    EXPECT_EQ(peer.frames[1].color, colorsOf(px, 5)) << "second frame has its own table";
+}
+
+TEST(ZembraWrite, RoundTripOfAnAnimation) {
+    TempDir dir;
+    struct Spec {
+        int w, h, bpp, left, top, delay, disposal, transparentIndex;
+    };
+    const Spec specs[] = {{160, 120, 8, 0, 0, 10, -1, -1},
+                          {7, 5, 4, 3, 4, 25, 1, 2},
+                          {9, 9, 1, 30, 2, 0, 0, -1},
+                          {33, 17, 8, 1, 1, 3, 0, 200}};
+    const int n = int(std::size(specs));
+    std::vector<Bytes> px;
+    Reset();
+    SetFrameCount(n);
+    for (int i = 0; i < n; ++i) {
+        const Spec& s = specs[i];
+        px.push_back(noise(size_t(s.w * s.h), 1 << s.bpp, unsigned(i + 3)));
+        SetFrameBitmap(i, makeBitmap(s.w, s.h, s.bpp, px[i], i * 17));
+        SetOrigin(i, s.left, s.top);
+        SetFrameTimeDelay(i, s.delay);
+        if (s.disposal >= 0) SetFrameDisposalMethod(i, s.disposal);
+        if (s.transparentIndex >= 0)
+            SetFrameTransparentColor(i, colorOf((s.transparentIndex + i * 17) & 255));
+    }
+    ASSERT_EQ(Save(dir.file("a.gif").c_str()), -1);
+    ASSERT_EQ(Save(dir.file("b.gif").c_str()), -1);
+    EXPECT_EQ(readFile(dir.file("a.gif")), readFile(dir.file("b.gif"))) << "saving twice";
+
+    PeerFile peer = readWithGiflib(dir.file("a.gif"));
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(peer.screenWidth, 160);
+    EXPECT_EQ(peer.screenHeight, 120);
+    ASSERT_EQ(int(peer.frames.size()), n);
+    for (int i = 0; i < n; ++i) {
+        const Spec& s = specs[i];
+        const PeerFrame& f = peer.frames[size_t(i)];
+        EXPECT_EQ(f.left, s.left);
+        EXPECT_EQ(f.top, s.top);
+        EXPECT_EQ(f.index, px[size_t(i)]) << i;
+        EXPECT_EQ(f.color, colorsOf(px[size_t(i)], i * 17)) << i;
+        EXPECT_EQ(f.delay, s.delay) << i;
+        EXPECT_EQ(f.disposal, s.disposal < 0 ? 0 : s.disposal ? 2 : 1) << i;
+        EXPECT_EQ(f.transparent, s.transparentIndex) << i;
+    }
+
+    Reset();
+    ASSERT_EQ(Load(dir.file("a.gif").c_str()), -1);
+    ASSERT_EQ(GetFrameCount(), n);
+    for (int i = 0; i < n; ++i) {
+        const Spec& s = specs[i];
+        int32_t l = -1, t = -1;
+        GetOrigin(i, &l, &t);
+        EXPECT_EQ(l, s.left);
+        EXPECT_EQ(t, s.top);
+        EXPECT_EQ(GetFrameTimeDelay(i), s.delay);
+        EXPECT_EQ(GetFrameDisposalMethod(i), s.disposal > 0 ? -1 : 0);
+        EXPECT_EQ(GetFrameTransparentColor(i), s.transparentIndex < 0
+                                                   ? ZEMBRA_NO_COLOR
+                                                   : colorOf((s.transparentIndex + i * 17) & 255));
+        const ZBitmap* b = GetFrameBitmap(i);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->bitsPerPixel, s.bpp);
+        EXPECT_EQ(indexes(b), px[size_t(i)]);
+        for (int k = 0; k < (1 << s.bpp); ++k)
+            EXPECT_EQ(paletteColor(b->palette, k), colorOf((k + i * 17) & 255));
+    }
+    // Loaded frames are copied through unchanged.
+    ASSERT_EQ(Save(dir.file("c.gif").c_str()), -1);
+    EXPECT_EQ(readFile(dir.file("c.gif")), readFile(dir.file("a.gif")));
+}
+
+TEST(ZembraWrite, TrueColourFrames) {
+    TempDir dir;
+    // Five colours, each used a different number of times: the palette lists
+    // them by frequency, the rest of it grey.
+    const uint32_t colors[5] = {0x0000FF, 0x00FF00, 0xFF0000, 0x102030, 0xFFFFFF};
+    const int w = 15, h = 8;
+    std::vector<uint32_t> want;
+    for (int i = 0; i < w * h; ++i) {
+        int k = i < 50 ? 2 : i < 80 ? 0 : i < 100 ? 4 : i < 112 ? 1 : 3;
+        want.push_back(colors[k]);
+    }
+    std::shuffle(want.begin(), want.end(), std::mt19937(4));
+    for (int bpp : {24, 32}) {
+        ZBitmap* b = ZCreateBitmap(w, h, bpp);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t c = want[size_t(y) * w + x];
+                uint8_t* p = b->bits + size_t(h - 1 - y) * b->stride + size_t(x) * (bpp / 8);
+                p[0] = uint8_t(c >> 16);
+                p[1] = uint8_t(c >> 8);
+                p[2] = uint8_t(c);
+            }
+        Reset();
+        SetFrameCount(1);
+        SetFrameBitmap(0, b);
+        ASSERT_EQ(Save(dir.file("t.gif").c_str()), -1);
+        PeerFile peer = readWithGiflib(dir.file("t.gif"));
+        ASSERT_TRUE(peer.ok);
+        EXPECT_EQ(peer.frames[0].color, want);
+        const std::vector<uint32_t>& pal = peer.frames[0].palette;
+        ASSERT_EQ(pal.size(), 256u);
+        EXPECT_EQ(std::vector<uint32_t>(pal.begin(), pal.begin() + 5),
+                  (std::vector<uint32_t>{colors[2], colors[0], colors[4], colors[1], colors[3]}));
+        EXPECT_TRUE(
+            std::all_of(pal.begin() + 5, pal.end(), [](uint32_t c) { return c == 0x808080; }));
+    }
+
+    // Far more colours than a palette holds: the nearest of at most 256.
+    const int gw = 96, gh = 64;
+    ZBitmap* g = ZCreateBitmap(gw, gh, 24);
+    for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x) {
+            uint8_t* p = g->bits + size_t(y) * g->stride + size_t(x) * 3;
+            p[0] = uint8_t(x * 2);
+            p[1] = uint8_t(y * 4);
+            p[2] = uint8_t((x + y) & 255);
+        }
+    Reset();
+    SetFrameCount(1);
+    SetFrameBitmap(0, g);
+    ASSERT_EQ(Save(dir.file("g.gif").c_str()), -1);
+    PeerFile peer = readWithGiflib(dir.file("g.gif"));
+    ASSERT_TRUE(peer.ok);
+    double err = 0;
+    std::set<uint32_t> used;
+    for (int y = 0; y < gh; ++y)
+        for (int x = 0; x < gw; ++x) {
+            uint32_t c = peer.frames[0].color[size_t(y) * gw + x];
+            used.insert(c);
+            const uint8_t* p = g->bits + size_t(gh - 1 - y) * g->stride + size_t(x) * 3;
+            err += std::abs(int(c & 255) - p[2]) + std::abs(int(c >> 8 & 255) - p[1]) +
+                   std::abs(int(c >> 16) - p[0]);
+        }
+    EXPECT_LE(used.size(), 256u);
+    EXPECT_GT(used.size(), 100u);
+    EXPECT_LT(err / (gw * gh * 3), 12.0);
+}
+
+TEST(ZembraWrite, FailedSaveKeepsTheTarget) {
+    TempDir dir;
+    const std::string target = dir.file("keep.gif");
+    const Bytes precious = {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3};
+    writeFile(target, precious);
+    Reset();
+    EXPECT_EQ(Save(target.c_str()), 0) << "no frames";
+    EXPECT_EQ(readFile(target), precious);
+    SetFrameCount(2);
+    SetFrameBitmap(0, makeBitmap(2, 2, 8, {1, 2, 3, 4}));
+    EXPECT_EQ(Save(target.c_str()), 0) << "frame 1 has no picture";
+    EXPECT_EQ(readFile(target), precious);
+    EXPECT_EQ(dir.entries(), 1u) << "no temporary file left behind";
+    EXPECT_EQ(Save(dir.file("new.gif").c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new.gif")));
+    EXPECT_EQ(Save(dir.file("missing/x.gif").c_str()), 0);
+    SetFrameCount(1);
+    EXPECT_EQ(Save(target.c_str()), -1);
+    EXPECT_TRUE(readWithGiflib(target).ok);
+    EXPECT_EQ(dir.entries(), 1u);
+}
+
+TEST(ZembraWrite, LoadedFilesSurviveASave) {
+    TempDir dir;
+    // Entries 1 and 3 share a colour; index 3 is transparent and must stay so.
+    Gif g;
+    g.b = {'G', 'I', 'F', '8', '9', 'a', 4, 0, 2, 0, 0x91, 0, 0};
+    g.raw({0, 0, 0, 9, 9, 9, 5, 5, 5, 9, 9, 9});
+    Bytes px = {3, 1, 3, 0, 2, 1, 3, 3};
+    g.gce(1 | 1 << 2, 30000, 3).comment({"frame"}).image(0, 0, 4, 2, px, 2);
+    g.comment({"about", "this"}).trailer();
+    writeFile(dir.file("in.gif"), g.b);
+    ASSERT_EQ(Load(dir.file("in.gif").c_str()), -1);
+    EXPECT_EQ(GetFrameTimeDelay(0), 30000);
+    ASSERT_EQ(Save(dir.file("out.gif").c_str()), -1);
+    PeerFile peer = readWithGiflib(dir.file("out.gif"));
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(peer.frames[0].transparent, 3);
+    EXPECT_EQ(peer.frames[0].delay, 30000);
+    EXPECT_EQ(peer.frames[0].index, px);
+    EXPECT_EQ(peer.comments, (std::vector<std::string>{"frame", "about", "this"}));
+
+    // A damaged last frame is written back with its terminator, so what
+    // follows it is still read as blocks.
+    const int w = 30, h = 20;
+    Bytes big = noise(size_t(w * h), 16, 8);
+    Bytes data = gifbytes::lzw(big, 4);
+    Gif d;
+    d.header(w, h, 4).image(0, 0, 4, 2, px, 4).descriptor(0, 0, w, h).raw({4, 60});
+    d.raw(Bytes(data.begin(), data.begin() + 60)).raw({250, 1, 2, 3});
+    writeFile(dir.file("damaged.gif"), d.b);
+    ASSERT_EQ(Load(dir.file("damaged.gif").c_str()), -1);
+    ASSERT_EQ(GetFrameCount(), 2);
+    Bytes before = indexes(GetFrameBitmap(1));
+    SetFrameCount(3);
+    SetFrameBitmap(2, makeBitmap(2, 2, 1, {1, 0, 0, 1}));
+    ASSERT_EQ(Save(dir.file("fixed.gif").c_str()), -1);
+    ASSERT_EQ(Load(dir.file("fixed.gif").c_str()), -1);
+    ASSERT_EQ(GetFrameCount(), 3);
+    EXPECT_EQ(indexes(GetFrameBitmap(1)), before);
+    EXPECT_EQ(indexes(GetFrameBitmap(2)), (Bytes{1, 0, 0, 1}));
+}
