@@ -18,6 +18,10 @@ bool LoadImageFile(const std::string& path, BMP_File& target, std::string* messa
 bool SaveImageFile(const std::string& path, const BMP_File& image,
                    std::string* message = nullptr);
 
+// Initialises FreeImage once per process (safe to call from any thread, any
+// number of times); every FreeImage user in the core calls it first.
+void InitFreeImageOnce();
+
 // Whether LoadImageFile / SaveImageFile handle the path's extension.
 bool IsLoadableStillImage(const std::string& path);
 bool IsSavableStillImage(const std::string& path);

@@ -1,0 +1,389 @@
+#include "app/image_files.h"
+
+#include "app/file_util.h"
+#include "app/icon.h"
+
+#include <FreeImage.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+// FreeImage reports details of a failure through a process-wide callback; keep
+// the last text per thread so that a failure can say why.
+thread_local std::string t_freeImageMessage;
+
+void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
+    t_freeImageMessage = message ? message : "";
+}
+
+void SetMessage(std::string* message, std::string text) {
+    if (message) *message = std::move(text);
+}
+
+// Appends FreeImage's own explanation, when it gave one for this call.
+std::string WithFreeImageDetail(std::string text) {
+    if (!t_freeImageMessage.empty()) text += " (" + t_freeImageMessage + ")";
+    return text;
+}
+
+struct FormatInfo {
+    const char* ext;
+    FREE_IMAGE_FORMAT fif;
+    const char* name;
+};
+
+// The extensions handled by FreeImage, on load and on save.
+constexpr FormatInfo kFreeImageFormats[] = {
+    {"png", FIF_PNG, "PNG"},     {"jpg", FIF_JPEG, "JPEG"},   {"gif", FIF_GIF, "GIF"},
+    {"tif", FIF_TIFF, "TIFF"},   {"tga", FIF_TARGA, "TARGA"}, {"psd", FIF_PSD, "PSD"},
+    {"pcd", FIF_PCD, "PhotoCD"}, {"bmp", FIF_BMP, "BMP"},
+};
+
+const FormatInfo* FindFormat(const std::string& ext) {
+    for (const FormatInfo& f : kFreeImageFormats)
+        if (ext == f.ext) return &f;
+    return nullptr;
+}
+
+// Owns one FreeImage bitmap.
+struct Dib {
+    FIBITMAP* p = nullptr;
+    Dib() = default;
+    explicit Dib(FIBITMAP* b) : p(b) {}
+    Dib(const Dib&) = delete;
+    Dib& operator=(const Dib&) = delete;
+    ~Dib() {
+        if (p) FreeImage_Unload(p);
+    }
+    void Reset(FIBITMAP* b) {
+        if (p) FreeImage_Unload(p);
+        p = b;
+    }
+    explicit operator bool() const { return p != nullptr; }
+};
+
+// Blue-green-red(-x) rows to our red-green-blue pixels.
+void BgrToRgb(const uint8_t* src, CColor24* dst, size_t n) {
+    uint8_t* d = reinterpret_cast<uint8_t*>(dst);
+    for (size_t i = 0; i < n; ++i) {
+        d[3 * i] = src[3 * i + 2];
+        d[3 * i + 1] = src[3 * i + 1];
+        d[3 * i + 2] = src[3 * i];
+    }
+}
+void BgrxToRgb(const uint8_t* src, CColor24* dst, size_t n) {
+    uint8_t* d = reinterpret_cast<uint8_t*>(dst);
+    for (size_t i = 0; i < n; ++i) {
+        d[3 * i] = src[4 * i + 2];
+        d[3 * i + 1] = src[4 * i + 1];
+        d[3 * i + 2] = src[4 * i];
+    }
+}
+void RgbToBgr(const CColor24* src, uint8_t* dst, size_t n) {
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(src);
+    for (size_t i = 0; i < n; ++i) {
+        dst[3 * i] = s[3 * i + 2];
+        dst[3 * i + 1] = s[3 * i + 1];
+        dst[3 * i + 2] = s[3 * i];
+    }
+}
+
+// Copies a decoded FreeImage bitmap into a 24-bit image. 24-bit and 32-bit
+// bitmaps are read directly (alpha dropped); every other kind goes through
+// FreeImage's 24-bit conversion first.
+bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
+    Dib converted;
+    FIBITMAP* use = dib;
+    const bool direct = FreeImage_GetImageType(dib) == FIT_BITMAP &&
+                        (FreeImage_GetBPP(dib) == 24 || FreeImage_GetBPP(dib) == 32);
+    if (!direct) {
+        converted.Reset(FreeImage_ConvertTo24Bits(dib));
+        if (!converted) {
+            // High dynamic range and other sample types: scale to 8 bits first.
+            Dib standard(FreeImage_ConvertToStandardType(dib, TRUE));
+            if (standard) converted.Reset(FreeImage_ConvertTo24Bits(standard.p));
+        }
+        if (!converted) {
+            SetMessage(message, "Unable to convert the image to 24 bits");
+            return false;
+        }
+        use = converted.p;
+    }
+    const unsigned w = FreeImage_GetWidth(use);
+    const unsigned h = FreeImage_GetHeight(use);
+    const unsigned bpp = FreeImage_GetBPP(use);
+    BMP_File image;
+    if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
+        !image.CreateUninitialized(int(w), int(h))) {
+        SetMessage(message, "The image is too large");
+        return false;
+    }
+    // FreeImage keeps the bottom row first.
+    for (unsigned y = 0; y < h; ++y) {
+        const uint8_t* src = FreeImage_GetScanLine(use, int(h - 1 - y));
+        if (bpp == 24)
+            BgrToRgb(src, image.Row(int(y)), w);
+        else
+            BgrxToRgb(src, image.Row(int(y)), w);
+    }
+    target = std::move(image);
+    return true;
+}
+
+FIBITMAP* ToFreeImage(const BMP_File& image) {
+    const int w = image.Width();
+    const int h = image.Height();
+    FIBITMAP* dib =
+        FreeImage_Allocate(w, h, 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK);
+    if (!dib) return nullptr;
+    for (int y = 0; y < h; ++y)
+        RgbToBgr(image.Row(y), FreeImage_GetScanLine(dib, h - 1 - y), size_t(w));
+    return dib;
+}
+
+// stdio behind FreeImage's handle interface, so that an encoder writes straight
+// into our temporary file.
+unsigned ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return unsigned(std::fread(buffer, size, count, static_cast<FILE*>(handle)));
+}
+unsigned WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return unsigned(std::fwrite(buffer, size, count, static_cast<FILE*>(handle)));
+}
+int SeekProc(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<FILE*>(handle), offset, origin);
+}
+long TellProc(fi_handle handle) {
+    return std::ftell(static_cast<FILE*>(handle));
+}
+
+std::string CannotWrite(const std::string& path, int err) {
+    std::string text = "Cannot write file \"" + path + "\"";
+    if (err) text += std::string(": ") + std::strerror(err);
+    return text;
+}
+
+// Encodes into a temporary file beside the target, flushes it to disk and only
+// then renames it over the target: a failed save never damages an existing file.
+bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo& format, int flags,
+                       std::string* message) {
+    errno = 0;
+    const std::string tmp = TemporaryPathBeside(path);
+    if (tmp.empty()) {
+        SetMessage(message, CannotWrite(path, errno));
+        return false;
+    }
+    FILE* fp = std::fopen(tmp.c_str(), "w+b"); // TIFF reads back what it wrote
+    if (!fp) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        SetMessage(message, CannotWrite(path, err));
+        return false;
+    }
+    std::setvbuf(fp, nullptr, _IOFBF, size_t(1) << 20);
+    FreeImageIO io{ReadProc, WriteProc, SeekProc, TellProc};
+    t_freeImageMessage.clear();
+    errno = 0;
+    bool encoded = FreeImage_SaveToHandle(format.fif, dib, &io, fp, flags) != FALSE;
+    int err = errno;
+    bool written = encoded && !std::ferror(fp) && std::fflush(fp) == 0;
+    if (written && ::fsync(::fileno(fp)) != 0) written = false;
+    if (written) err = errno;
+    if (std::fclose(fp) != 0) written = false;
+    if (!written) {
+        if (!err) err = errno;
+        ::unlink(tmp.c_str());
+        if (!encoded && !err)
+            SetMessage(message, WithFreeImageDetail(std::string("Unable to encode the image as ") +
+                                                    format.name));
+        else
+            SetMessage(message, CannotWrite(path, err));
+        return false;
+    }
+    errno = 0;
+    if (!CommitTemporary(tmp, path)) {
+        SetMessage(message, CannotWrite(path, errno));
+        return false;
+    }
+    return true;
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const char* name,
+                std::string* message) {
+    if (bytes.empty()) {
+        SetMessage(message, std::string("Unable to encode the image as ") + name);
+        return false;
+    }
+    errno = 0;
+    if (!WriteFileAtomically(path, bytes)) {
+        SetMessage(message, CannotWrite(path, errno));
+        return false;
+    }
+    return true;
+}
+
+bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file,
+                       uint64_t(BMP_File::kMaxPixels) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
+                           65536)) {
+        SetMessage(message, "Cannot open file \"" + path + "\"");
+        return false;
+    }
+    BMP_File image;
+    if (image.DecodeBMP(file)) {
+        // Our reader takes the rows bottom-up whatever the header says; a
+        // negative height means the file stores the top row first.
+        const int32_t biHeight = int32_t(uint32_t(file[22]) | (uint32_t(file[23]) << 8) |
+                                         (uint32_t(file[24]) << 16) | (uint32_t(file[25]) << 24));
+        if (biHeight < 0) {
+            const size_t rowBytes = size_t(image.Width()) * 3;
+            std::vector<uint8_t> row(rowBytes);
+            for (int y = 0, z = image.Height() - 1; y < z; ++y, --z) {
+                std::memcpy(row.data(), image.Row(y), rowBytes);
+                std::memcpy(image.Row(y), image.Row(z), rowBytes);
+                std::memcpy(image.Row(z), row.data(), rowBytes);
+            }
+        }
+        target = std::move(image);
+        return true;
+    }
+    // Other BMP kinds (palettes, 16 and 32 bits, run-length compression) are
+    // still BMP files; FreeImage reads them from the bytes we already have.
+    InitFreeImageOnce();
+    bool ok = false;
+    if (FIMEMORY* mem = FreeImage_OpenMemory(file.data(), DWORD(file.size()))) {
+        if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
+            Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
+            ok = dib && FromFreeImage(dib.p, target, message);
+            if (!dib) SetMessage(message, "Unable to decode the BMP file");
+        } else {
+            SetMessage(message, "Unable to decode the BMP file");
+        }
+        FreeImage_CloseMemory(mem);
+    }
+    return ok;
+}
+
+bool LoadIco(const std::string& path, BMP_File& target, std::string* message) {
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file, CIcon::kMaxFileBytes)) {
+        SetMessage(message, "Cannot open file \"" + path + "\"");
+        return false;
+    }
+    std::string why;
+    if (!DecodeIcon(file, target, &why)) {
+        SetMessage(message, "Unable to read the icon file: " + why);
+        return false;
+    }
+    return true;
+}
+
+bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_File& target,
+                       std::string* message) {
+    InitFreeImageOnce();
+    // These formats have always given one message for every failure.
+    const bool badFormatMessage = format.fif == FIF_TIFF || format.fif == FIF_TARGA ||
+                                  format.fif == FIF_PSD || format.fif == FIF_PCD;
+    if (!badFormatMessage && ::access(path.c_str(), R_OK) != 0) {
+        SetMessage(message, "Cannot open file \"" + path + "\"");
+        return false;
+    }
+    // The content decides the decoder; PhotoCD and some TARGA files carry no
+    // signature, so the extension is the fallback.
+    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
+    if (fif == FIF_UNKNOWN) fif = format.fif;
+    Dib dib;
+    if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
+    if (!dib) {
+        SetMessage(message, badFormatMessage
+                                ? std::string("Unable load file (bad format)")
+                                : std::string("Unable to decode the ") + format.name + " file");
+        return false;
+    }
+    return FromFreeImage(dib.p, target, message);
+}
+
+} // namespace
+
+void InitFreeImageOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        FreeImage_Initialise(FALSE);
+        FreeImage_SetOutputMessage(OnFreeImageMessage);
+    });
+}
+
+bool IsLoadableStillImage(const std::string& path) {
+    const std::string ext = ExtensionOf(path);
+    return ext == "ico" || FindFormat(ext) != nullptr;
+}
+
+bool IsSavableStillImage(const std::string& path) {
+    const std::string ext = ExtensionOf(path);
+    return ext == "png" || ext == "jpg" || ext == "gif" || ext == "bmp" || ext == "tif" ||
+           ext == "tga" || ext == "ico";
+}
+
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message) {
+    const std::string ext = ExtensionOf(path);
+    if (ext == "bmp") return LoadBmp(path, target, message);
+    if (ext == "ico") return LoadIco(path, target, message);
+    if (const FormatInfo* format = FindFormat(ext))
+        return LoadWithFreeImage(path, *format, target, message);
+    SetMessage(message, "Unknown File Format!");
+    return false;
+}
+
+bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {
+    if (!IsSavableStillImage(path)) {
+        SetMessage(message, "Unknown File Format!");
+        return false;
+    }
+    if (image.Empty()) {
+        SetMessage(message, "There is no image to save");
+        return false;
+    }
+    const std::string ext = ExtensionOf(path);
+    if (ext == "bmp") return WriteBytes(path, image.EncodeBMP(), "BMP", message);
+    if (ext == "ico") return WriteBytes(path, EncodeIcon(image), "icon", message);
+
+    InitFreeImageOnce();
+    const FormatInfo& format = *FindFormat(ext);
+    Dib dib(ToFreeImage(image));
+    if (!dib) {
+        SetMessage(message, "Not enough memory to save the image");
+        return false;
+    }
+    int flags = 0;
+    switch (format.fif) {
+    case FIF_PNG:
+        flags = PNG_DEFAULT;
+        break;
+    case FIF_JPEG:
+        flags = JPEG_DEFAULT;
+        break;
+    case FIF_TIFF:
+        flags = TIFF_DEFAULT;
+        break;
+    case FIF_TARGA:
+        flags = TARGA_DEFAULT;
+        break;
+    case FIF_GIF:
+        // GIF holds a palette of at most 256 colours.
+        dib.Reset(FreeImage_ColorQuantize(dib.p, FIQ_WUQUANT));
+        if (!dib) {
+            SetMessage(message, "Unable to reduce the image to 256 colours");
+            return false;
+        }
+        flags = GIF_DEFAULT;
+        break;
+    default:
+        break;
+    }
+    return SaveWithFreeImage(path, dib.p, format, flags, message);
+}

@@ -1,0 +1,374 @@
+// Loading and saving still images by extension: round trips of every format,
+// conversions to 24 bits, the messages of failed loads, and saves that fail
+// without touching an existing file or leaving temporaries behind.
+
+#include "app/image_files.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char templ[] = "/tmp/pellorin-files-XXXXXX";
+        path = ::mkdtemp(templ);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(path)) names.insert(e.path().filename());
+        return names;
+    }
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// A picture with smooth gradients, edges and a disc: what photographs and
+// drawings have, and what a lossy codec keeps close.
+BMP_File Picture(int w, int h) {
+    BMP_File img;
+    img.Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int dx = x - w / 2, dy = y - h / 3;
+            const bool disc = dx * dx + dy * dy < (w * w) / 16;
+            img.Pixel(x, y) = CColor24(uint8_t(x * 255 / w), uint8_t(disc ? 230 : y * 200 / h),
+                                       uint8_t(x < w / 4 ? 40 : 160));
+        }
+    return img;
+}
+
+// Pseudo-random pixels: no codec squeezes this much.
+BMP_File Noise(int w, int h) {
+    BMP_File img;
+    img.Create(w, h);
+    uint32_t s = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            s = s * 1664525u + 1013904223u;
+            img.Pixel(x, y) = CColor24(uint8_t(s >> 24), uint8_t(s >> 16), uint8_t(s >> 8));
+        }
+    return img;
+}
+
+bool StartsWith(const std::vector<uint8_t>& f, std::string_view magic) {
+    return f.size() >= magic.size() && std::memcmp(f.data(), magic.data(), magic.size()) == 0;
+}
+
+TEST(ImageFileRoundTrip, LosslessFormatsAreExact) {
+    TempDir dir;
+    const BMP_File img = Picture(97, 61);
+    struct Format {
+        const char* name;
+        std::string_view magic;
+    };
+    for (const Format& f :
+         {Format{"a.png", "\x89PNG"}, Format{"a.bmp", "BM"}, Format{"a.tif", ""},
+          Format{"a.tga", ""}, Format{"a.ico", std::string_view("\0\0\1\0", 4)}}) {
+        const std::string path = dir / f.name;
+        std::string msg;
+        ASSERT_TRUE(SaveImageFile(path, img, &msg)) << f.name << ": " << msg;
+        const std::vector<uint8_t> bytes = ReadAll(path);
+        EXPECT_TRUE(StartsWith(bytes, f.magic)) << f.name;
+        BMP_File back;
+        ASSERT_TRUE(LoadImageFile(path, back, &msg)) << f.name << ": " << msg;
+        EXPECT_TRUE(back.SameAs(img)) << f.name;
+    }
+    // TIFF starts with a byte-order mark; TARGA has type 2 (true colour) at 2.
+    const std::vector<uint8_t> tif = ReadAll(dir / "a.tif");
+    EXPECT_TRUE(StartsWith(tif, "II*") || StartsWith(tif, "MM\0*"));
+    const std::vector<uint8_t> tga = ReadAll(dir / "a.tga");
+    ASSERT_GT(tga.size(), 18u);
+    EXPECT_TRUE(tga[2] == 2 || tga[2] == 10);
+}
+
+TEST(ImageFileRoundTrip, LossyAndPaletteFormats) {
+    TempDir dir;
+    const BMP_File img = Picture(160, 120);
+    std::string msg;
+    ASSERT_TRUE(SaveImageFile(dir / "a.jpg", img, &msg)) << msg;
+    EXPECT_TRUE(StartsWith(ReadAll(dir / "a.jpg"), "\xFF\xD8"));
+    BMP_File back;
+    ASSERT_TRUE(LoadImageFile(dir / "a.jpg", back, &msg)) << msg;
+    ASSERT_EQ(back.Width(), 160);
+    ASSERT_EQ(back.Height(), 120);
+    double sum = 0;
+    for (size_t i = 0; i < img.PixelBytes(); ++i) sum += std::abs(img.Bytes()[i] - back.Bytes()[i]);
+    EXPECT_LT(sum / double(img.PixelBytes()), 4.0) << "mean error per channel";
+
+    // A picture of eight colours fits a GIF palette, so it comes back exactly.
+    BMP_File few;
+    few.Create(64, 40);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const int k = (x / 8 + y / 10) % 8;
+            few.Pixel(x, y) = CColor24(k & 1 ? 250 : 10, k & 2 ? 200 : 30, k & 4 ? 180 : 60);
+        }
+    ASSERT_TRUE(SaveImageFile(dir / "a.gif", few, &msg)) << msg;
+    EXPECT_TRUE(StartsWith(ReadAll(dir / "a.gif"), "GIF8"));
+    ASSERT_TRUE(LoadImageFile(dir / "a.gif", back, &msg)) << msg;
+    EXPECT_TRUE(back.SameAs(few));
+}
+
+TEST(ImageFileRoundTrip, UpperCaseExtensions) {
+    TempDir dir;
+    const BMP_File img = Picture(20, 10);
+    for (const char* name : {"PIC.PNG", "PIC.BMP", "Pic.Tif", "PIC.ICO", "PIC.JPG"}) {
+        std::string msg;
+        ASSERT_TRUE(SaveImageFile(dir / name, img, &msg)) << name << ": " << msg;
+        BMP_File back;
+        ASSERT_TRUE(LoadImageFile(dir / name, back, &msg)) << name << ": " << msg;
+        EXPECT_EQ(back.Width(), 20) << name;
+        if (std::string(name) != "PIC.JPG") {
+            EXPECT_TRUE(back.SameAs(img)) << name;
+        }
+    }
+    EXPECT_TRUE(StartsWith(ReadAll(dir / "PIC.PNG"), "\x89PNG"));
+}
+
+// Writes a FreeImage bitmap made by `fill` (x, y top-first, pixel pointer).
+template <class Fill>
+void WriteWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, int bpp,
+                        Fill fill) {
+    InitFreeImageOnce();
+    FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
+    ASSERT_NE(dib, nullptr);
+    if (bpp == 8) {
+        RGBQUAD* pal = FreeImage_GetPalette(dib);
+        for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = BYTE(i);
+    }
+    for (int y = 0; y < h; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; ++x) fill(x, y, line + x * (bpp / 8));
+    }
+    ASSERT_TRUE(FreeImage_Save(fif, dib, path.c_str(), 0));
+    FreeImage_Unload(dib);
+}
+
+TEST(ImageFileLoad, OtherDepthsLoadAs24BitColour) {
+    TempDir dir;
+    // 32 bits with every alpha, 0 included: the colour survives, alpha goes.
+    WriteWithFreeImage(dir / "alpha.png", FIF_PNG, 16, 16, 32, [](int x, int y, BYTE* p) {
+        p[FI_RGBA_RED] = BYTE(x * 16);
+        p[FI_RGBA_GREEN] = BYTE(y * 16);
+        p[FI_RGBA_BLUE] = 99;
+        p[FI_RGBA_ALPHA] = BYTE((x + y * 16) % 3 == 0 ? 0 : x * y);
+    });
+    BMP_File img;
+    std::string msg;
+    ASSERT_TRUE(LoadImageFile(dir / "alpha.png", img, &msg)) << msg;
+    ASSERT_EQ(img.Width(), 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(img.Pixel(x, y), CColor24(uint8_t(x * 16), uint8_t(y * 16), 99))
+                << x << "," << y;
+
+    // Greyscale.
+    WriteWithFreeImage(dir / "grey.png", FIF_PNG, 5, 3, 8,
+                       [](int x, int y, BYTE* p) { *p = BYTE(x * 50 + y); });
+    ASSERT_TRUE(LoadImageFile(dir / "grey.png", img, &msg)) << msg;
+    EXPECT_EQ(img.Pixel(4, 2), CColor24(202, 202, 202));
+    EXPECT_EQ(img.Pixel(0, 0), CColor24(0, 0, 0));
+
+    // A palette BMP is still a BMP file.
+    WriteWithFreeImage(dir / "grey.bmp", FIF_BMP, 5, 3, 8,
+                       [](int x, int y, BYTE* p) { *p = BYTE(x * 50 + y); });
+    ASSERT_TRUE(LoadImageFile(dir / "grey.bmp", img, &msg)) << msg;
+    EXPECT_EQ(img.Pixel(3, 1), CColor24(151, 151, 151));
+}
+
+TEST(ImageFileLoad, TopDownBmpIsUpright) {
+    // 2 x 2, 24 bits, height -2: the first row in the file is the top row.
+    std::vector<uint8_t> f(54 + 16, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
+    };
+    f[0] = 'B';
+    f[1] = 'M';
+    put32(2, uint32_t(f.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 2);
+    put32(22, uint32_t(-2));
+    f[26] = 1;
+    f[28] = 24;
+    const uint8_t rows[16] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
+    std::memcpy(&f[54], rows, 16);
+    TempDir dir;
+    WriteAll(dir / "td.bmp", f);
+    BMP_File img;
+    std::string msg;
+    ASSERT_TRUE(LoadImageFile(dir / "td.bmp", img, &msg)) << msg;
+    EXPECT_EQ(img.Pixel(0, 0), CColor24(3, 2, 1));
+    EXPECT_EQ(img.Pixel(1, 0), CColor24(6, 5, 4));
+    EXPECT_EQ(img.Pixel(0, 1), CColor24(9, 8, 7));
+}
+
+TEST(ImageFileErrors, LoadFailuresAreReportedAndKeepTarget) {
+    TempDir dir;
+    const BMP_File before = Picture(3, 3);
+    auto expectFailure = [&](const std::string& name, const char* exact) {
+        BMP_File target = before;
+        std::string msg;
+        EXPECT_FALSE(LoadImageFile(dir / name, target, &msg)) << name;
+        if (exact)
+            EXPECT_EQ(msg, exact) << name;
+        else
+            EXPECT_FALSE(msg.empty()) << name;
+        EXPECT_TRUE(target.SameAs(before)) << name;
+    };
+    const std::vector<uint8_t> junk = {'I', 'I', '*', 0, 8, 0, 0, 0, 0xFF, 0xFF, 1, 2, 3};
+    WriteAll(dir / "bad.tif", junk);
+    expectFailure("bad.tif", "Unable load file (bad format)");
+    WriteAll(dir / "bad.psd", {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0});
+    expectFailure("bad.psd", "Unable load file (bad format)");
+    expectFailure("missing.tga", "Unable load file (bad format)");
+
+    WriteAll(dir / "a.xyz", junk);
+    expectFailure("a.xyz", "Unknown File Format!");
+    WriteAll(dir / "a.jpeg", junk); // the extension is the last three characters
+    expectFailure("a.jpeg", "Unknown File Format!");
+    expectFailure("a", "Unknown File Format!");
+
+    WriteAll(dir / "bad.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+    expectFailure("bad.png", nullptr);
+    WriteAll(dir / "bad.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10});
+    expectFailure("bad.jpg", nullptr);
+    WriteAll(dir / "bad.bmp", {'B', 'M', 1, 2, 3});
+    expectFailure("bad.bmp", nullptr);
+    expectFailure("missing.png", nullptr);
+    expectFailure("missing.ico", nullptr);
+}
+
+TEST(ImageFileErrors, FormatsByExtension) {
+    for (const char* p :
+         {"a.png", "a.jpg", "a.gif", "a.bmp", "a.tif", "a.tga", "a.ico", "B.PSD", "b.pcd"})
+        EXPECT_TRUE(IsLoadableStillImage(p)) << p;
+    for (const char* p : {"a.avi", "a.jpeg", "a.tiff", "a.txt", "ng"})
+        EXPECT_FALSE(IsLoadableStillImage(p)) << p;
+    for (const char* p : {"a.png", "a.JPG", "a.gif", "a.bmp", "a.tif", "a.tga", "a.ico"})
+        EXPECT_TRUE(IsSavableStillImage(p)) << p;
+    for (const char* p : {"a.psd", "a.pcd", "a.avi", "a.jpeg"})
+        EXPECT_FALSE(IsSavableStillImage(p)) << p;
+
+    TempDir dir;
+    std::string msg;
+    EXPECT_FALSE(SaveImageFile(dir / "a.psd", Picture(4, 4), &msg));
+    EXPECT_EQ(msg, "Unknown File Format!");
+    EXPECT_TRUE(dir.Names().empty());
+}
+
+const char* const kSavable[] = {"png", "jpg", "gif", "bmp", "tif", "tga", "ico"};
+
+TEST(ImageFileSave, SuccessLeavesOnlyTheTarget) {
+    TempDir dir;
+    std::set<std::string> expected;
+    for (const char* ext : kSavable) {
+        const std::string name = std::string("out.") + ext;
+        // Twice: once new, once replacing the first.
+        for (int i = 0; i < 2; ++i) {
+            std::string msg;
+            ASSERT_TRUE(SaveImageFile(dir / name, Picture(30 + i, 20), &msg)) << name << msg;
+        }
+        BMP_File back;
+        ASSERT_TRUE(LoadImageFile(dir / name, back));
+        EXPECT_EQ(back.Width(), 31) << name << " was not replaced";
+        expected.insert(name);
+    }
+    EXPECT_EQ(dir.Names(), expected);
+}
+
+TEST(ImageFileSave, FailuresAreReportedAndKeepExistingFile) {
+    TempDir dir;
+    const BMP_File img = Picture(40, 30);
+    for (const char* ext : kSavable) {
+        std::string msg;
+        const std::string missing = dir / (std::string("no/such/folder/x.") + ext);
+        EXPECT_FALSE(SaveImageFile(missing, img, &msg)) << ext;
+        EXPECT_FALSE(msg.empty()) << ext;
+
+        // A folder in the way of the target.
+        const std::string folder = dir / (std::string("folder.") + ext);
+        fs::create_directory(folder);
+        msg.clear();
+        EXPECT_FALSE(SaveImageFile(folder, img, &msg)) << ext;
+        EXPECT_FALSE(msg.empty()) << ext;
+        EXPECT_TRUE(fs::is_directory(folder)) << ext;
+
+        // Nothing to save.
+        const std::string existing = dir / (std::string("keep.") + ext);
+        const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'd', 'a', 't', 'a'};
+        WriteAll(existing, old);
+        msg.clear();
+        EXPECT_FALSE(SaveImageFile(existing, BMP_File(), &msg)) << ext;
+        EXPECT_FALSE(msg.empty()) << ext;
+        EXPECT_EQ(ReadAll(existing), old) << ext;
+    }
+    std::set<std::string> expected;
+    for (const char* ext : kSavable) {
+        expected.insert(std::string("folder.") + ext);
+        expected.insert(std::string("keep.") + ext);
+    }
+    EXPECT_EQ(dir.Names(), expected) << "temporary files left behind";
+}
+
+TEST(ImageFileSave, DiskFullKeepsExistingFile) {
+    // A file size limit makes every write past 4 KiB fail, as a full disk does.
+    TempDir dir;
+    const BMP_File img = Noise(200, 150); // far more than 4 KiB in every format
+    std::vector<uint8_t> old(1000);
+    for (size_t i = 0; i < old.size(); ++i) old[i] = uint8_t(i * 7);
+    std::set<std::string> expected;
+    for (const char* ext : kSavable) {
+        const std::string name = std::string("keep.") + ext;
+        WriteAll(dir / name, old);
+        expected.insert(name);
+    }
+
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::vector<std::pair<std::string, bool>> results;
+    std::vector<std::string> messages;
+    for (const char* ext : kSavable) {
+        std::string msg;
+        results.emplace_back(ext, SaveImageFile(dir / (std::string("keep.") + ext), img, &msg));
+        messages.push_back(msg);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_FALSE(results[i].second) << results[i].first << " reported success";
+        EXPECT_FALSE(messages[i].empty()) << results[i].first;
+        EXPECT_EQ(ReadAll(dir / ("keep." + results[i].first)), old) << results[i].first;
+    }
+    EXPECT_EQ(dir.Names(), expected) << "temporary files left behind";
+}
+
+} // namespace
