@@ -2,6 +2,7 @@
 
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
+#include "imageops/overlays.h"
 #include "imageops/resample.h"
 
 #include <array>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const std::array<ChainStep, 5> kChain = {{
+const ChainStep kChain[] = {
     {"Crop", [](const ProcessingSettings& s) { return s.m_bCrop != 0; },
      [](BMP_File& w, const ProcessingSettings& s, const ChainContext& c) {
          const IntRect r = ScaleViewRect(s.m_rcCrop, w.Width(), w.Height(), c.view);
@@ -32,7 +33,45 @@ const std::array<ChainStep, 5> kChain = {{
      [](BMP_File& w, const ProcessingSettings&, const ChainContext&) { FlipLeftRight(w); }},
     {"Mirror top-bottom", [](const ProcessingSettings& s) { return s.m_bFlipY != 0; },
      [](BMP_File& w, const ProcessingSettings&, const ChainContext&) { FlipTopBottom(w); }},
-}};
+    // Light regions are drawn in the destination view, so they scale as the crop does.
+    {"Light region 1", [](const ProcessingSettings& s) { return s.m_bLight[0] != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext& c) {
+         ApplyLightRegion(w, ScaleViewRect(s.m_rcLight[0], w.Width(), w.Height(), c.view),
+                          s.m_LightColor[0]);
+     }},
+    {"Light region 2", [](const ProcessingSettings& s) { return s.m_bLight[1] != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext& c) {
+         ApplyLightRegion(w, ScaleViewRect(s.m_rcLight[1], w.Width(), w.Height(), c.view),
+                          s.m_LightColor[1]);
+     }},
+    {"Light region 3", [](const ProcessingSettings& s) { return s.m_bLight[2] != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext& c) {
+         ApplyLightRegion(w, ScaleViewRect(s.m_rcLight[2], w.Width(), w.Height(), c.view),
+                          s.m_LightColor[2]);
+     }},
+    {"Noise", [](const ProcessingSettings& s) { return s.m_bSetNoise != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ApplyNoise(w, s.m_nStrengthNoise);
+     }},
+    {"Per-channel noise", [](const ProcessingSettings& s) { return s.m_bSetRGBNoise != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ApplyRGBNoise(w, s.m_nSliderNoiseR, s.m_nSliderNoiseG, s.m_nSliderNoiseB);
+     }},
+    {"Mask",
+     [](const ProcessingSettings& s) { return s.m_bSetMask != 0 && !s.m_sMaskName.empty(); },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ApplyMaskFromSettings(w, s);
+     }},
+    {"Mosaic", [](const ProcessingSettings& s) { return s.bMosaic != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ApplyMosaic(w, s.m_nMosaicSize);
+     }},
+    {"Border",
+     [](const ProcessingSettings& s) { return s.m_bSetBorder != 0 && !s.m_sBorderName.empty(); },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ApplyBorderFromSettings(w, s);
+     }},
+};
 
 } // namespace
 
