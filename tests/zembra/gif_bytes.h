@@ -38,8 +38,9 @@ inline Bytes packCodes(const std::vector<std::pair<int, int>>& codes) {
 }
 
 // GIF LZW with minimum code size m: clear first, codes grow up to 12 bits,
-// a clear code when the table is full, end code last.
-inline Bytes lzw(const Bytes& px, int m) {
+// a clear code when the table is full (or, with clearWhenFull false, the full
+// table kept as it is), end code last.
+inline Bytes lzw(const Bytes& px, int m, bool clearWhenFull = true) {
     const int clear = 1 << m, end = clear + 1;
     std::vector<std::pair<int, int>> codes;
     int size = m + 1, next = clear + 2;
@@ -53,9 +54,11 @@ inline Bytes lzw(const Bytes& px, int m) {
             continue;
         }
         codes.push_back({w.size() == 1 ? uint8_t(w[0]) : dict[w], size});
-        dict[wk] = next++;
-        if (next - 1 == (1 << size) && size < 12) ++size;
-        if (next == 4096) {
+        if (next < 4096) {
+            dict[wk] = next++;
+            if (next - 1 == (1 << size) && size < 12) ++size;
+        }
+        if (next == 4096 && clearWhenFull) {
             codes.push_back({clear, size});
             dict.clear();
             size = m + 1;

@@ -89,6 +89,11 @@ TEST(ZembraRead, LongDataGrowsCodesAndClearsTheTable) {
     auto a = parse(Gif().header(w, h, 8).gce(0, 0, 0).image(0, 0, w, h, px, 8).trailer().b);
     EXPECT_EQ(decoded(*a, 0), px);
     EXPECT_FALSE(a->frames[0]->corrupted);
+    // An encoder may also go on with a full table instead of clearing it.
+    Gif full;
+    full.header(w, h, 8).descriptor(0, 0, w, h).raw({8});
+    full.raw(gifbytes::subBlocks(gifbytes::lzw(px, 8, false))).trailer();
+    EXPECT_EQ(decoded(*parse(full.b), 0), px);
     // Zero bytes between blocks are skipped; a frame without its own size
     // takes the screen's.
     Bytes small = pattern(12, 4);
