@@ -1,0 +1,288 @@
+// pellorin-cli: applies a saved treatment (.qvc) to image files and folders
+// without the desktop program.
+
+#include "app/file_util.h"
+#include "app/folder_list.h"
+#include "app/image_files.h"
+#include "app/pipeline.h"
+#include "app/settings_fields.h"
+#include "app/view_frames.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "Usage:\n"
+    "  pellorin-cli defaults\n"
+    "      Write the default configuration file to standard output.\n"
+    "  pellorin-cli info FILE...\n"
+    "      Print the size, frame count and frame rate of each file.\n"
+    "  pellorin-cli apply --config FILE.qvc [--preview] [--view WxH]\n"
+    "                     (--output FILE | --out-dir DIR [--format EXT])\n"
+    "                     [--codec NAME] [--jobs N] INPUT...\n"
+    "      Apply the treatment saved in FILE.qvc to every INPUT (a file, or a folder\n"
+    "      whose images are taken in the order \"Load Next\" steps through them) and\n"
+    "      save each result by the output's extension (png, jpg, gif, bmp, tif, tga,\n"
+    "      ico). --preview makes the result at the view size instead of full size;\n"
+    "      --view is the size of the view the crop and light frames refer to\n"
+    "      (default 400x300). --jobs sets how many inputs run at once (default: the\n"
+    "      number of cores).\n"
+    "\n"
+    "Exit status: 0 when every input succeeded, 1 when any failed, 2 for a usage error.\n";
+
+int Usage(const std::string& problem) {
+    if (!problem.empty()) std::cerr << "pellorin-cli: " << problem << "\n";
+    std::cerr << kUsage;
+    return kExitUsage;
+}
+
+bool IsDirectory(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ParseInt(const std::string& s, int& out) {
+    if (s.empty() || s.size() > 9) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    out = std::stoi(s);
+    return true;
+}
+
+bool ParseSize(const std::string& s, ViewSize& v) {
+    const size_t x = s.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    int w = 0, h = 0;
+    // The frames are placed 5 pixels in from the view's edges, so a usable view
+    // is larger than that.
+    if (!ParseInt(s.substr(0, x), w) || !ParseInt(s.substr(x + 1), h) || w <= kFrameInflation ||
+        h <= kFrameInflation || w > BMP_File::kMaxSide || h > BMP_File::kMaxSide)
+        return false;
+    v = ViewSize{w, h};
+    return true;
+}
+
+std::string BaseName(const std::string& p) {
+    const size_t slash = p.find_last_of('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string StemOf(const std::string& p) {
+    std::string b = BaseName(p);
+    const size_t dot = b.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
+}
+
+int Defaults() {
+    ProcessingSettings s;
+    s.SetViewDefaults(kDefaultViewWidth, kDefaultViewHeight);
+    SettingsFile file(s);
+    const std::string bytes = file.storage.FileBytes();
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int Info(const std::vector<std::string>& files) {
+    if (files.empty()) return Usage("info needs at least one FILE");
+    int status = kExitOk;
+    for (const auto& f : files) {
+        BMP_File img;
+        std::string message;
+        if (!LoadImageFile(f, img, &message)) {
+            std::cerr << "pellorin-cli: " << f << ": " << message << "\n";
+            status = kExitFailed;
+            continue;
+        }
+        std::cout << f << ": " << img.Width() << "x" << img.Height() << ", 1 frame, - fps\n";
+    }
+    return status;
+}
+
+struct Job {
+    std::string input;
+    std::string output;
+    std::string error; // set before processing for inputs that cannot run at all
+};
+
+struct ApplyOptions {
+    std::string config;
+    bool preview = false;
+    ViewSize view;
+    std::string output, outDir, format, codec;
+    int jobs = 0;
+    std::vector<std::string> inputs;
+};
+
+int Apply(const ApplyOptions& o) {
+    ProcessingSettings settings;
+    settings.SetViewDefaults(o.view.width, o.view.height);
+    SettingsFile file(settings);
+    if (!file.Load(o.config)) {
+        std::cerr << "pellorin-cli: cannot read the configuration file " << o.config << "\n";
+        return kExitUsage;
+    }
+    // As the desktop program does after loading a configuration: place the
+    // frames from their fractions in the view, then let the shown frames set
+    // the crop and light rectangles.
+    FramesFromFractions(settings, o.view.width, o.view.height);
+    CopyFramesToSettings(settings);
+
+    std::vector<Job> jobs;
+    for (const auto& in : o.inputs) {
+        if (IsDirectory(in)) {
+            const auto list = ListFolderImages(in, 1);
+            if (list.empty()) jobs.push_back(Job{in, {}, "no images in this folder"});
+            for (const auto& f : list) jobs.push_back(Job{f, {}, {}});
+        } else {
+            jobs.push_back(Job{in, {}, {}});
+        }
+    }
+    if (!o.output.empty() && jobs.size() != 1)
+        return Usage("--output takes exactly one input image; use --out-dir for several");
+
+    std::set<std::string> used;
+    for (auto& j : jobs) {
+        if (!j.error.empty()) continue;
+        if (!o.output.empty()) {
+            j.output = o.output;
+        } else {
+            std::string ext = o.format;
+            if (ext.empty()) ext = IsSavableStillImage(j.input) ? ExtensionOf(j.input) : "png";
+            j.output =
+                o.outDir + (o.outDir.ends_with('/') ? "" : "/") + StemOf(j.input) + "." + ext;
+        }
+        if (!IsSavableStillImage(j.output)) {
+            j.error = "cannot save in the format of " + j.output;
+        } else if (!used.insert(j.output).second) {
+            // Two inputs with the same name in different formats would
+            // overwrite each other's result.
+            j.error = "another input already writes " + j.output;
+        }
+    }
+
+    const ProcessMode mode = o.preview ? ProcessMode::Preview : ProcessMode::Final;
+    std::mutex outputLock;
+    std::atomic<size_t> next{0}, done{0};
+    std::atomic<bool> anyFailed{false};
+    const bool progress = ::isatty(STDERR_FILENO);
+    auto fail = [&](const Job& j, const std::string& why) {
+        anyFailed = true;
+        std::lock_guard lock(outputLock);
+        if (progress) std::cerr << "\r\033[K";
+        std::cerr << "pellorin-cli: " << j.input << ": " << why << "\n";
+    };
+    auto worker = [&] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            const Job& j = jobs[i];
+            if (!j.error.empty()) {
+                fail(j, j.error);
+            } else {
+                BMP_File image, work;
+                std::string message;
+                if (!LoadImageFile(j.input, image, &message)) {
+                    fail(j, message);
+                } else if (!RunPipeline(image, settings, mode, o.view, work) || work.Empty()) {
+                    fail(j, "the treatment left no picture");
+                } else if (!SaveImageFile(j.output, work, &message)) {
+                    fail(j, message);
+                }
+            }
+            const size_t finished = ++done;
+            if (progress) {
+                std::lock_guard lock(outputLock);
+                std::cerr << "\r\033[K[" << finished << "/" << jobs.size() << "] "
+                          << BaseName(j.input) << std::flush;
+            }
+        }
+    };
+    const int threads =
+        std::max(1, std::min<int>(o.jobs > 0 ? o.jobs : int(std::thread::hardware_concurrency()),
+                                  int(jobs.size())));
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+    if (progress && !jobs.empty()) std::cerr << "\n";
+    return anyFailed ? kExitFailed : kExitOk;
+}
+
+int ParseApply(int argc, char** argv) {
+    ApplyOptions o;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) return false;
+            into = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--config") {
+            if (!value(o.config)) return Usage("--config needs a file");
+        } else if (a == "--preview") {
+            o.preview = true;
+        } else if (a == "--view") {
+            if (!value(v) || !ParseSize(v, o.view))
+                return Usage("--view needs a size like 640x480");
+        } else if (a == "--output") {
+            if (!value(o.output)) return Usage("--output needs a file");
+        } else if (a == "--out-dir") {
+            if (!value(o.outDir)) return Usage("--out-dir needs a folder");
+        } else if (a == "--format") {
+            if (!value(o.format)) return Usage("--format needs an extension");
+            o.format = ToLowerAscii(o.format);
+            if (o.format.starts_with(".")) o.format.erase(0, 1);
+        } else if (a == "--codec") {
+            if (!value(o.codec)) return Usage("--codec needs an encoder name");
+        } else if (a == "--jobs") {
+            if (!value(v) || !ParseInt(v, o.jobs) || o.jobs < 1)
+                return Usage("--jobs needs a whole number from 1 up");
+        } else if (a == "--") {
+            for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
+        } else if (a.starts_with("-") && a.size() > 1) {
+            return Usage("unknown option " + a);
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    if (o.config.empty()) return Usage("apply needs --config FILE.qvc");
+    if (o.output.empty() == o.outDir.empty())
+        return Usage("apply needs either --output or --out-dir");
+    if (!o.format.empty() && o.outDir.empty()) return Usage("--format goes with --out-dir");
+    if (!o.format.empty() && !IsSavableStillImage("x." + o.format))
+        return Usage("cannot save in the format " + o.format);
+    if (o.inputs.empty()) return Usage("apply needs at least one INPUT");
+    if (!o.outDir.empty() && !IsDirectory(o.outDir))
+        return Usage("the output folder " + o.outDir + " does not exist");
+    return Apply(o);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage("");
+    const std::string cmd = argv[1];
+    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+        std::cout << kUsage;
+        return kExitOk;
+    }
+    if (cmd == "defaults") return argc == 2 ? Defaults() : Usage("defaults takes no arguments");
+    if (cmd == "info") return Info(std::vector<std::string>(argv + 2, argv + argc));
+    if (cmd == "apply") return ParseApply(argc, argv);
+    return Usage("unknown command " + cmd);
+}

@@ -1,0 +1,247 @@
+// pellorin-cli run as a separate program: exit codes, per-file error lines, the
+// default configuration, and treatments applied to files and folders.
+
+#include "app/bmp_file.h"
+#include "app/settings_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("pellorin-cli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    Result Run(const std::vector<std::string>& args) {
+        std::string cmd = Quote(PELLORIN_CLI);
+        for (const auto& a : args) cmd += " " + Quote(a);
+        cmd += " >" + Quote((dir / "stdout").string()) + " 2>" + Quote((dir / "stderr").string()) +
+               " </dev/null";
+        const int raw = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = Slurp(dir / "stdout");
+        r.err = Slurp(dir / "stderr");
+        return r;
+    }
+
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+
+    std::string WriteConfig(const std::string& name,
+                            const std::function<void(ProcessingSettings&)>& edit) {
+        ProcessingSettings s;
+        s.SetViewDefaults(400, 300);
+        edit(s);
+        SettingsFile f(s);
+        EXPECT_TRUE(f.Save(Path(name)));
+        return Path(name);
+    }
+
+    static BMP_File Picture(int w, int h) {
+        BMP_File img;
+        img.Create(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                img.Pixel(x, y) = CColor24(uint8_t(x), uint8_t(y), uint8_t(3 * x + y));
+        return img;
+    }
+};
+
+int CountLines(const std::string& s) {
+    return int(std::count(s.begin(), s.end(), '\n'));
+}
+
+} // namespace
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    Picture(4, 4).SaveBMP(Path("a.bmp"));
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"defaults", "extra"},
+        {"info"},
+        {"apply", Path("a.bmp"), "--output", Path("o.bmp")},
+        {"apply", "--config", cfg, "--output", Path("o.bmp"), "--out-dir", Path(""), Path("a.bmp")},
+        {"apply", "--config", cfg, Path("a.bmp")},
+        {"apply", "--config", cfg, "--output", Path("o.bmp")},
+        {"apply", "--config", cfg, "--output", Path("o.bmp"), Path("a.bmp"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--view", "0x10", "--output", Path("o.bmp"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--view", "big", "--output", Path("o.bmp"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--jobs", "0", "--output", Path("o.bmp"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--bogus", "--output", Path("o.bmp"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--out-dir", Path("missing"), Path("a.bmp")},
+        {"apply", "--config", cfg, "--out-dir", dir.string(), "--format", "xyz", Path("a.bmp")},
+        {"apply", "--config", Path("nope.qvc"), "--output", Path("o.bmp"), Path("a.bmp")},
+    };
+    for (const auto& args : bad) {
+        const Result r = Run(args);
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_EQ(r.status, 2) << joined;
+        EXPECT_FALSE(r.err.empty()) << joined;
+    }
+    EXPECT_FALSE(fs::exists(Path("o.bmp")));
+    EXPECT_EQ(Run({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, DefaultsIsALoadableDefaultConfiguration) {
+    const Result r = Run({"defaults"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\r\n\r\n[Settings]\r\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\r\nm_nSizeX=400\r\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\r\nm_rcLight1.right=400\r\n"), std::string::npos)
+        << "light rectangles cover the default view";
+    ProcessingSettings s;
+    s.m_nBlurSize = 99;
+    SettingsFile f(s);
+    ASSERT_TRUE(f.storage.Parse(r.out));
+    EXPECT_EQ(s.m_nBlurSize, 5);
+}
+
+TEST_F(CliTest, AppliesATreatmentToOneFile) {
+    const BMP_File img = Picture(30, 20);
+    ASSERT_TRUE(img.SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("flip.qvc", [](ProcessingSettings& s) {
+        s.m_bFlipX = 1;
+        s.m_nRotate = 1;
+    });
+    const Result r = Run({"apply", "--config", cfg, "--output", Path("out.bmp"), Path("in.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "no progress lines when stderr is not a terminal";
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    ASSERT_EQ(out.Width(), 20);
+    ASSERT_EQ(out.Height(), 30);
+    // A quarter turn puts old (x, y) at (19 - y, x); the mirror then moves it to (y, x).
+    EXPECT_EQ(out.Pixel(5, 7), img.Pixel(7, 5));
+    EXPECT_EQ(out.Pixel(0, 0), img.Pixel(0, 0));
+}
+
+TEST_F(CliTest, PreviewUsesTheViewSize) {
+    ASSERT_TRUE(Picture(100, 50).SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    const Result r = Run({"apply", "--config", cfg, "--preview", "--view", "40x30", "--output",
+                          Path("out.bmp"), Path("in.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    EXPECT_EQ(out.Width(), 40);
+    EXPECT_EQ(out.Height(), 30);
+}
+
+TEST_F(CliTest, CropComesFromTheStoredFractions) {
+    const BMP_File img = Picture(210, 210);
+    ASSERT_TRUE(img.SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("crop.qvc", [](ProcessingSettings& s) {
+        s.m_bCrop = 1;
+        s.m_cBmpWndOriginal.m_bCrop = 1;
+        // In a 105 x 105 view the frame is (10, 20)-(50, 60); the crop rectangle
+        // reaches 5 pixels further: (5, 15)-(55, 65).
+        s.m_cBmpWndOriginal.CroprcL = 0.1f;
+        s.m_cBmpWndOriginal.CroprcT = 0.2f;
+        s.m_cBmpWndOriginal.CroprcR = 0.5f;
+        s.m_cBmpWndOriginal.CroprcB = 0.6f;
+        s.m_cBmpWndOriginal.m_cRectTracker = IntRect{1, 1, 2, 2}; // recomputed, not used
+    });
+    const Result r = Run({"apply", "--config", cfg, "--view", "105x105", "--output",
+                          Path("out.bmp"), Path("in.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    // The image is twice the view: (10, 30)-(110, 130).
+    ASSERT_EQ(out.Width(), 100);
+    ASSERT_EQ(out.Height(), 100);
+    EXPECT_EQ(out.Pixel(0, 0), img.Pixel(10, 30));
+    EXPECT_EQ(out.Pixel(99, 99), img.Pixel(109, 129));
+}
+
+TEST_F(CliTest, FoldersRunInListOrderAndFailuresAreReportedPerFile) {
+    fs::create_directories(Path("in"));
+    fs::create_directories(Path("out"));
+    ASSERT_TRUE(Picture(8, 6).SaveBMP(Path("in/b.bmp")));
+    ASSERT_TRUE(Picture(5, 5).SaveBMP(Path("in/A.BMP")));
+    std::ofstream(Path("in/broken.bmp")) << "not a picture";
+    std::ofstream(Path("in/notes.txt")) << "ignored";
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings& s) { s.m_bFlipY = 1; });
+    for (const char* jobs : {"1", "3"}) {
+        fs::remove_all(Path("out"));
+        fs::create_directories(Path("out"));
+        const Result r = Run({"apply", "--config", cfg, "--jobs", jobs, "--out-dir", Path("out"),
+                              Path("in"), Path("missing.bmp")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(CountLines(r.err), 2) << r.err;
+        EXPECT_NE(r.err.find("broken.bmp"), std::string::npos);
+        EXPECT_NE(r.err.find("missing.bmp"), std::string::npos);
+        EXPECT_EQ(r.err.find("notes.txt"), std::string::npos);
+        BMP_File a, b;
+        EXPECT_TRUE(a.LoadBMP(Path("out/A.bmp"))) << "upper-case extensions are found";
+        ASSERT_TRUE(b.LoadBMP(Path("out/b.bmp")));
+        EXPECT_EQ(b.Pixel(0, 0), Picture(8, 6).Pixel(0, 5));
+        EXPECT_FALSE(fs::exists(Path("out/broken.bmp")));
+    }
+}
+
+TEST_F(CliTest, SameNamedInputsDoNotOverwriteEachOther) {
+    fs::create_directories(Path("x"));
+    fs::create_directories(Path("y"));
+    fs::create_directories(Path("out"));
+    ASSERT_TRUE(Picture(3, 3).SaveBMP(Path("x/p.bmp")));
+    ASSERT_TRUE(Picture(4, 4).SaveBMP(Path("y/p.bmp")));
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    const Result r =
+        Run({"apply", "--config", cfg, "--out-dir", Path("out"), Path("x/p.bmp"), Path("y/p.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("y/p.bmp"), std::string::npos);
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out/p.bmp")));
+    EXPECT_EQ(out.Width(), 3);
+}
+
+TEST_F(CliTest, InfoReportsSizesAndFailures) {
+    ASSERT_TRUE(Picture(12, 7).SaveBMP(Path("a.bmp")));
+    const Result ok = Run({"info", Path("a.bmp")});
+    ASSERT_EQ(ok.status, 0);
+    EXPECT_NE(ok.out.find("12x7"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("1 frame"), std::string::npos);
+    const Result bad = Run({"info", Path("a.bmp"), Path("b.xyz")});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("b.xyz: Unknown File Format!"), std::string::npos) << bad.err;
+}
