@@ -94,9 +94,9 @@ void boxSums(const std::vector<int16_t>& src, const Geometry& g, const ValueRang
 // contraharmonic means. Floating-point running sums would drift (and never recover
 // from an infinite term), so each window sum is recomputed: first the column sums of
 // the window's rows, then the row sum of the window's columns, a + b additions per
-// pixel instead of a * b. On planes with negative samples the sums may cancel, and
-// there the sums are taken in the plain window order instead, which is the
-// best-defined result of an ill-conditioned quotient.
+// pixel instead of a * b. The order of the additions differs from a plain window
+// sum only by rounding, which the storage rule absorbs; where samples of both signs
+// make a sum cancel to nearly nothing the quotient is ill-conditioned in any order.
 
 void ratioMeans(Plane& p, int aw, int ah, const std::vector<double>& numTable,
                 const std::vector<double>& denTable, int lo) {
@@ -104,25 +104,10 @@ void ratioMeans(Plane& p, int aw, int ah, const std::vector<double>& numTable,
     const std::vector<int16_t> src = p.samples;
     int16_t* dst = p.samples.data();
     const int W = g.w;
-    const bool signedPlane = lo < 0;
     parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
         std::vector<double> colNum(static_cast<size_t>(W)), colDen(static_cast<size_t>(W));
         for (int y = yBegin; y < yEnd; ++y) {
             const int y0 = g.firstRow(y), y1 = g.lastRow(y);
-            if (signedPlane) {
-                for (int x = 0; x < W; ++x) {
-                    double num = 0.0, den = 0.0;
-                    for (int r = y0; r <= y1; ++r) {
-                        const int16_t* row = src.data() + size_t(r) * size_t(W);
-                        for (int c = g.firstCol(x); c <= g.lastCol(x); ++c) {
-                            num += numTable[size_t(row[c] - lo)];
-                            den += denTable[size_t(row[c] - lo)];
-                        }
-                    }
-                    dst[size_t(y) * size_t(W) + size_t(x)] = storeMean(num / den);
-                }
-                continue;
-            }
             std::fill(colNum.begin(), colNum.end(), 0.0);
             std::fill(colDen.begin(), colDen.end(), 0.0);
             for (int r = y0; r <= y1; ++r) {
@@ -179,6 +164,140 @@ void rankFilter(Plane& p, int aw, int ah, Stat&& stat) {
                 if (x + g.rx + 1 < W) addColumn(x + g.rx + 1);
             }
             for (int c = std::max(0, W - g.rx); c < W; ++c) removeColumn(c);
+        }
+    });
+}
+
+// Rank queries for tall windows, from one histogram per column of the plane. Moving
+// down a row changes each column histogram by one sample out and one in; moving along
+// the row changes the window by adding one column histogram and removing another,
+// which for the coarse level (16 bins per bucket) costs a few vector operations, and
+// the fine bins of a bucket are brought up to date only when a query lands in it. A
+// query walks the coarse buckets and then 16 fine bins, so the cost per pixel does not
+// grow with the aperture. Counts are 16-bit, which bounds the window to 65535 samples.
+class ColumnRanker {
+public:
+    static bool suits(const Geometry& g, const ValueRange& vr) {
+        const int64_t n = int64_t(2 * g.rx + 1) * int64_t(2 * g.ry + 1);
+        return g.ry >= 3 && vr.bins() <= 1024 && n <= 65535;
+    }
+
+    ColumnRanker(const int16_t* src, const Geometry& g, const ValueRange& vr)
+        : src_(src), g_(g), lo_(vr.lo), bins_((vr.bins() + 15) & ~15), buckets_(bins_ / 16),
+          colFine_(size_t(g.w) * size_t(bins_), 0), colCoarse_(size_t(g.w) * size_t(buckets_), 0),
+          kFine_(size_t(bins_), 0), kCoarse_(size_t(buckets_), 0), fineAt_(size_t(buckets_), -1) {}
+
+    // Column histograms to rows firstRow(y)..lastRow(y); window at x = 0.
+    void startRow(int y) {
+        if (row_ < 0) {
+            for (int r = g_.firstRow(y); r <= g_.lastRow(y); ++r) changeRow(r, 1);
+        } else {
+            while (row_ < y) {
+                ++row_;
+                if (row_ - g_.ry - 1 >= 0) changeRow(row_ - g_.ry - 1, -1);
+                if (row_ + g_.ry < g_.h) changeRow(row_ + g_.ry, 1);
+            }
+        }
+        row_ = y;
+        std::fill(kCoarse_.begin(), kCoarse_.end(), uint16_t(0));
+        for (int c = 0; c <= g_.lastCol(0); ++c) addTo(kCoarse_.data(), coarse(c), buckets_, 1);
+        std::fill(fineAt_.begin(), fineAt_.end(), -1);
+        x_ = 0;
+    }
+
+    // Window one column further right.
+    void next() {
+        ++x_;
+        if (x_ + g_.rx < g_.w) addTo(kCoarse_.data(), coarse(x_ + g_.rx), buckets_, 1);
+        if (x_ - g_.rx - 1 >= 0) addTo(kCoarse_.data(), coarse(x_ - g_.rx - 1), buckets_, -1);
+    }
+
+    int rank(int32_t k) {
+        int32_t acc = 0;
+        int c = 0;
+        while (acc + kCoarse_[size_t(c)] <= k) acc += kCoarse_[size_t(c++)];
+        const uint16_t* f = fine(c);
+        int b = 0;
+        while (acc + f[b] <= k) acc += f[b++];
+        return c * 16 + b + lo_;
+    }
+
+private:
+    const uint16_t* coarse(int col) const {
+        return colCoarse_.data() + size_t(col) * size_t(buckets_);
+    }
+
+    static void addTo(uint16_t* dst, const uint16_t* src, int count, int sign) {
+        if (sign > 0)
+            for (int i = 0; i < count; ++i) dst[i] = uint16_t(dst[i] + src[i]);
+        else
+            for (int i = 0; i < count; ++i) dst[i] = uint16_t(dst[i] - src[i]);
+    }
+
+    void changeRow(int r, int sign) {
+        const int16_t* s = src_ + size_t(r) * size_t(g_.w);
+        for (int x = 0; x < g_.w; ++x) {
+            const int b = s[x] - lo_;
+            colFine_[size_t(x) * size_t(bins_) + size_t(b)] += uint16_t(sign);
+            colCoarse_[size_t(x) * size_t(buckets_) + size_t(b >> 4)] += uint16_t(sign);
+        }
+    }
+
+    // The window's fine bins of bucket c, brought up to the current column.
+    const uint16_t* fine(int c) {
+        uint16_t* f = kFine_.data() + size_t(c) * 16;
+        const size_t offset = size_t(c) * 16;
+        int at = fineAt_[size_t(c)];
+        if (at < 0 || x_ - at > 2 * g_.rx + 1) {
+            std::fill(f, f + 16, uint16_t(0));
+            for (int col = g_.firstCol(x_); col <= g_.lastCol(x_); ++col)
+                addTo(f, colFine_.data() + size_t(col) * size_t(bins_) + offset, 16, 1);
+        } else {
+            for (int xx = at + 1; xx <= x_; ++xx) {
+                if (xx + g_.rx < g_.w)
+                    addTo(f, colFine_.data() + size_t(xx + g_.rx) * size_t(bins_) + offset, 16, 1);
+                if (xx - g_.rx - 1 >= 0)
+                    addTo(f, colFine_.data() + size_t(xx - g_.rx - 1) * size_t(bins_) + offset, 16,
+                          -1);
+            }
+        }
+        fineAt_[size_t(c)] = x_;
+        return f;
+    }
+
+    const int16_t* src_;
+    Geometry g_;
+    int lo_, bins_, buckets_;
+    std::vector<uint16_t> colFine_, colCoarse_, kFine_, kCoarse_;
+    std::vector<int> fineAt_;
+    int row_ = -1, x_ = 0;
+};
+
+// Pure rank filters: pick(rank, n) returns the result from rank queries. Tall windows
+// use the column histograms, short ones the row-sliding histogram.
+template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pick) {
+    const Geometry g = geometry(p, aw, ah);
+    const ValueRange vr = valueRange(p.samples);
+    if (!ColumnRanker::suits(g, vr)) {
+        rankFilter<2, false>(p, aw, ah, [&](auto& h, int32_t n, int16_t) {
+            int cursor = 0;
+            return int16_t(pick([&](int32_t k) { return h.rankValue(cursor++, k); }, n));
+        });
+        return;
+    }
+    const std::vector<int16_t> src = p.samples;
+    int16_t* dst = p.samples.data();
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        ColumnRanker ranker(src.data(), g, vr);
+        for (int y = yBegin; y < yEnd; ++y) {
+            ranker.startRow(y);
+            const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
+            int16_t* out = dst + size_t(y) * size_t(g.w);
+            for (int x = 0; x < g.w; ++x) {
+                if (x > 0) ranker.next();
+                const int32_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
+                out[x] = int16_t(pick([&](int32_t k) { return ranker.rank(k); }, n));
+            }
         }
     });
 }
@@ -251,25 +370,20 @@ void contraharmonicFilter(Plane& p, int aw, int ah, double q) {
 // Order statistics
 
 void minFilter(Plane& p, int aw, int ah) {
-    rankFilter<1, false>(p, aw, ah,
-                         [](auto& h, int32_t, int16_t) { return int16_t(h.rankValue(0, 0)); });
+    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t) { return rank(0); });
 }
 
 void maxFilter(Plane& p, int aw, int ah) {
-    rankFilter<1, false>(
-        p, aw, ah, [](auto& h, int32_t n, int16_t) { return int16_t(h.rankValue(0, n - 1)); });
+    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t n) { return rank(n - 1); });
 }
 
 void medianFilter(Plane& p, int aw, int ah) {
-    rankFilter<1, false>(p, aw, ah, [](auto& h, int32_t n, int16_t) {
-        return int16_t(h.rankValue(0, medianRank(n)));
-    });
+    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t n) { return rank(medianRank(n)); });
 }
 
 void midPointFilter(Plane& p, int aw, int ah) {
-    rankFilter<2, false>(p, aw, ah, [](auto& h, int32_t n, int16_t) {
-        return int16_t((h.rankValue(0, 0) + h.rankValue(1, n - 1)) / 2);
-    });
+    // Integer division truncates toward zero: the mid-point of -3 and 0 is -1.
+    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t n) { return (rank(0) + rank(n - 1)) / 2; });
 }
 
 void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {

@@ -90,21 +90,33 @@ inline Plane refTrimmed(const Plane& p, int aw, int ah, int d) {
     });
 }
 
-inline Plane refContraharmonic(const Plane& p, int aw, int ah, double q) {
-    return mapWindows(p, aw, ah, [q](std::vector<int>& w, int) {
-        double num = 0, den = 0;
+// Contraharmonic mean; with `illConditioned`, marks the windows whose sums cancel to
+// under 1e-9 of their magnitude, where any summation order gives a different quotient.
+inline Plane refContraharmonic(const Plane& p, int aw, int ah, double q,
+                               std::vector<bool>* illConditioned = nullptr) {
+    if (illConditioned) illConditioned->clear();
+    return mapWindows(p, aw, ah, [q, illConditioned](std::vector<int>& w, int) {
+        double num = 0, den = 0, numMag = 0, denMag = 0;
         for (int s : w) {
             num += std::pow(double(s), q + 1);
             den += std::pow(double(s), q);
+            numMag += std::fabs(std::pow(double(s), q + 1));
+            denMag += std::fabs(std::pow(double(s), q));
         }
+        if (illConditioned)
+            illConditioned->push_back(std::fabs(num) < 1e-9 * numMag ||
+                                      std::fabs(den) < 1e-9 * denMag);
         return refTrunc(num / den);
     });
 }
 
-inline Plane refHarmonic(const Plane& p, int aw, int ah) {
-    return mapWindows(p, aw, ah, [](std::vector<int>& w, int) {
-        double den = 0;
-        for (int s : w) den += 1.0 / s;
+inline Plane refHarmonic(const Plane& p, int aw, int ah,
+                         std::vector<bool>* illConditioned = nullptr) {
+    if (illConditioned) illConditioned->clear();
+    return mapWindows(p, aw, ah, [illConditioned](std::vector<int>& w, int) {
+        double den = 0, mag = 0;
+        for (int s : w) den += 1.0 / s, mag += std::fabs(1.0 / s);
+        if (illConditioned) illConditioned->push_back(std::fabs(den) < 1e-9 * mag);
         return refTrunc(double(w.size()) / den);
     });
 }
