@@ -1,5 +1,6 @@
 #include "app/pipeline.h"
 
+#include "imageops/color.h"
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
 #include "imageops/overlays.h"
@@ -23,6 +24,12 @@ const ChainStep kChain[] = {
      [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
          ResizeImage(w, s.m_nSizeX, s.m_nSizeY);
      }},
+    {"Free rotation", [](const ProcessingSettings& s) { return s.m_fRotateAngle != 0.0f; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         RotateImage(w, s.m_fRotateAngle, s.m_cBKGRotationColor);
+     }},
+    {"Colour adjustment", [](const ProcessingSettings& s) { return s.m_bColorAdjusment != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) { AdjustColor(w, s.m_ca); }},
     {"Quarter turns", [](const ProcessingSettings& s) { return s.m_nRotate > 0; },
      [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
          // The count is 0..3 in the program; a hand-edited file may say more,
@@ -66,10 +73,23 @@ const ChainStep kChain[] = {
      [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
          ApplyMosaic(w, s.m_nMosaicSize);
      }},
+    {"Colour filter", [](const ProcessingSettings& s) { return s.m_bColorFilter != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ColorFilter(w, s.m_ColorFilterDlg);
+     }},
+    {"Perspective", [](const ProcessingSettings& s) { return s.m_bPerspective != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         PerspectiveImage(w, s.m_bPerspectiveVertical != 0, s.m_fAnglePerspective,
+                          s.m_cBKGRotationColor);
+     }},
     {"Border",
      [](const ProcessingSettings& s) { return s.m_bSetBorder != 0 && !s.m_sBorderName.empty(); },
      [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
          ApplyBorderFromSettings(w, s);
+     }},
+    {"Replace colour", [](const ProcessingSettings& s) { return s.m_bReplaceColor != 0; },
+     [](BMP_File& w, const ProcessingSettings& s, const ChainContext&) {
+         ReplaceColor(w, s.m_cReplaceSource, s.m_cReplaceTarget);
      }},
 };
 

@@ -1,5 +1,8 @@
 #include "imageops/effect_table.h"
 
+#include "imageops/color.h"
+#include "imageops/convolve.h"
+
 #include <array>
 #include <vector>
 
@@ -9,35 +12,72 @@ namespace {
 constexpr EffectRow Row(int id, const char* name, EffectBuffer buffer, const char* dialog) {
     return EffectRow{id, name, buffer, nullptr, nullptr, dialog};
 }
-constexpr EffectBuffer P = EffectBuffer::Pixels24;
+constexpr EffectRow Row(int id, const char* name, EffectInPlaceFn fn, const char* dialog) {
+    return EffectRow{id, name, EffectBuffer::Pixels24, fn, nullptr, dialog};
+}
+
+template <KernelFilter F> void Filter(BMP_File& image, const ProcessingSettings&) {
+    ApplyKernelFilter(image, F);
+}
+template <Channel C> void Invert(BMP_File& image, const ProcessingSettings&) {
+    InvertChannel(image, C);
+}
+template <Channel A, Channel B> void Swap(BMP_File& image, const ProcessingSettings&) {
+    SwapChannels(image, A, B);
+}
+
+void BlurEffect(BMP_File& image, const ProcessingSettings& s) {
+    Blur(image, s.m_nBlurSize);
+}
+void BrightnessEffect(BMP_File& image, const ProcessingSettings& s) {
+    AdjustBrightness(image, s.m_nBrightR, s.m_nBrightG, s.m_nBrightB);
+}
+void ContrastEffect(BMP_File& image, const ProcessingSettings& s) {
+    AdjustContrast(image, s.m_nContrastR, s.m_nContrastG, s.m_nContrastB);
+}
+void HsbEffect(BMP_File& image, const ProcessingSettings& s) {
+    AdjustHSB(image, s.m_nHue, s.m_nSaturation, s.m_nBrightness);
+}
+void GreyEffect(BMP_File& image, const ProcessingSettings&) {
+    GreyScale(image);
+}
+void SharpenEffect(BMP_File& image, const ProcessingSettings&) {
+    Sharpen(image);
+}
+void EmbossEffect(BMP_File& image, const ProcessingSettings&) {
+    Emboss(image);
+}
+void ErodeEffect(BMP_File& image, const ProcessingSettings&) {
+    Erode(image);
+}
 constexpr EffectBuffer B = EffectBuffer::Bgra32;
 
 const std::array<EffectRow, kEffectCount> kEffects = {{
-    Row(0, "Blur", P, "Blur Setting"),
-    Row(1, "Brightness", P, "Adjust Brightness"),
-    Row(2, "Contrast", P, "Adjust Contrast"),
-    Row(3, "Adjust HSB", P, "Adjust HSB"),
-    Row(4, "Invert R Color", P, nullptr),
-    Row(5, "Invert G Color", P, nullptr),
-    Row(6, "Invert B Color", P, nullptr),
-    Row(7, "Grey Scale", P, nullptr),
-    Row(8, "Contour", P, nullptr),
-    Row(9, "Contarst Filter", P, nullptr),
-    Row(10, "High Contarst Filter", P, nullptr),
-    Row(11, "Prewitt", P, nullptr),
-    Row(12, "Sobel", P, nullptr),
-    Row(13, "Laplas", P, nullptr),
-    Row(14, "Sharpen", P, nullptr),
-    Row(15, "Emboss", P, nullptr),
-    Row(16, "Swap R & B", P, nullptr),
-    Row(17, "Swap R & G", P, nullptr),
-    Row(18, "Swap B & G", P, nullptr),
+    Row(0, "Blur", BlurEffect, "Blur Setting"),
+    Row(1, "Brightness", BrightnessEffect, "Adjust Brightness"),
+    Row(2, "Contrast", ContrastEffect, "Adjust Contrast"),
+    Row(3, "Adjust HSB", HsbEffect, "Adjust HSB"),
+    Row(4, "Invert R Color", Invert<Channel::Red>, nullptr),
+    Row(5, "Invert G Color", Invert<Channel::Green>, nullptr),
+    Row(6, "Invert B Color", Invert<Channel::Blue>, nullptr),
+    Row(7, "Grey Scale", GreyEffect, nullptr),
+    Row(8, "Contour", Filter<KernelFilter::Contour>, nullptr),
+    Row(9, "Contarst Filter", Filter<KernelFilter::ContrastFilter>, nullptr),
+    Row(10, "High Contarst Filter", Filter<KernelFilter::HighContrastFilter>, nullptr),
+    Row(11, "Prewitt", Filter<KernelFilter::Prewitt>, nullptr),
+    Row(12, "Sobel", Filter<KernelFilter::Sobel>, nullptr),
+    Row(13, "Laplas", Filter<KernelFilter::Laplas>, nullptr),
+    Row(14, "Sharpen", SharpenEffect, nullptr),
+    Row(15, "Emboss", EmbossEffect, nullptr),
+    Row(16, "Swap R & B", Swap<Channel::Red, Channel::Blue>, nullptr),
+    Row(17, "Swap R & G", Swap<Channel::Red, Channel::Green>, nullptr),
+    Row(18, "Swap B & G", Swap<Channel::Blue, Channel::Green>, nullptr),
     Row(19, "Wave", B, "Waves"),
     Row(20, "Ripple", B, "Ripple"),
     Row(21, "Wind", B, "Wind"),
     Row(22, "Red Eye Removal", B, "Red EYE Remover"),
     Row(23, "Cartoon", B, nullptr),
-    Row(24, "Erode", P, nullptr),
+    Row(24, "Erode", ErodeEffect, nullptr),
     Row(25, "Cubism", B, "Cubism"),
     Row(26, "Van Gogh", B, "Van Gogh"),
     Row(27, "Advanced Emboss", B, "Advanced Emboss"),

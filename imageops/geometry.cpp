@@ -1,9 +1,12 @@
 #include "imageops/geometry.h"
 
+#include "imageops/parallel.h"
 #include "imageops/resample.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 void CropImage(BMP_File& image, int x0, int y0, int x1, int y1) {
     const int64_t w64 = int64_t(x1) - x0, h64 = int64_t(y1) - y0;
@@ -60,4 +63,241 @@ void FlipTopBottom(BMP_File& image) {
     const int w = image.Width(), h = image.Height();
     for (int y = 0; y < h / 2; ++y)
         std::swap_ranges(image.Row(y), image.Row(y) + w, image.Row(h - 1 - y));
+}
+
+namespace {
+
+// dst (height x width of src) = src transposed; tiled so both sides stay in cache.
+void Transpose(const BMP_File& src, BMP_File& dst) {
+    const int w = src.Width(), h = src.Height();
+    if (!dst.CreateUninitialized(h, w)) return;
+    constexpr int kTile = 64;
+    imageops::ParallelRows(h, src.PixelCount(), [&](int yb, int ye) {
+        for (int ty = yb; ty < ye; ty += kTile) {
+            const int yEnd = std::min(ty + kTile, ye);
+            for (int tx = 0; tx < w; tx += kTile) {
+                const int xEnd = std::min(tx + kTile, w);
+                for (int y = ty; y < yEnd; ++y) {
+                    const CColor24* s = src.Row(y);
+                    for (int x = tx; x < xEnd; ++x) dst.Row(x)[y] = s[x];
+                }
+            }
+        }
+    });
+}
+
+inline int64_t FloorToInt(double v) {
+    int64_t i = int64_t(v);
+    if (double(i) > v) --i;
+    return i;
+}
+
+inline CColor24 Blend(const CColor24& a, const CColor24& b, const CColor24& c, const CColor24& d,
+                      int wx, int wy) {
+    const int w00 = (256 - wx) * (256 - wy), w10 = wx * (256 - wy);
+    const int w01 = (256 - wx) * wy, w11 = wx * wy;
+    auto mix = [&](int pa, int pb, int pc, int pd) {
+        return uint8_t((w00 * pa + w10 * pb + w01 * pc + w11 * pd + 32768) >> 16);
+    };
+    return CColor24(mix(a.r, b.r, c.r, d.r), mix(a.g, b.g, c.g, d.g), mix(a.b, b.b, c.b, d.b));
+}
+
+} // namespace
+
+RotationSampler::RotationSampler(int width, int height, float degrees) {
+    const double rad = double(degrees) * (3.14159265358979323846 / 180.0);
+    cosA = std::cos(rad);
+    sinA = std::sin(rad);
+    cx = width / 2.0;
+    cy = height / 2.0;
+}
+
+void RotationSampler::Source(int x, int y, int64_t& fx, int64_t& fy) const {
+    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+    const double sx = cosA * dx + sinA * dy + cx - 0.5;
+    const double sy = cosA * dy - sinA * dx + cy - 0.5;
+    fx = FloorToInt(sx * 256.0 + 0.5);
+    fy = FloorToInt(sy * 256.0 + 0.5);
+}
+
+void RotateImage(BMP_File& image, float degrees, CColor24 background) {
+    // A non-finite angle can only come from a damaged file; it rotates nothing.
+    if (degrees == 0.0f || !std::isfinite(degrees) || image.Empty()) return;
+    const int w = image.Width(), h = image.Height();
+    const RotationSampler rs(w, h, degrees);
+    BMP_File out;
+    if (!out.CreateUninitialized(w, h)) return;
+    // The products with the column offsets are the same for every row.
+    std::vector<double> cdx(static_cast<size_t>(w)), sdx(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x) {
+        const double dx = x + 0.5 - rs.cx;
+        cdx[size_t(x)] = rs.cosA * dx;
+        sdx[size_t(x)] = rs.sinA * dx;
+    }
+    const BMP_File& src = image;
+    auto fetch = [&](int64_t x, int64_t y) -> const CColor24& {
+        return uint64_t(x) < uint64_t(w) && uint64_t(y) < uint64_t(h) ? src.Row(int(y))[x]
+                                                                      : background;
+    };
+    imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const double dy = y + 0.5 - rs.cy;
+            const double sdy = rs.sinA * dy, cdy = rs.cosA * dy;
+            CColor24* d = out.Row(y);
+            for (int x = 0; x < w; ++x) {
+                const int64_t fx = FloorToInt((cdx[size_t(x)] + sdy + rs.cx - 0.5) * 256.0 + 0.5);
+                const int64_t fy = FloorToInt((cdy - sdx[size_t(x)] + rs.cy - 0.5) * 256.0 + 0.5);
+                const int64_t x0 = fx >> 8, yy0 = fy >> 8;
+                const int wx = int(fx & 255), wy = int(fy & 255);
+                if (uint64_t(x0) < uint64_t(w - 1) && uint64_t(yy0) < uint64_t(h - 1)) {
+                    const CColor24* r0 = src.Row(int(yy0)) + x0;
+                    const CColor24* r1 = r0 + w;
+                    d[x] = Blend(r0[0], r0[1], r1[0], r1[1], wx, wy);
+                } else {
+                    d[x] = Blend(fetch(x0, yy0), fetch(x0 + 1, yy0), fetch(x0, yy0 + 1),
+                                 fetch(x0 + 1, yy0 + 1), wx, wy);
+                }
+            }
+        }
+    });
+    image = std::move(out);
+}
+
+PerspectiveMapping::PerspectiveMapping(int width, int height, bool vert, float degrees)
+    : vertical(vert), W(width), H(height) {
+    // Degrees to radians with pi taken as 3.14159; the half sine is kept in
+    // single precision.
+    const float S = float(0.5 * std::sin(degrees * 0.017453277777777776));
+    const float k = std::fabs(S);
+    const double along = vertical ? H : W, across = vertical ? W : H;
+    if (degrees > 0.0f) {
+        aFirst = k * across;
+        aLast = 0.0;
+        pFirst = k * along;
+        pLast = along;
+    } else {
+        aFirst = 0.0;
+        aLast = k * across;
+        pFirst = 0.0;
+        pLast = along - k * along;
+    }
+}
+
+// The interpolations are written as first + (last - first) * pos / extent and
+// the centred offset as half * (2 pos - extent) / extent rather than through
+// a fraction pos / extent: the fraction is inexact, and at angle 0 it moved
+// whole-pixel samples just below their pixel, shifting the image by one.
+int PerspectiveMapping::Position(double along) const {
+    const double extent = vertical ? H : W;
+    return int(pFirst + ((pLast - pFirst) * along) / extent);
+}
+
+double PerspectiveMapping::HalfEdge(double along) const {
+    const double extent = vertical ? H : W, across = vertical ? W : H;
+    return across / 2 - (aFirst + ((aLast - aFirst) * along) / extent) / 2;
+}
+
+int PerspectiveMapping::Across(double halfEdge, double across) const {
+    const double extent = vertical ? W : H;
+    return int(extent / 2 + (halfEdge * (2 * across - extent)) / extent);
+}
+
+void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background) {
+    if (image.Empty()) return;
+    if (!std::isfinite(degrees)) degrees = 0.0f; // only a damaged file holds one
+    const int w = image.Width(), h = image.Height();
+    const PerspectiveMapping m(w, h, vertical, degrees);
+    // Samples along the axis where one coordinate depends on one position only.
+    const int nAlong = vertical ? 2 * h : 2 * w, nAcross = vertical ? 2 * w : 2 * h;
+    const int alongLimit = vertical ? h : w, acrossLimit = vertical ? w : h;
+    std::vector<int> pos(static_cast<size_t>(nAlong));
+    std::vector<double> half(static_cast<size_t>(nAlong));
+    bool monotone = true;
+    for (int j = 0; j < nAlong; ++j) {
+        pos[size_t(j)] = m.Position(j * 0.5);
+        half[size_t(j)] = m.HalfEdge(j * 0.5);
+        if (j > 0 && pos[size_t(j)] < pos[size_t(j - 1)]) monotone = false;
+    }
+    // Runs of samples that land on the same destination row (vertical) or
+    // column (horizontal); different runs never touch the same pixels.
+    std::vector<int> runs;
+    for (int j = 0; j < nAlong; ++j)
+        if (j == 0 || pos[size_t(j)] != pos[size_t(j - 1)]) runs.push_back(j);
+    runs.push_back(nAlong);
+    const int nRuns = int(runs.size()) - 1;
+
+    if (!vertical) {
+        // u (along) is the outer loop of the mapping and every u writes one
+        // destination column, so the columns are built as rows of a transposed
+        // canvas, in exactly the mapping's order within each column.
+        BMP_File src, dst;
+        Transpose(image, src);
+        if (!dst.CreateUninitialized(h, w)) return;
+        std::fill(dst.Data(), dst.Data() + dst.PixelCount(), background);
+        auto band = [&](int r0, int r1) {
+            for (int i = runs[size_t(r0)]; i < runs[size_t(r1)]; ++i) {
+                const int X = pos[size_t(i)];
+                if (unsigned(X) >= unsigned(alongLimit)) continue;
+                CColor24* d = dst.Row(X);
+                const CColor24* s = src.Row(i >> 1);
+                const double hf = half[size_t(i)];
+                for (int j = 0; j < nAcross; ++j) {
+                    const int Y = m.Across(hf, j * 0.5);
+                    if (unsigned(Y) < unsigned(acrossLimit)) d[Y] = s[j >> 1];
+                }
+            }
+        };
+        // Out-of-order positions (never seen, but the arithmetic is floating
+        // point) would let two runs share a column: then keep the plain order.
+        if (monotone)
+            imageops::ParallelRows(nRuns, image.PixelCount(), band);
+        else
+            band(0, nRuns);
+        Transpose(dst, image);
+        return;
+    }
+
+    BMP_File out;
+    if (!out.CreateUninitialized(w, h)) return;
+    std::fill(out.Data(), out.Data() + out.PixelCount(), background);
+    if (!monotone) {
+        for (int i = 0; i < nAcross; ++i)
+            for (int j = 0; j < nAlong; ++j) {
+                const int Y = pos[size_t(j)], X = m.Across(half[size_t(j)], i * 0.5);
+                if (unsigned(X) < unsigned(w) && unsigned(Y) < unsigned(h))
+                    out.Row(Y)[X] = image.Row(j >> 1)[i >> 1];
+            }
+        image = std::move(out);
+        return;
+    }
+    // Vertical mode: v fixes the destination row, so the samples are taken row
+    // run by row run. The mapping visits u in the outer loop, so the sample that
+    // stays on a pixel is the one with the largest u, and among those the
+    // largest v: visiting v in order and letting a sample win when its u is at
+    // least the best so far gives the same pixel.
+    imageops::ParallelRows(nRuns, image.PixelCount(), [&](int r0, int r1) {
+        std::vector<int> bestU(static_cast<size_t>(w), -1);
+        std::vector<CColor24> value(static_cast<size_t>(w));
+        for (int r = r0; r < r1; ++r) {
+            const int Y = pos[size_t(runs[size_t(r)])];
+            if (unsigned(Y) >= unsigned(h)) continue;
+            for (int j = runs[size_t(r)]; j < runs[size_t(r + 1)]; ++j) {
+                const CColor24* s = image.Row(j >> 1);
+                const double hf = half[size_t(j)];
+                for (int i = 0; i < nAcross; ++i) {
+                    const int X = m.Across(hf, i * 0.5);
+                    if (unsigned(X) < unsigned(w) && i >= bestU[size_t(X)]) {
+                        bestU[size_t(X)] = i;
+                        value[size_t(X)] = s[i >> 1];
+                    }
+                }
+            }
+            CColor24* d = out.Row(Y);
+            for (int x = 0; x < w; ++x) {
+                if (bestU[size_t(x)] >= 0) d[x] = value[size_t(x)];
+                bestU[size_t(x)] = -1;
+            }
+        }
+    });
+    image = std::move(out);
 }

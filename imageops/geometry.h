@@ -16,3 +16,41 @@ void ResizeImage(BMP_File& image, int width, int height);
 void QuarterTurn(BMP_File& image);
 void FlipLeftRight(BMP_File& image);
 void FlipTopBottom(BMP_File& image);
+
+// Rotation about the centre by `degrees`, clockwise on the screen for positive
+// angles, on a canvas of the same size; uncovered areas take `background`.
+// Bilinear sampling in 1/256 pixel steps: each destination pixel centre is
+// taken back into the source, where the four nearest pixels (background for
+// those outside the image) are weighted. An angle of 0 leaves the image as is.
+void RotateImage(BMP_File& image, float degrees, CColor24 background);
+
+// Where the bilinear rotation samples: the source position of destination pixel
+// (x, y) in 1/256 pixels, pixel centres at whole numbers.
+struct RotationSampler {
+    double cosA, sinA, cx, cy;
+    RotationSampler(int width, int height, float degrees);
+    void Source(int x, int y, int64_t& fx, int64_t& fy) const;
+};
+
+// Forward mapping onto a trapezoid (see PerspectiveMapping); the rest of the
+// canvas takes `background`. An angle of 0 leaves the image unchanged.
+void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background);
+
+// The perspective's forward mapping. Source samples u = 0, 0.5, 1, ... below W
+// and v = 0, 0.5, ... below H are visited with u in the outer loop; sample
+// (u, v) carries source pixel (trunc u, trunc v) to (X, Y) below, later samples
+// overwriting earlier ones, writes outside the image dropped.
+struct PerspectiveMapping {
+    bool vertical;
+    double W, H;
+    double aFirst, aLast; // total shortening of the first and the last edge
+    double pFirst, pLast; // positions of those edges
+    PerspectiveMapping(int width, int height, bool vertical, float degrees);
+    // The coordinate that depends on one sample position only (Y from v in
+    // vertical mode, X from u in horizontal mode), and the half length of the
+    // edge at that position.
+    int Position(double along) const;
+    double HalfEdge(double along) const;
+    // The other coordinate, from the half edge and the position across.
+    int Across(double halfEdge, double across) const;
+};

@@ -1,0 +1,272 @@
+#include "imageops/color.h"
+
+#include "imageops/hls.h"
+#include "imageops/parallel.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+using Lut = std::array<uint8_t, 256>;
+
+inline uint8_t Clamp8(int v) {
+    return uint8_t(std::clamp(v, 0, 255));
+}
+
+// A double that may be far outside int range (sliders from edited files)
+// truncated toward zero into a range that still saturates every channel.
+inline int TruncSaturating(double v) {
+    v = std::trunc(v);
+    return int(std::clamp(v, -4096.0, 4096.0));
+}
+
+// Runs fn(bytes, count) over the image's channel bytes in bands of whole rows.
+template <class Fn> void ForEachBand(BMP_File& image, Fn&& fn) {
+    const size_t rowBytes = size_t(image.Width()) * 3;
+    uint8_t* base = image.Bytes();
+    imageops::ParallelRows(image.Height(), image.PixelCount(), [&](int y0, int y1) {
+        fn(base + size_t(y0) * rowBytes, size_t(y1 - y0) * size_t(image.Width()));
+    });
+}
+
+void ApplyLuts(BMP_File& image, const Lut& r, const Lut& g, const Lut& b) {
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i, p += 3) {
+            p[0] = r[p[0]];
+            p[1] = g[p[1]];
+            p[2] = b[p[2]];
+        }
+    });
+}
+
+Lut BrightnessLut(int slider) {
+    const int offset = BrightnessOffset(slider);
+    Lut lut;
+    for (int v = 0; v < 256; ++v) lut[size_t(v)] = Clamp8(v + offset);
+    return lut;
+}
+
+Lut ContrastLut(int slider) {
+    const double k = double(ContrastFactor(slider));
+    Lut lut;
+    for (int v = 0; v < 256; ++v) lut[size_t(v)] = Clamp8(TruncSaturating((v - 128) * k) + 128);
+    return lut;
+}
+
+// Adjust HSB maps each HLS component through one table: component value in,
+// new 16-bit component out. `upper` is the value the slider's top drives to.
+std::array<uint16_t, kHlsMax + 1> HsbComponentMap(int slider, int upper) {
+    // The factor is the slider over 100, kept in single precision; comparisons
+    // and products are then taken in double precision.
+    const float f = float(double(std::clamp(slider, 0, 100)) / 100.0);
+    std::array<uint16_t, kHlsMax + 1> map{};
+    for (int c = 0; c <= kHlsMax; ++c) {
+        int out;
+        if (f < 0.5)
+            out = int(std::trunc(c * (f * 2.0)));
+        else
+            out = c + int(std::trunc((upper - c) * ((f - 0.5) * 2.0)));
+        map[size_t(c)] = uint16_t(out);
+    }
+    return map;
+}
+
+} // namespace
+
+int BrightnessOffset(int slider) {
+    return -150 - TruncSaturating(slider / 100.0 * (-300.0));
+}
+
+float ContrastFactor(int slider) {
+    return float(((slider / 100.0) - 0.5) * 2.0 + 1.0);
+}
+
+void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
+    ApplyLuts(image, BrightnessLut(sliderR), BrightnessLut(sliderG), BrightnessLut(sliderB));
+}
+
+void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
+    ApplyLuts(image, ContrastLut(sliderR), ContrastLut(sliderG), ContrastLut(sliderB));
+}
+
+void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
+    const auto hMap = HsbComponentMap(hue, 360);
+    const auto sMap = HsbComponentMap(saturation, kHlsMax);
+    const auto lMap = HsbComponentMap(brightness, kHlsMax);
+    ForEachBand(image, [&](uint8_t* bytes, size_t pixels) {
+        CColor24* p = reinterpret_cast<CColor24*>(bytes);
+        for (size_t i = 0; i < pixels; ++i) {
+            const HlsColor c = RgbToHls(p[i]);
+            p[i] = HlsToRgb(hMap[size_t(c.h)], lMap[size_t(c.l)], sMap[size_t(c.s)]);
+        }
+    });
+}
+
+void InvertChannel(BMP_File& image, Channel c) {
+    const size_t k = size_t(c);
+    ForEachBand(image, [k](uint8_t* p, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i) p[i * 3 + k] = uint8_t(255 - p[i * 3 + k]);
+    });
+}
+
+void SwapChannels(BMP_File& image, Channel a, Channel b) {
+    const size_t i0 = size_t(a), i1 = size_t(b);
+    if (i0 == i1) return;
+    ForEachBand(image, [i0, i1](uint8_t* p, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i, p += 3) std::swap(p[i0], p[i1]);
+    });
+}
+
+void GreyScale(BMP_File& image) {
+    ForEachBand(image, [](uint8_t* p, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i, p += 3) {
+            const uint8_t g = uint8_t((unsigned(p[0]) + p[1] + p[2]) / 3);
+            p[0] = p[1] = p[2] = g;
+        }
+    });
+}
+
+namespace {
+
+// White points (CIE 1931 x, y) of the illuminants in the order of the record's
+// index 1..8: A, B, C, D50, D55, D65, D75, F2.
+constexpr double kIlluminantXY[8][2] = {
+    {0.44757, 0.40745}, {0.34842, 0.35161}, {0.31006, 0.31616}, {0.34567, 0.35850},
+    {0.33242, 0.34743}, {0.31271, 0.32902}, {0.29902, 0.31485}, {0.37208, 0.37529},
+};
+constexpr int kIlluminantD65 = 6;
+
+// Linear-light red, green and blue of a white point with luminance 1.
+std::array<double, 3> WhiteInLinearRgb(double x, double y) {
+    const double X = x / y, Y = 1.0, Z = (1.0 - x - y) / y;
+    return {3.2406 * X - 1.5372 * Y - 0.4986 * Z, -0.9689 * X + 1.8758 * Y + 0.0415 * Z,
+            0.0557 * X - 0.2040 * Y + 1.0570 * Z};
+}
+
+struct ColorAdjustParams {
+    bool negative, logFilter;
+    int illuminant;
+    double gamma[3], black, white, contrast, brightness, colorfulness, tint;
+    bool Identity() const {
+        return !negative && !logFilter && (illuminant == 0 || illuminant == kIlluminantD65) &&
+               gamma[0] == 10000 && gamma[1] == 10000 && gamma[2] == 10000 && black == 0 &&
+               white == 10000 && contrast == 0 && brightness == 0 && colorfulness == 0 && tint == 0;
+    }
+};
+
+ColorAdjustParams Sanitize(const ColorAdjustment& ca) {
+    ColorAdjustParams p;
+    p.negative = (ca.caFlags & 1) != 0;
+    p.logFilter = (ca.caFlags & 2) != 0;
+    p.illuminant = ca.caIlluminantIndex <= 8 ? ca.caIlluminantIndex : 0;
+    p.gamma[0] = std::clamp<int>(ca.caRedGamma, 2500, 65000);
+    p.gamma[1] = std::clamp<int>(ca.caGreenGamma, 2500, 65000);
+    p.gamma[2] = std::clamp<int>(ca.caBlueGamma, 2500, 65000);
+    p.black = std::clamp<int>(ca.caReferenceBlack, 0, 4000);
+    p.white = std::clamp<int>(ca.caReferenceWhite, 6000, 10000);
+    p.contrast = std::clamp<int>(ca.caContrast, -100, 100);
+    p.brightness = std::clamp<int>(ca.caBrightness, -100, 100);
+    p.colorfulness = std::clamp<int>(ca.caColorfulness, -100, 100);
+    p.tint = std::clamp<int>(ca.caRedGreenTint, -100, 100);
+    return p;
+}
+
+// The per-channel part of the adjustment for every 8-bit input value.
+std::array<std::array<float, 256>, 3> ChannelCurves(const ColorAdjustParams& p) {
+    double gain[3] = {1.0, 1.0, 1.0};
+    if (p.illuminant != 0 && p.illuminant != kIlluminantD65) {
+        const auto* xy = kIlluminantXY;
+        const auto w = WhiteInLinearRgb(xy[p.illuminant - 1][0], xy[p.illuminant - 1][1]);
+        const auto d65 = WhiteInLinearRgb(xy[kIlluminantD65 - 1][0], xy[kIlluminantD65 - 1][1]);
+        double top = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            gain[c] = std::max(w[size_t(c)] / d65[size_t(c)], 0.0);
+            top = std::max(top, gain[c]);
+        }
+        for (double& g : gain) g /= top;
+    }
+    const double black = p.black / 10000.0, white = p.white / 10000.0;
+    std::array<std::array<float, 256>, 3> curves{};
+    for (int c = 0; c < 3; ++c) {
+        const double exponent = 10000.0 / p.gamma[c];
+        for (int v = 0; v < 256; ++v) {
+            double x = v / 255.0;
+            if (p.negative) x = 1.0 - x;
+            x = std::clamp((x - black) / (white - black), 0.0, 1.0);
+            if (exponent != 1.0) x = std::pow(x, exponent);
+            if (gain[c] != 1.0) x = std::pow(std::pow(x, 2.2) * gain[c], 1.0 / 2.2);
+            if (p.logFilter) x = std::log10(1.0 + 9.0 * x);
+            x = (x - 0.5) * (1.0 + p.contrast / 100.0) + 0.5;
+            x += p.brightness / 200.0;
+            curves[size_t(c)][size_t(v)] = float(x);
+        }
+    }
+    return curves;
+}
+
+inline uint8_t ToByte(float x) {
+    return uint8_t(std::clamp(x, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+
+} // namespace
+
+void AdjustColor(BMP_File& image, const ColorAdjustment& ca) {
+    const ColorAdjustParams p = Sanitize(ca);
+    if (p.Identity() || image.Empty()) return;
+    const auto curves = ChannelCurves(p);
+    if (p.colorfulness == 0 && p.tint == 0) {
+        Lut lut[3];
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 256; ++v) lut[c][size_t(v)] = ToByte(curves[size_t(c)][size_t(v)]);
+        ApplyLuts(image, lut[0], lut[1], lut[2]);
+        return;
+    }
+    const float sat = float(1.0 + p.colorfulness / 100.0);
+    const float redGain = float(1.0 + p.tint / 400.0), greenGain = float(1.0 - p.tint / 400.0);
+    const auto& cr = curves[0];
+    const auto& cg = curves[1];
+    const auto& cb = curves[2];
+    ForEachBand(image, [&](uint8_t* q, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i, q += 3) {
+            float r = cr[q[0]], g = cg[q[1]], b = cb[q[2]];
+            const float y = 0.299f * r + 0.587f * g + 0.114f * b;
+            r = y + (r - y) * sat;
+            g = y + (g - y) * sat;
+            b = y + (b - y) * sat;
+            q[0] = ToByte(r * redGain);
+            q[1] = ToByte(g * greenGain);
+            q[2] = ToByte(b);
+        }
+    });
+}
+
+void ColorFilter(BMP_File& image, const ColorFilterSettings& f) {
+    // One table per channel: 1 where the value lies inside the channel's interval.
+    auto inside = [](int a, int b) {
+        std::array<uint8_t, 256> t{};
+        const int lo = std::min(a, b), hi = std::max(a, b);
+        for (int v = 0; v < 256; ++v) t[size_t(v)] = lo <= v && v <= hi;
+        return t;
+    };
+    const auto ir = inside(f.m_nRMin, f.m_nRMax), ig = inside(f.m_nGMin, f.m_nGMax),
+               ib = inside(f.m_nBMin, f.m_nBMax);
+    const bool erase = f.ftype != 0;
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i, p += 3) {
+            const unsigned n = unsigned(ir[p[0]]) + ig[p[1]] + ib[p[2]];
+            const bool keep = erase ? n == 0 : n == 3;
+            if (!keep) p[0] = p[1] = p[2] = 255;
+        }
+    });
+}
+
+void ReplaceColor(BMP_File& image, CColor24 source, CColor24 target) {
+    ForEachBand(image, [&](uint8_t* bytes, size_t pixels) {
+        CColor24* p = reinterpret_cast<CColor24*>(bytes);
+        for (size_t i = 0; i < pixels; ++i)
+            if (p[i] == source) p[i] = target;
+    });
+}
