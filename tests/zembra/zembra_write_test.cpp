@@ -275,3 +275,36 @@ TEST(ZembraWrite, LoadedFilesSurviveASave) {
     EXPECT_EQ(indexes(GetFrameBitmap(1)), before);
     EXPECT_EQ(indexes(GetFrameBitmap(2)), (Bytes{1, 0, 0, 1}));
 }
+
+TEST(ZembraWrite, CallerBitmapsAndOutOfRangeGeometry) {
+    TempDir dir;
+    Reset();
+    SetFrameCount(3);
+    Bytes px = noise(6 * 4, 16, 2);
+    SetFrameBitmap(0, makeBitmap(6, 4, 4, px));
+    // A bitmap that frame 0 owns is copied, not owned twice.
+    SetFrameBitmap(1, GetFrameBitmap(0));
+    ASSERT_NE(GetFrameBitmap(1), GetFrameBitmap(0));
+    GetFrameBitmap(0)->bits[0] = 0xFF;
+    EXPECT_EQ(indexes(GetFrameBitmap(1)), px);
+    // A direct-colour bitmap reports its own depth.
+    SetFrameBitmap(2, ZCreateBitmap(3, 2, 24));
+    int32_t w = 0, h = 0, bpp = 0;
+    uint8_t* bits = nullptr;
+    ASSERT_EQ(GetFrameData(2, &w, &h, &bits, &bpp), -1);
+    EXPECT_EQ(bpp, 24);
+    // Origins outside the 16-bit range of the file are kept inside it.
+    SetOrigin(1, -5, 70000);
+    ASSERT_EQ(Save(dir.file("o.gif").c_str()), -1);
+    PeerFile peer = readWithGiflib(dir.file("o.gif"));
+    ASSERT_TRUE(peer.ok);
+    EXPECT_EQ(peer.frames[1].left, 0);
+    EXPECT_EQ(peer.frames[1].top, 65535);
+    EXPECT_EQ(peer.frames[1].index, px);
+    // A frame wider than a GIF can record is refused.
+    SetFrameCount(4);
+    SetFrameBitmap(3, ZCreateBitmap(70000, 1, 1));
+    EXPECT_EQ(Save(dir.file("o.gif").c_str()), 0);
+    EXPECT_TRUE(readWithGiflib(dir.file("o.gif")).ok);
+    Reset();
+}
