@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace sarnel {
 
@@ -273,6 +274,83 @@ private:
     int row_ = -1, x_ = 0;
 };
 
+// Minimum or maximum of the clipped window, in a few comparisons per pixel whatever
+// the aperture: the extreme of a rectangle is the extreme of its row extremes, and
+// along one line the window of length k = 2r + 1 spans at most two aligned blocks of
+// k values, so it is the extreme of a block suffix and a block prefix, both kept as
+// running extremes. Samples beyond the border are padding that never wins, which is
+// the same as clipping the window.
+template <bool Max> struct Extreme {
+    static constexpr int16_t pad = Max ? INT16_MIN : INT16_MAX;
+    static int16_t pick(int16_t a, int16_t b) { return Max ? std::max(a, b) : std::min(a, b); }
+};
+
+template <bool Max>
+std::vector<int16_t> extremeFilter(const std::vector<int16_t>& src, const Geometry& g) {
+    using E = Extreme<Max>;
+    const int W = g.w, H = g.h;
+    std::vector<int16_t> rows(src.size()), out(src.size());
+    // Along rows.
+    parallelFor(H, g.rowGrain(), [&](int y0, int y1) {
+        const int k = 2 * g.rx + 1, len = W + 2 * g.rx;
+        std::vector<int16_t> pre(static_cast<size_t>(len)), suf(static_cast<size_t>(len));
+        std::vector<int16_t> line(static_cast<size_t>(len), E::pad);
+        for (int y = y0; y < y1; ++y) {
+            std::copy_n(src.data() + size_t(y) * size_t(W), W, line.data() + g.rx);
+            for (int i = 0; i < len; ++i)
+                pre[size_t(i)] =
+                    i % k == 0 ? line[size_t(i)] : E::pick(pre[size_t(i - 1)], line[size_t(i)]);
+            for (int i = len - 1; i >= 0; --i)
+                suf[size_t(i)] = (i % k == k - 1 || i == len - 1)
+                                     ? line[size_t(i)]
+                                     : E::pick(suf[size_t(i + 1)], line[size_t(i)]);
+            int16_t* o = rows.data() + size_t(y) * size_t(W);
+            for (int x = 0; x < W; ++x) o[x] = E::pick(suf[size_t(x)], pre[size_t(x + k - 1)]);
+        }
+    });
+    // Along columns, a strip of columns at a time so that each step is a row of values.
+    constexpr int kStrip = 256;
+    const int strips = (W + kStrip - 1) / kStrip;
+    parallelFor(strips, 1, [&](int s0, int s1) {
+        const int k = 2 * g.ry + 1, len = H + 2 * g.ry;
+        std::vector<int16_t> pre(size_t(len) * kStrip), suf(size_t(len) * kStrip);
+        for (int s = s0; s < s1; ++s) {
+            const int c0 = s * kStrip, n = std::min(kStrip, W - c0);
+            auto at = [&](int i) -> const int16_t* {
+                return (i < g.ry || i >= g.ry + H)
+                           ? nullptr
+                           : rows.data() + size_t(i - g.ry) * size_t(W) + size_t(c0);
+            };
+            for (int i = 0; i < len; ++i) {
+                const int16_t* v = at(i);
+                int16_t* p = pre.data() + size_t(i) * kStrip;
+                const int16_t* prev = p - kStrip;
+                for (int c = 0; c < n; ++c) {
+                    const int16_t x = v ? v[c] : E::pad;
+                    p[c] = i % k == 0 ? x : E::pick(prev[c], x);
+                }
+            }
+            for (int i = len - 1; i >= 0; --i) {
+                const int16_t* v = at(i);
+                int16_t* q = suf.data() + size_t(i) * kStrip;
+                const int16_t* next = q + kStrip;
+                const bool start = i % k == k - 1 || i == len - 1;
+                for (int c = 0; c < n; ++c) {
+                    const int16_t x = v ? v[c] : E::pad;
+                    q[c] = start ? x : E::pick(next[c], x);
+                }
+            }
+            for (int y = 0; y < H; ++y) {
+                const int16_t* a = suf.data() + size_t(y) * kStrip;
+                const int16_t* b = pre.data() + size_t(y + k - 1) * kStrip;
+                int16_t* o = out.data() + size_t(y) * size_t(W) + size_t(c0);
+                for (int c = 0; c < n; ++c) o[c] = E::pick(a[c], b[c]);
+            }
+        }
+    });
+    return out;
+}
+
 // Pure rank filters: pick(rank, n) returns the result from rank queries. Tall windows
 // use the column histograms, short ones the row-sliding histogram.
 template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pick) {
@@ -370,11 +448,11 @@ void contraharmonicFilter(Plane& p, int aw, int ah, double q) {
 // Order statistics
 
 void minFilter(Plane& p, int aw, int ah) {
-    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t) { return rank(0); });
+    p.samples = extremeFilter<false>(p.samples, geometry(p, aw, ah));
 }
 
 void maxFilter(Plane& p, int aw, int ah) {
-    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t n) { return rank(n - 1); });
+    p.samples = extremeFilter<true>(p.samples, geometry(p, aw, ah));
 }
 
 void medianFilter(Plane& p, int aw, int ah) {
@@ -382,8 +460,11 @@ void medianFilter(Plane& p, int aw, int ah) {
 }
 
 void midPointFilter(Plane& p, int aw, int ah) {
+    const Geometry g = geometry(p, aw, ah);
+    const std::vector<int16_t> lo = extremeFilter<false>(p.samples, g);
+    const std::vector<int16_t> hi = extremeFilter<true>(p.samples, g);
     // Integer division truncates toward zero: the mid-point of -3 and 0 is -1.
-    pureRankFilter(p, aw, ah, [](auto&& rank, int32_t n) { return (rank(0) + rank(n - 1)) / 2; });
+    for (size_t i = 0; i < p.samples.size(); ++i) p.samples[i] = int16_t((lo[i] + hi[i]) / 2);
 }
 
 void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {
