@@ -295,12 +295,17 @@ TEST(ZembraWrite, CallerBitmapsAndOutOfRangeGeometry) {
     EXPECT_EQ(bpp, 24);
     // Origins outside the 16-bit range of the file are kept inside it.
     SetOrigin(1, -5, 70000);
+    // A transparent colour that is in no table gives a cleared flag.
+    SetFrameTransparentColor(0, 0xABCDEF);
     ASSERT_EQ(Save(dir.file("o.gif").c_str()), -1);
     PeerFile peer = readWithGiflib(dir.file("o.gif"));
     ASSERT_TRUE(peer.ok);
     EXPECT_EQ(peer.frames[1].left, 0);
     EXPECT_EQ(peer.frames[1].top, 65535);
     EXPECT_EQ(peer.frames[1].index, px);
+    EXPECT_EQ(peer.frames[0].transparent, -1);
+    EXPECT_EQ(peer.frames[0].delay, 0) << "the extension is written";
+    EXPECT_EQ(peer.frames[1].delay, -1) << "no extension without a reason";
     // A frame wider than a GIF can record is refused.
     SetFrameCount(4);
     SetFrameBitmap(3, ZCreateBitmap(70000, 1, 1));
