@@ -77,19 +77,19 @@ TEST(ZembraWrite, OneBitFrameAndLoopExtension) {
 
 TEST(ZembraWrite, RoundTripOfAnAnimation) {
     TempDir dir;
-    struct Spec {
+    struct Setup {
         int w, h, bpp, left, top, delay, disposal, transparentIndex;
     };
-    const Spec specs[] = {{160, 120, 8, 0, 0, 10, -1, -1},
-                          {7, 5, 4, 3, 4, 25, 1, 2},
-                          {9, 9, 1, 30, 2, 0, 0, -1},
-                          {33, 17, 8, 1, 1, 3, 0, 200}};
-    const int n = int(std::size(specs));
+    const Setup setups[] = {{160, 120, 8, 0, 0, 10, -1, -1},
+                            {7, 5, 4, 3, 4, 25, 1, 2},
+                            {9, 9, 1, 30, 2, 0, 0, -1},
+                            {33, 17, 8, 1, 1, 3, 0, 200}};
+    const int n = int(std::size(setups));
     std::vector<Bytes> px;
     Reset();
     SetFrameCount(n);
     for (int i = 0; i < n; ++i) {
-        const Spec& s = specs[i];
+        const Setup& s = setups[i];
         px.push_back(noise(size_t(s.w * s.h), 1 << s.bpp, unsigned(i + 3)));
         SetFrameBitmap(i, makeBitmap(s.w, s.h, s.bpp, px[i], i * 17));
         SetOrigin(i, s.left, s.top);
@@ -108,7 +108,7 @@ TEST(ZembraWrite, RoundTripOfAnAnimation) {
     EXPECT_EQ(peer.screenHeight, 120);
     ASSERT_EQ(int(peer.frames.size()), n);
     for (int i = 0; i < n; ++i) {
-        const Spec& s = specs[i];
+        const Setup& s = setups[i];
         const PeerFrame& f = peer.frames[size_t(i)];
         EXPECT_EQ(f.left, s.left);
         EXPECT_EQ(f.top, s.top);
@@ -123,7 +123,7 @@ TEST(ZembraWrite, RoundTripOfAnAnimation) {
     ASSERT_EQ(Load(dir.file("a.gif").c_str()), -1);
     ASSERT_EQ(GetFrameCount(), n);
     for (int i = 0; i < n; ++i) {
-        const Spec& s = specs[i];
+        const Setup& s = setups[i];
         int32_t l = -1, t = -1;
         GetOrigin(i, &l, &t);
         EXPECT_EQ(l, s.left);
