@@ -34,6 +34,11 @@ function(pellorin_add_fuzzer)
     target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
     target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    # The fuzz tree builds only what the fuzzers need.
+    if(NOT TARGET fuzzers)
+      add_custom_target(fuzzers)
+    endif()
+    add_dependencies(fuzzers ${F_NAME})
   elseif(PELLORIN_FUZZ_DIR)
     add_test(NAME ${F_NAME}
              COMMAND ${PELLORIN_SOURCE_DIR}/scripts/run-fuzzer ${PELLORIN_FUZZ_DIR}/fuzz/${F_NAME}
