@@ -70,6 +70,10 @@ TEST(SarnelColour, RgbToHsvEdgeCases) {
         {{255, 0, 1, 255}, {359, 100, 100}}, // R max, G < B: 60 * (-1/255) + 360
         {{255, 128, 0, 255}, {30, 100, 100}},
         {{200, 100, 50, 255}, {20, 75, 78}}, // 60*50/150; 100*(1-50/200); 100*200/255
+        // Single-precision steps: 0.7f * 60 = 41.99999 (not 42), and the bracket
+        // 1 - 1/10 = 0.9f gives 89.99999 (not 90).
+        {{10, 7, 0, 255}, {41, 100, 3}},
+        {{10, 5, 1, 255}, {26, 89, 3}},
     };
     std::vector<Pixel> pixels;
     for (const auto& c : cases) pixels.push_back(c.first);
@@ -93,6 +97,11 @@ TEST(SarnelColour, HsvToRgbTreatsHue360AsZero) {
     EXPECT_EQ(r0, 229);
     EXPECT_EQ(g0, 45);
     EXPECT_EQ(b0, 45);
+    // Computed in single precision: green is 0.96 * (1 - 0.9 * (1 - 0.5833)) * 255,
+    // which lands just below 153 in floats (153.0 in doubles).
+    int16_t r, g, b;
+    sarnel::hsvToRgb(35, 90, 96, r, g, b);
+    EXPECT_EQ(std::tie(r, g, b), std::make_tuple(int16_t(244), int16_t(152), int16_t(24)));
 }
 
 TEST(SarnelColour, HsvRoundTripLosesPrecision) {
