@@ -1,5 +1,6 @@
 // Mask blending and the mosaic grid with its margins.
 
+#include "app/image_files.h"
 #include "imageops/overlays.h"
 #include "test_overlays_common.h"
 
@@ -134,6 +135,20 @@ TEST(MaskFile, ReadsAbsolutePathAndNoticesChangedFile) {
     std::filesystem::remove(path);
     img = Gradient(5, 4);
     EXPECT_FALSE(ApplyMaskFromSettings(img, s));
+}
+
+TEST(MaskFile, ReadsOtherFormatsThroughTheImageLoader) {
+    ScratchDir dir;
+    const std::string path = dir.Path("m.png");
+    ASSERT_TRUE(SaveImageFile(path, Solid(3, 2, CColor24(0, 0, 0))));
+    BMP_File pic;
+    ASSERT_TRUE(LoadOverlayPicture(path, pic));
+    EXPECT_EQ(pic.Width(), 3);
+    EXPECT_EQ(pic.Height(), 2);
+    // A file that neither our BMP reader nor the general loader takes fails.
+    std::ofstream(dir.Path("x.bmp")) << "BM not really";
+    EXPECT_FALSE(LoadOverlayPicture(dir.Path("x.bmp"), pic));
+    EXPECT_EQ(pic.Width(), 3) << "a failed read leaves the picture as it was";
 }
 
 // ---------------------------------------------------------------------------
