@@ -12,8 +12,8 @@ namespace sarnel {
 
 namespace {
 
-// The transfer functions use these literals rather than full-precision constants;
-// results are compared against earlier outputs of the library, so they stay.
+// The transfer functions are defined with these rounded values of e and pi, not the
+// full-precision constants, and filtered planes depend on them in the last digits.
 constexpr double kE = 2.71828183;
 constexpr double kPi = 3.14159265;
 

@@ -360,3 +360,9 @@ TEST(SarnelInterface, HandlesMayBeFilteredFromTwoThreadsAtOnce) {
         EXPECT_EQ(both2->planes[c].samples, alone2->planes[c].samples) << c;
     }
 }
+
+extern "C" int sarnel_c_client(void);
+
+TEST(SarnelInterface, UsableFromC) {
+    EXPECT_EQ(sarnel_c_client(), 30);
+}
