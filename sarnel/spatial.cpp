@@ -175,12 +175,14 @@ void rankFilter(Plane& p, int aw, int ah, Stat&& stat) {
 // which for the coarse level (16 bins per bucket) costs a few vector operations, and
 // the fine bins of a bucket are brought up to date only when a query lands in it. A
 // query walks the coarse buckets and then 16 fine bins, so the cost per pixel does not
-// grow with the aperture. Counts are 16-bit, which bounds the window to 65535 samples.
+// grow with the aperture. Column counts are 8-bit, which halves the memory the row
+// updates stream through and bounds a column to 255 samples; window counts are
+// 16-bit, bounding the window to 65535 samples.
 class ColumnRanker {
 public:
     static bool suits(const Geometry& g, const ValueRange& vr) {
         const int64_t n = int64_t(2 * g.rx + 1) * int64_t(2 * g.ry + 1);
-        return g.ry >= 3 && vr.bins() <= 1024 && n <= 65535;
+        return g.ry >= 3 && g.ry <= 127 && vr.bins() <= 1024 && n <= 65535;
     }
 
     ColumnRanker(const int16_t* src, const Geometry& g, const ValueRange& vr)
@@ -224,11 +226,11 @@ public:
     }
 
 private:
-    const uint16_t* coarse(int col) const {
+    const uint8_t* coarse(int col) const {
         return colCoarse_.data() + size_t(col) * size_t(buckets_);
     }
 
-    static void addTo(uint16_t* dst, const uint16_t* src, int count, int sign) {
+    static void addTo(uint16_t* dst, const uint8_t* src, int count, int sign) {
         if (sign > 0)
             for (int i = 0; i < count; ++i) dst[i] = uint16_t(dst[i] + src[i]);
         else
@@ -239,8 +241,8 @@ private:
         const int16_t* s = src_ + size_t(r) * size_t(g_.w);
         for (int x = 0; x < g_.w; ++x) {
             const int b = s[x] - lo_;
-            colFine_[size_t(x) * size_t(bins_) + size_t(b)] += uint16_t(sign);
-            colCoarse_[size_t(x) * size_t(buckets_) + size_t(b >> 4)] += uint16_t(sign);
+            colFine_[size_t(x) * size_t(bins_) + size_t(b)] += uint8_t(sign);
+            colCoarse_[size_t(x) * size_t(buckets_) + size_t(b >> 4)] += uint8_t(sign);
         }
     }
 
@@ -269,7 +271,8 @@ private:
     const int16_t* src_;
     Geometry g_;
     int lo_, bins_, buckets_;
-    std::vector<uint16_t> colFine_, colCoarse_, kFine_, kCoarse_;
+    std::vector<uint8_t> colFine_, colCoarse_; // a column holds at most 2 * 127 + 1 samples
+    std::vector<uint16_t> kFine_, kCoarse_;
     std::vector<int> fineAt_;
     int row_ = -1, x_ = 0;
 };
