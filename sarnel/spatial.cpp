@@ -413,7 +413,7 @@ void geometricFilter(Plane& p, int aw, int ah) {
     const Geometry g = geometry(p, aw, ah);
     const std::vector<int16_t> src = p.samples;
     const ValueRange vr = valueRange(src);
-    const double nMax = double(2 * g.rx + 1) * double(2 * g.ry + 1);
+    const double nMax = double(std::min(2 * g.rx + 1, g.w)) * double(std::min(2 * g.ry + 1, g.h));
     const int scaleBits =
         std::min(50, int(std::floor(std::log2(std::ldexp(1.0, 62) / (nMax * 11.0)))));
     const double scale = std::ldexp(1.0, scaleBits);
