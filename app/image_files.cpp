@@ -9,7 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -67,30 +72,58 @@ struct Dib {
     explicit operator bool() const { return p != nullptr; }
 };
 
-// Blue-green-red(-x) rows to our red-green-blue pixels.
-void BgrToRgb(const uint8_t* src, CColor24* dst, size_t n) {
-    uint8_t* d = reinterpret_cast<uint8_t*>(dst);
-    for (size_t i = 0; i < n; ++i) {
-        d[3 * i] = src[3 * i + 2];
-        d[3 * i + 1] = src[3 * i + 1];
-        d[3 * i + 2] = src[3 * i];
+// Swapping the first and third byte of every 3-byte pixel turns FreeImage's
+// blue-green-red rows into our red-green-blue pixels and back. These copies run
+// over every pixel of every load and save, so they have a 16-byte path.
+void SwapRedBlueScalar(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep) {
+    for (size_t i = 0; i < pixels; ++i) {
+        dst[3 * i] = src[srcStep * i + 2];
+        dst[3 * i + 1] = src[srcStep * i + 1];
+        dst[3 * i + 2] = src[srcStep * i];
     }
 }
-void BgrxToRgb(const uint8_t* src, CColor24* dst, size_t n) {
-    uint8_t* d = reinterpret_cast<uint8_t*>(dst);
-    for (size_t i = 0; i < n; ++i) {
-        d[3 * i] = src[4 * i + 2];
-        d[3 * i + 1] = src[4 * i + 1];
-        d[3 * i + 2] = src[4 * i];
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels per 16-byte load; the 16th byte written is the next pixel's first
+// byte and is overwritten by the following step.
+__attribute__((target("ssse3"))) void SwapRedBlue3Ssse3(const uint8_t* src, uint8_t* dst,
+                                                        size_t pixels) {
+    const __m128i shuffle = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    const size_t bytes = pixels * 3;
+    size_t i = 0;
+    for (; i + 16 <= bytes; i += 15) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_shuffle_epi8(v, shuffle));
     }
+    SwapRedBlueScalar(src + i, dst + i, (bytes - i) / 3, 3);
 }
-void RgbToBgr(const CColor24* src, uint8_t* dst, size_t n) {
-    const uint8_t* s = reinterpret_cast<const uint8_t*>(src);
-    for (size_t i = 0; i < n; ++i) {
-        dst[3 * i] = s[3 * i + 2];
-        dst[3 * i + 1] = s[3 * i + 1];
-        dst[3 * i + 2] = s[3 * i];
+// Four 4-byte pixels in, twelve bytes out (the store's last four bytes are
+// overwritten by the next step).
+__attribute__((target("ssse3"))) void SwapRedBlue4Ssse3(const uint8_t* src, uint8_t* dst,
+                                                        size_t pixels) {
+    const __m128i shuffle = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    size_t i = 0;
+    for (; i + 6 <= pixels; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, shuffle));
     }
+    SwapRedBlueScalar(src + 4 * i, dst + 3 * i, pixels - i, 4);
+}
+const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+#endif
+
+// srcStep is 3 or 4 bytes per source pixel (the fourth byte is dropped).
+void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (kHaveSsse3) {
+        if (srcStep == 3)
+            SwapRedBlue3Ssse3(src, dst, pixels);
+        else
+            SwapRedBlue4Ssse3(src, dst, pixels);
+        return;
+    }
+#endif
+    SwapRedBlueScalar(src, dst, pixels, srcStep);
 }
 
 // Copies a decoded FreeImage bitmap into a 24-bit image. 24-bit and 32-bit
@@ -117,33 +150,70 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
     const unsigned w = FreeImage_GetWidth(use);
     const unsigned h = FreeImage_GetHeight(use);
     const unsigned bpp = FreeImage_GetBPP(use);
-    BMP_File image;
     if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
-        !image.CreateUninitialized(int(w), int(h))) {
+        int64_t(w) * int64_t(h) > BMP_File::kMaxPixels) {
         SetMessage(message, "The image is too large");
         return false;
     }
+    // Decoding is done and nothing below can fail, so the pixels may go
+    // straight into the target. Loading the next picture of a folder usually
+    // finds a target of the same size, whose memory is reused as it is.
+    if (target.Width() != int(w) || target.Height() != int(h) || target.Empty()) {
+        BMP_File fresh;
+        fresh.CreateUninitialized(int(w), int(h));
+        target = std::move(fresh);
+    }
+    target.SparePixel() = CColor24();
     // FreeImage keeps the bottom row first.
     for (unsigned y = 0; y < h; ++y) {
         const uint8_t* src = FreeImage_GetScanLine(use, int(h - 1 - y));
-        if (bpp == 24)
-            BgrToRgb(src, image.Row(int(y)), w);
-        else
-            BgrxToRgb(src, image.Row(int(y)), w);
+        SwapRedBlue(src, reinterpret_cast<uint8_t*>(target.Row(int(y))), w, bpp / 8);
     }
-    target = std::move(image);
     return true;
 }
 
-FIBITMAP* ToFreeImage(const BMP_File& image) {
+// Memory for the blue-green-red copy an encoder reads. A picture of many
+// megabytes is touched once, so first-touch page faults are a large part of the
+// copy's cost; huge pages make them few.
+class StagingBuffer {
+public:
+    explicit StagingBuffer(size_t bytes) {
+        constexpr size_t kHuge = size_t(2) << 20;
+        size_ = bytes + kHuge;
+        void* p =
+            ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return;
+        base_ = static_cast<uint8_t*>(p);
+        data_ = base_ + ((kHuge - reinterpret_cast<uintptr_t>(base_) % kHuge) % kHuge);
+        if (bytes >= kHuge) ::madvise(data_, bytes - bytes % kHuge, MADV_HUGEPAGE);
+    }
+    StagingBuffer(const StagingBuffer&) = delete;
+    StagingBuffer& operator=(const StagingBuffer&) = delete;
+    ~StagingBuffer() {
+        if (base_) ::munmap(base_, size_);
+    }
+    uint8_t* Data() const { return data_; }
+
+private:
+    uint8_t* base_ = nullptr;
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// A 24-bit FreeImage bitmap over `staging` (which must outlive it), filled with
+// the image's rows bottom first as FreeImage keeps them.
+FIBITMAP* ToFreeImage(const BMP_File& image, StagingBuffer& staging) {
     const int w = image.Width();
     const int h = image.Height();
-    FIBITMAP* dib =
-        FreeImage_Allocate(w, h, 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK);
-    if (!dib) return nullptr;
+    const size_t pitch = BmpRowBytes(w);
+    uint8_t* bits = staging.Data();
+    if (!bits) return nullptr;
     for (int y = 0; y < h; ++y)
-        RgbToBgr(image.Row(y), FreeImage_GetScanLine(dib, h - 1 - y), size_t(w));
-    return dib;
+        SwapRedBlue(reinterpret_cast<const uint8_t*>(image.Row(y)),
+                    bits + size_t(h - 1 - y) * pitch, size_t(w), 3);
+    return FreeImage_ConvertFromRawBitsEx(FALSE, bits, FIT_BITMAP, w, h, int(pitch), 24,
+                                          FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK,
+                                          FALSE);
 }
 
 // stdio behind FreeImage's handle interface, so that an encoder writes straight
@@ -354,7 +424,8 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
 
     InitFreeImageOnce();
     const FormatInfo& format = *FindFormat(ext);
-    Dib dib(ToFreeImage(image));
+    StagingBuffer staging(BmpRowBytes(image.Width()) * size_t(image.Height()));
+    Dib dib(ToFreeImage(image, staging));
     if (!dib) {
         SetMessage(message, "Not enough memory to save the image");
         return false;
