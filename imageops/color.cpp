@@ -270,3 +270,79 @@ void ReplaceColor(BMP_File& image, CColor24 source, CColor24 target) {
             if (p[i] == source) p[i] = target;
     });
 }
+
+namespace {
+
+struct BoundRefs {
+    int32_t* min;
+    int32_t* max;
+};
+
+BoundRefs Bounds(ColorFilterSettings& f, int channel) {
+    switch (channel) {
+    case 0:
+        return {&f.m_nRMin, &f.m_nRMax};
+    case 1:
+        return {&f.m_nGMin, &f.m_nGMax};
+    default:
+        return {&f.m_nBMin, &f.m_nBMax};
+    }
+}
+
+// The lower and the upper bound of a channel, whichever field holds them.
+struct Interval {
+    int32_t* lo;
+    int32_t* hi;
+};
+
+Interval Ordered(ColorFilterSettings& f, int channel) {
+    const BoundRefs b = Bounds(f, channel);
+    return *b.min <= *b.max ? Interval{b.min, b.max} : Interval{b.max, b.min};
+}
+
+} // namespace
+
+void WidenColorFilter(ColorFilterSettings& f, int n) {
+    for (int c = 0; c < 3; ++c) {
+        const Interval i = Ordered(f, c);
+        *i.lo = std::max(*i.lo - n, 0);
+        *i.hi = std::min(*i.hi + n, 255);
+    }
+}
+
+void NarrowColorFilter(ColorFilterSettings& f, int n) {
+    for (int c = 0; c < 3; ++c) {
+        const Interval i = Ordered(f, c);
+        const int d = *i.hi - *i.lo;
+        if (d < 2 * n) {
+            *i.lo = *i.hi = *i.lo + d / 2;
+        } else {
+            *i.lo = std::min(*i.lo + n, 255);
+            *i.hi = std::max(*i.hi - n, 0);
+        }
+    }
+}
+
+void SetColorFilterToColor(ColorFilterSettings& f, CColor24 c) {
+    const uint8_t v[3] = {c.r, c.g, c.b};
+    for (int ch = 0; ch < 3; ++ch) {
+        const BoundRefs b = Bounds(f, ch);
+        *b.min = *b.max = v[ch];
+    }
+}
+
+void MoveColorFilterBound(ColorFilterSettings& f, int channel, bool isMax, int value) {
+    channel = std::clamp(channel, 0, 2);
+    value = std::clamp(value, 0, 255);
+    const BoundRefs moved = Bounds(f, channel);
+    int32_t* field = isMax ? moved.max : moved.min;
+    const int delta = value - *field;
+    *field = value;
+    if (!f.m_bSynchro) return;
+    for (int c = 0; c < 3; ++c) {
+        if (c == channel) continue;
+        const BoundRefs b = Bounds(f, c);
+        int32_t* other = isMax ? b.max : b.min;
+        *other = std::clamp(*other + delta, 0, 255);
+    }
+}

@@ -55,3 +55,17 @@ void ColorFilter(BMP_File& image, const ColorFilterSettings& f);
 
 // Every pixel equal to `source` byte for byte becomes `target`.
 void ReplaceColor(BMP_File& image, CColor24 source, CColor24 target);
+
+// The Color Filter dialog's range buttons, on the settings so that they work
+// without a window. A channel's interval is the pair of bounds in either order;
+// widening lowers its lower bound and raises its upper bound by n (within
+// 0..255), narrowing does the reverse, and an interval narrower than 2n
+// collapses onto its middle (lower bound + width / 2).
+void WidenColorFilter(ColorFilterSettings& f, int n);
+void NarrowColorFilter(ColorFilterSettings& f, int n);
+// Both bounds of every channel become that channel of `c`.
+void SetColorFilterToColor(ColorFilterSettings& f, CColor24 c);
+// Moves one bound (channel 0..2, min or max) to `value`; with the synchronous
+// switch on, the same bound of the other channels moves by the same amount,
+// held inside 0..255.
+void MoveColorFilterBound(ColorFilterSettings& f, int channel, bool isMax, int value);

@@ -405,3 +405,58 @@ TEST(AdjustColor, FieldsOutsideTheirRangesAreHeldInside) {
     AdjustColor(b, least);
     EXPECT_TRUE(SameImage(a, b));
 }
+
+TEST(ColorFilterRange, ButtonsOnTheBounds) {
+    ColorFilterSettings f;
+    f.m_nRMin = 5, f.m_nRMax = 250;
+    f.m_nGMin = 100, f.m_nGMax = 115; // narrower than 2 x 10
+    f.m_nBMin = 40, f.m_nBMax = 60;
+    NarrowColorFilter(f, 10);
+    EXPECT_EQ(f.m_nRMin, 15);
+    EXPECT_EQ(f.m_nRMax, 240);
+    EXPECT_EQ(f.m_nGMin, 107); // 100 + 15 / 2
+    EXPECT_EQ(f.m_nGMax, 107);
+    EXPECT_EQ(f.m_nBMin, 50); // exactly 2 x 10 wide: plain narrowing
+    EXPECT_EQ(f.m_nBMax, 50);
+    WidenColorFilter(f, 10);
+    EXPECT_EQ(f.m_nRMin, 5);
+    EXPECT_EQ(f.m_nRMax, 250);
+    WidenColorFilter(f, 10);
+    EXPECT_EQ(f.m_nRMin, 0); // held inside 0..255
+    EXPECT_EQ(f.m_nRMax, 255);
+
+    SetColorFilterToColor(f, CColor24(10, 20, 30));
+    EXPECT_EQ(f.m_nRMin, 10);
+    EXPECT_EQ(f.m_nRMax, 10);
+    EXPECT_EQ(f.m_nBMin, 30);
+    EXPECT_EQ(f.m_nBMax, 30);
+}
+
+TEST(ColorFilterRange, ReversedBoundsNarrowAndWidenTheSameInterval) {
+    // Min 200, Max 100 is the interval 100..200; the buttons act on it as on
+    // Min 100, Max 200, keeping the bounds in their fields.
+    ColorFilterSettings f;
+    f.m_nRMin = 200, f.m_nRMax = 100;
+    NarrowColorFilter(f, 10);
+    EXPECT_EQ(f.m_nRMin, 190);
+    EXPECT_EQ(f.m_nRMax, 110);
+    WidenColorFilter(f, 5);
+    EXPECT_EQ(f.m_nRMin, 195);
+    EXPECT_EQ(f.m_nRMax, 105);
+}
+
+TEST(ColorFilterRange, SynchronousMoves) {
+    ColorFilterSettings f;
+    MoveColorFilterBound(f, 1, false, 30);
+    EXPECT_EQ(f.m_nGMin, 30);
+    EXPECT_EQ(f.m_nRMin, 0);
+    f.m_bSynchro = 1;
+    f.m_nBMin = 240;
+    MoveColorFilterBound(f, 1, false, 50); // +20
+    EXPECT_EQ(f.m_nRMin, 20);
+    EXPECT_EQ(f.m_nBMin, 255);             // 260 held at 255
+    MoveColorFilterBound(f, 0, true, 200); // -55 on every max
+    EXPECT_EQ(f.m_nGMax, 200);
+    EXPECT_EQ(f.m_nBMax, 200);
+    EXPECT_EQ(f.m_nGMin, 50);
+}
