@@ -460,3 +460,21 @@ TEST(ColorFilterRange, SynchronousMoves) {
     EXPECT_EQ(f.m_nBMax, 200);
     EXPECT_EQ(f.m_nGMin, 50);
 }
+
+TEST(Brightness, SlidersFarOutsideTheirRangeSaturate) {
+    const BMP_File in = RandomImage(9, 3, 14);
+    BMP_File up = in, down = in, flat = in;
+    AdjustBrightness(up, 2147483647, 2147483647, 2147483647);
+    AdjustBrightness(down, -2147483647 - 1, -2147483647 - 1, -2147483647 - 1);
+    AdjustContrast(flat, -2147483647 - 1, 2147483647, 50);
+    EXPECT_TRUE(SameImage(up, Uniform(9, 3, CColor24(255, 255, 255))));
+    EXPECT_TRUE(SameImage(down, Uniform(9, 3, CColor24(0, 0, 0))));
+    for (size_t i = 0; i < flat.PixelCount(); ++i) {
+        const CColor24 p = flat.Data()[i], q = in.Data()[i];
+        // A huge negative factor flips every channel to an end; a huge positive one
+        // pushes it to the end on its side of 128; 50 keeps the channel.
+        EXPECT_EQ(p.r, q.r > 128 ? 0 : q.r < 128 ? 255 : 128);
+        EXPECT_EQ(p.g, q.g > 128 ? 255 : q.g < 128 ? 0 : 128);
+        EXPECT_EQ(p.b, q.b);
+    }
+}

@@ -221,3 +221,15 @@ TEST(QuarterTurnAndFlips, ThreeByTwo) {
     EXPECT_EQ(img.Pixel(1, 0), topLeft);
     EXPECT_EQ(img.Pixel(0, 0), bottomLeft);
 }
+
+TEST(DamagedAngles, NonFiniteAnglesChangeNothing) {
+    const BMP_File in = RandomImage(13, 8, 6);
+    BMP_File rotated = in;
+    RotateImage(rotated, std::nanf(""), CColor24(1, 1, 1));
+    EXPECT_TRUE(SameImage(rotated, in));
+    RotateImage(rotated, INFINITY, CColor24(1, 1, 1));
+    EXPECT_TRUE(SameImage(rotated, in));
+    BMP_File persp = in;
+    PerspectiveImage(persp, true, std::nanf(""), CColor24(1, 1, 1));
+    EXPECT_TRUE(SameImage(persp, in));
+}
