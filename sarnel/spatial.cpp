@@ -515,78 +515,88 @@ void adaptiveMedianFilter(Plane& p, int sMin, int sMax) {
     const int64_t hFirst = std::max<int64_t>(1, int64_t(sMin) / 2);
     const int64_t hLast = std::min<int64_t>(sLast / 2, std::max(W, H) - 1);
     if (sLast < int64_t(sMin) || hLast < hFirst) return;
-    const int levels = int(hLast - hFirst + 1);
 
+    // Every pixel starts unresolved, keeping its own sample. Each size is then tried on
+    // the pixels still unresolved: while they are many, the window's minimum, median
+    // and maximum are computed for the whole plane by the fast filters; once few are
+    // left (flat areas, where more than half of each window shares its extreme value),
+    // only their windows are visited, with a histogram sliding along each row.
     const std::vector<int16_t> src = p.samples;
     const ValueRange vr = valueRange(src);
+    const size_t total = src.size();
     int16_t* dst = p.samples.data();
-    using Hist = RankHistogram<3, false>;
+    std::vector<uint8_t> pending(total, 1);
+    size_t pendingCount = total;
 
-    parallelFor(H, std::max(1, 32768 / W), [&](int yBegin, int yEnd) {
-        // One lazily advanced window per half-size; most pixels resolve in the first.
-        struct Level {
-            std::vector<Hist> hist; // empty until first used
-            int x = -1;             // centre column of the window it holds, -1 if none
-            int y0 = 0, rows = 0;
-        };
-        std::vector<Level> lv(static_cast<size_t>(levels));
-        for (int y = yBegin; y < yEnd; ++y) {
-            for (int li = 0; li < levels; ++li) {
-                Level& L = lv[size_t(li)];
-                const int h = int(hFirst) + li;
-                // Empty the previous row's window before the rows change.
-                if (L.x >= 0) {
-                    for (int c = std::max(0, L.x - h); c <= std::min(W - 1, L.x + h); ++c)
-                        for (int r = 0; r < L.rows; ++r)
-                            L.hist[0].remove(src[size_t(L.y0 + r) * size_t(W) + size_t(c)] - vr.lo);
-                    L.x = -1;
-                }
-                L.y0 = std::max(0, y - h);
-                L.rows = std::min(H - 1, y + h) - L.y0 + 1;
-            }
-            for (int x = 0; x < W; ++x) {
-                const size_t i = size_t(y) * size_t(W) + size_t(x);
-                const int z = src[i];
-                int result = z;
-                for (int li = 0; li < levels; ++li) {
-                    Level& L = lv[size_t(li)];
-                    const int h = int(hFirst) + li;
-                    if (L.hist.empty()) L.hist.emplace_back(vr.bins(), vr.lo);
-                    Hist& hist = L.hist[0];
+    auto decide = [&](size_t i, int zmin, int zmed, int zmax) {
+        if (!(zmin < zmed && zmed < zmax)) return;
+        const int z = src[i];
+        dst[i] = int16_t((zmin < z && z < zmax) ? z : zmed);
+        pending[i] = 0;
+    };
+
+    // Where even the largest window holds a single value, so does every smaller one
+    // inside it: such pixels keep their sample without trying any size.
+    if (hLast > hFirst) {
+        const Geometry g{W, H, int(std::min<int64_t>(hLast, W - 1)),
+                         int(std::min<int64_t>(hLast, H - 1))};
+        const std::vector<int16_t> lo = extremeFilter<false>(src, g);
+        const std::vector<int16_t> hi = extremeFilter<true>(src, g);
+        for (size_t i = 0; i < total; ++i)
+            if (lo[i] == hi[i]) pending[i] = 0;
+        pendingCount = size_t(std::count(pending.begin(), pending.end(), uint8_t(1)));
+    }
+
+    for (int64_t h64 = hFirst; h64 <= hLast && pendingCount > 0; ++h64) {
+        const int h = int(h64);
+        const Geometry g{W, H, std::min(h, W - 1), std::min(h, H - 1)};
+        if (pendingCount * 4 >= total) {
+            Plane median{W, H, src};
+            medianFilter(median, 2 * h + 1, 2 * h + 1);
+            const std::vector<int16_t> lo = extremeFilter<false>(src, g);
+            const std::vector<int16_t> hi = extremeFilter<true>(src, g);
+            parallelFor(H, g.rowGrain(), [&](int y0, int y1) {
+                for (size_t i = size_t(y0) * size_t(W), e = size_t(y1) * size_t(W); i < e; ++i)
+                    if (pending[i]) decide(i, lo[i], median.samples[i], hi[i]);
+            });
+        } else {
+            parallelFor(H, g.rowGrain(), [&](int y0, int y1) {
+                RankHistogram<3, false> hist(vr.bins(), vr.lo);
+                for (int y = y0; y < y1; ++y) {
+                    const int r0 = g.firstRow(y), rows = g.lastRow(y) - r0 + 1;
+                    const int16_t* top = src.data() + size_t(r0) * size_t(W);
                     auto column = [&](int c, bool add) {
-                        if (c < 0 || c >= W) return;
-                        const int16_t* s = src.data() + size_t(L.y0) * size_t(W) + size_t(c);
-                        for (int r = 0; r < L.rows; ++r, s += W) {
-                            if (add)
-                                hist.add(*s - vr.lo);
-                            else
-                                hist.remove(*s - vr.lo);
-                        }
+                        const int16_t* s = top + c;
+                        for (int r = 0; r < rows; ++r, s += W)
+                            add ? hist.add(*s - vr.lo) : hist.remove(*s - vr.lo);
                     };
-                    if (L.x >= 0 && x - L.x <= 2 * h) {
-                        for (int cx = L.x; cx < x; ++cx) {
-                            column(cx - h, false);
-                            column(cx + h + 1, true);
+                    int at = -1; // centre column of the window the histogram holds
+                    for (int x = 0; x < W; ++x) {
+                        const size_t i = size_t(y) * size_t(W) + size_t(x);
+                        if (!pending[i]) continue;
+                        if (at >= 0 && x - at <= 2 * g.rx) {
+                            for (int cx = at; cx < x; ++cx) {
+                                if (cx - g.rx >= 0) column(cx - g.rx, false);
+                                if (cx + g.rx + 1 < W) column(cx + g.rx + 1, true);
+                            }
+                        } else {
+                            if (at >= 0)
+                                for (int c = g.firstCol(at); c <= g.lastCol(at); ++c)
+                                    column(c, false);
+                            for (int c = g.firstCol(x); c <= g.lastCol(x); ++c) column(c, true);
                         }
-                    } else {
-                        if (L.x >= 0)
-                            for (int c = L.x - h; c <= L.x + h; ++c) column(c, false);
-                        for (int c = x - h; c <= x + h; ++c) column(c, true);
+                        at = x;
+                        const int32_t n = hist.total();
+                        decide(i, hist.rankValue(0, 0), hist.rankValue(1, medianRank(n)),
+                               hist.rankValue(2, n - 1));
                     }
-                    L.x = x;
-                    const int32_t n = hist.total();
-                    const int zmin = hist.rankValue(0, 0);
-                    const int zmed = hist.rankValue(1, medianRank(n));
-                    const int zmax = hist.rankValue(2, n - 1);
-                    if (zmin < zmed && zmed < zmax) {
-                        result = (zmin < z && z < zmax) ? z : zmed;
-                        break;
-                    }
+                    if (at >= 0)
+                        for (int c = g.firstCol(at); c <= g.lastCol(at); ++c) column(c, false);
                 }
-                dst[i] = int16_t(result);
-            }
+            });
         }
-    });
+        pendingCount = size_t(std::count(pending.begin(), pending.end(), uint8_t(1)));
+    }
 }
 
 } // namespace sarnel

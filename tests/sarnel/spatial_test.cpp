@@ -109,6 +109,21 @@ TEST(SarnelOrderStatistics, AdaptiveMedianMatchesReference) {
         }
 }
 
+// Flat areas leave pixels unresolved at every size: some planes with a small flat
+// block (few pixels go on to the larger sizes) and some with a large one (most do).
+TEST(SarnelOrderStatistics, AdaptiveMedianMatchesReferenceAroundFlatAreas) {
+    for (int flatPercent : {10, 30, 70}) {
+        Plane src = randomPlane(40, 30, 0, 255, uint32_t(flatPercent));
+        const int flatRows = 30 * flatPercent / 100;
+        for (int y = 0; y < flatRows; ++y)
+            for (int x = 0; x < 40; ++x) src.samples[size_t(y * 40 + x)] = 200;
+        Plane p = src;
+        sarnel::adaptiveMedianFilter(p, 3, 14);
+        expectSamePlane(refAdaptiveMedian(src, 3, 14), p,
+                        "adaptive median, flat " + std::to_string(flatPercent) + "%");
+    }
+}
+
 // Running sums: same results as summing each window, on every range.
 TEST(SarnelMeans, RunningSumsMatchDirectSums) {
     uint32_t seed = 900;
