@@ -79,8 +79,11 @@ ZEMBRA_API int32_t GetFrameData(int32_t index, int32_t* width, int32_t* height, 
 /* Replaces the frame by a bitmap made of height rows of the given pixels,
  * bottom row first, each row (bitsPerPixel * width + 31) / 32 * 4 bytes long.
  * bitsPerPixel 1, 4 or 8 gives a palette bitmap with the default palette of that
- * depth (24 and 32 are taken as direct colour). The frame keeps its transparent
- * colour; origin, delay, disposal and interlacing return to their defaults. */
+ * depth (24 and 32 are taken as direct colour; other values keep the depth the
+ * frame's bitmap has, 32 when it has none, and copy no more than a row holds).
+ * The frame keeps its transparent colour; origin, delay, disposal and
+ * interlacing return to their defaults. A negative size, or no pixels for a
+ * non-empty size, changes nothing. */
 ZEMBRA_API void SetFrameData(int32_t index, int32_t width, int32_t height, const uint8_t* bits,
                              int32_t bitsPerPixel);
 

@@ -313,3 +313,20 @@ TEST(ZembraWrite, CallerBitmapsAndOutOfRangeGeometry) {
     EXPECT_TRUE(readWithGiflib(dir.file("o.gif")).ok);
     Reset();
 }
+
+TEST(ZembraWrite, SaveReplacesTheFileItself) {
+    TempDir dir;
+    const std::string real = dir.file("real.gif"), link = dir.file("link.gif");
+    writeFile(real, {1, 2, 3});
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    std::filesystem::create_symlink(real, link);
+    Reset();
+    SetFrameCount(1);
+    SetFrameBitmap(0, makeBitmap(3, 3, 8, noise(9, 256, 1)));
+    ASSERT_EQ(Save(link.c_str()), -1);
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "the link stays a link";
+    EXPECT_TRUE(readWithGiflib(real).ok);
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0640));
+    EXPECT_EQ(dir.entries(), 2u);
+}
