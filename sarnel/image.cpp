@@ -188,10 +188,9 @@ void emptyPlanes(SR_Image& image, int first) {
     }
 }
 
-using PixelConversion = void (*)(int, int, int, int16_t&, int16_t&, int16_t&);
-
 // Fills planes first..first+2 (sized here) from planes src..src+2, then empties the source.
-void convertPlanes(SR_Image& image, int src, int dst, PixelConversion fn) {
+// The conversion is a template argument so that it is inlined into the pixel loop.
+template <typename Convert> void convertPlanes(SR_Image& image, int src, int dst, Convert&& fn) {
     sizePlanes(image, dst);
     const int16_t* s0 = image.planes[size_t(src)].samples.data();
     const int16_t* s1 = image.planes[size_t(src + 1)].samples.data();
@@ -239,14 +238,26 @@ bool loadImage(SR_Image& image, const SR_Bitmap& bm) {
 void convertMode(SR_Image& image, int mode) {
     if (mode < SR_MODE_RGB || mode > SR_MODE_LAB || mode == image.mode) return;
     if (image.mode == SR_MODE_HSV)
-        convertPlanes(image, firstChannel(SR_MODE_HSV), 0, hsvToRgb);
+        convertPlanes(image, firstChannel(SR_MODE_HSV), 0,
+                      [](int a, int b, int c, int16_t& x, int16_t& y, int16_t& z) {
+                          hsvToRgb(a, b, c, x, y, z);
+                      });
     else if (image.mode == SR_MODE_LAB)
-        convertPlanes(image, firstChannel(SR_MODE_LAB), 0, labToRgb);
+        convertPlanes(image, firstChannel(SR_MODE_LAB), 0,
+                      [](int a, int b, int c, int16_t& x, int16_t& y, int16_t& z) {
+                          labToRgb(a, b, c, x, y, z);
+                      });
     image.mode = SR_MODE_RGB;
     if (mode == SR_MODE_HSV)
-        convertPlanes(image, 0, firstChannel(SR_MODE_HSV), rgbToHsv);
+        convertPlanes(image, 0, firstChannel(SR_MODE_HSV),
+                      [](int a, int b, int c, int16_t& x, int16_t& y, int16_t& z) {
+                          rgbToHsv(a, b, c, x, y, z);
+                      });
     else if (mode == SR_MODE_LAB)
-        convertPlanes(image, 0, firstChannel(SR_MODE_LAB), rgbToLab);
+        convertPlanes(image, 0, firstChannel(SR_MODE_LAB),
+                      [](int a, int b, int c, int16_t& x, int16_t& y, int16_t& z) {
+                          rgbToLab(a, b, c, x, y, z);
+                      });
     image.mode = mode;
 }
 

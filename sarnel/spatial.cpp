@@ -300,13 +300,15 @@ std::vector<int16_t> extremeFilter(const std::vector<int16_t>& src, const Geomet
         std::vector<int16_t> line(static_cast<size_t>(len), E::pad);
         for (int y = y0; y < y1; ++y) {
             std::copy_n(src.data() + size_t(y) * size_t(W), W, line.data() + g.rx);
-            for (int i = 0; i < len; ++i)
-                pre[size_t(i)] =
-                    i % k == 0 ? line[size_t(i)] : E::pick(pre[size_t(i - 1)], line[size_t(i)]);
-            for (int i = len - 1; i >= 0; --i)
-                suf[size_t(i)] = (i % k == k - 1 || i == len - 1)
-                                     ? line[size_t(i)]
-                                     : E::pick(suf[size_t(i + 1)], line[size_t(i)]);
+            for (int b = 0; b < len; b += k) {
+                const int e = std::min(b + k, len);
+                pre[size_t(b)] = line[size_t(b)];
+                for (int i = b + 1; i < e; ++i)
+                    pre[size_t(i)] = E::pick(pre[size_t(i - 1)], line[size_t(i)]);
+                suf[size_t(e - 1)] = line[size_t(e - 1)];
+                for (int i = e - 2; i >= b; --i)
+                    suf[size_t(i)] = E::pick(suf[size_t(i + 1)], line[size_t(i)]);
+            }
             int16_t* o = rows.data() + size_t(y) * size_t(W);
             for (int x = 0; x < W; ++x) o[x] = E::pick(suf[size_t(x)], pre[size_t(x + k - 1)]);
         }
