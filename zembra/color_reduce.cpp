@@ -43,7 +43,9 @@ BitmapPtr reduceColors(const ZBitmap& src) {
         const uint8_t mb = mask[0], mg = mask[1], mr = mask[2];
         uint32_t lastColor = 0xFFFFFFFF;
         uint16_t lastEntry = 0;
-        for (int32_t y = 0; y < h && !full; ++y) {
+        // Counted in picture order, top row first (the last stored row), so
+        // that of equally frequent colours the one nearest the top wins.
+        for (int32_t y = h - 1; y >= 0 && !full; --y) {
             const uint8_t* row = src.bits + size_t(y) * size_t(src.stride);
             uint16_t* pe = pixelEntry.data() + size_t(y) * size_t(w);
             for (int32_t x = 0; x < w; ++x) {

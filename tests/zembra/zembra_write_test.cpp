@@ -182,6 +182,31 @@ TEST(ZembraWrite, TrueColourFrames) {
             std::all_of(pal.begin() + 5, pal.end(), [](uint32_t c) { return c == 0x808080; }));
     }
 
+    // 2050 colours, pairs differing only in the lowest bit of blue: one step of
+    // coarsening (blue first) merges the pairs. Every merged colour is counted
+    // twice, so the first 256 met form the palette and the others map to the
+    // entry of the same red, which is nearest.
+    {
+        const int cw = 41, ch = 50;
+        ZBitmap* b = ZCreateBitmap(cw, ch, 24);
+        std::vector<uint32_t> expect;
+        for (int i = 0; i < cw * ch; ++i) {
+            const int base = i / 2;
+            uint8_t* p = b->bits + size_t(ch - 1 - i / cw) * b->stride + size_t(i % cw) * 3;
+            p[0] = uint8_t(100 + i % 2);
+            p[1] = uint8_t(base / 256 * 50);
+            p[2] = uint8_t(base % 256);
+            expect.push_back(uint32_t(base % 256) | 100u << 16);
+        }
+        Reset();
+        SetFrameCount(1);
+        SetFrameBitmap(0, b);
+        ASSERT_EQ(Save(dir.file("m.gif").c_str()), -1);
+        PeerFile peer = readWithGiflib(dir.file("m.gif"));
+        ASSERT_TRUE(peer.ok);
+        EXPECT_EQ(peer.frames[0].color, expect);
+    }
+
     // Far more colours than a palette holds: the nearest of at most 256.
     const int gw = 96, gh = 64;
     ZBitmap* g = ZCreateBitmap(gw, gh, 24);
