@@ -178,7 +178,9 @@ void rankFilter(Plane& p, int aw, int ah, Stat&& stat) {
 // grow with the aperture. Column counts are 8-bit, which halves the memory the row
 // updates stream through and bounds a column to 255 samples; window counts are
 // 16-bit, bounding the window to 65535 samples.
-class ColumnRanker {
+// With Sums, each coarse bucket also carries the sum of its samples, for the sum of the
+// r smallest samples of the window.
+template <bool Sums> class ColumnRanker {
 public:
     static bool suits(const Geometry& g, const ValueRange& vr) {
         const int64_t n = int64_t(2 * g.rx + 1) * int64_t(2 * g.ry + 1);
@@ -188,7 +190,12 @@ public:
     ColumnRanker(const int16_t* src, const Geometry& g, const ValueRange& vr)
         : src_(src), g_(g), lo_(vr.lo), bins_((vr.bins() + 15) & ~15), buckets_(bins_ / 16),
           colFine_(size_t(g.w) * size_t(bins_), 0), colCoarse_(size_t(g.w) * size_t(buckets_), 0),
-          kFine_(size_t(bins_), 0), kCoarse_(size_t(buckets_), 0), fineAt_(size_t(buckets_), -1) {}
+          kFine_(size_t(bins_), 0), kCoarse_(size_t(buckets_), 0), fineAt_(size_t(buckets_), -1) {
+        if constexpr (Sums) {
+            colSum_.assign(size_t(g.w) * size_t(buckets_), 0);
+            kSum_.assign(size_t(buckets_), 0);
+        }
+    }
 
     // Column histograms to rows firstRow(y)..lastRow(y); window at x = 0.
     void startRow(int y) {
@@ -203,7 +210,8 @@ public:
         }
         row_ = y;
         std::fill(kCoarse_.begin(), kCoarse_.end(), uint16_t(0));
-        for (int c = 0; c <= g_.lastCol(0); ++c) addTo(kCoarse_.data(), coarse(c), buckets_, 1);
+        if constexpr (Sums) std::fill(kSum_.begin(), kSum_.end(), int64_t(0));
+        for (int c = 0; c <= g_.lastCol(0); ++c) enter(c);
         std::fill(fineAt_.begin(), fineAt_.end(), -1);
         x_ = 0;
     }
@@ -211,8 +219,8 @@ public:
     // Window one column further right.
     void next() {
         ++x_;
-        if (x_ + g_.rx < g_.w) addTo(kCoarse_.data(), coarse(x_ + g_.rx), buckets_, 1);
-        if (x_ - g_.rx - 1 >= 0) addTo(kCoarse_.data(), coarse(x_ - g_.rx - 1), buckets_, -1);
+        if (x_ + g_.rx < g_.w) enter(x_ + g_.rx);
+        if (x_ - g_.rx - 1 >= 0) leave(x_ - g_.rx - 1);
     }
 
     int rank(int32_t k) {
@@ -225,7 +233,44 @@ public:
         return c * 16 + b + lo_;
     }
 
+    // Sum of the r smallest samples of the window, 0 <= r <= window size (Sums only).
+    int64_t sumSmallest(int32_t r) {
+        int32_t acc = 0;
+        int64_t sum = 0;
+        int c = 0;
+        while (acc < r && acc + kCoarse_[size_t(c)] <= r) {
+            acc += kCoarse_[size_t(c)];
+            sum += kSum_[size_t(c)];
+            ++c;
+        }
+        if (acc < r) {
+            const uint16_t* f = fine(c);
+            for (int b = 0; acc < r; ++b) {
+                const int32_t take = std::min<int32_t>(f[b], r - acc);
+                sum += int64_t(take) * (c * 16 + b + lo_);
+                acc += take;
+            }
+        }
+        return sum;
+    }
+
 private:
+    void enter(int col) {
+        addTo(kCoarse_.data(), coarse(col), buckets_, 1);
+        if constexpr (Sums) {
+            const int32_t* cs = colSum_.data() + size_t(col) * size_t(buckets_);
+            for (int i = 0; i < buckets_; ++i) kSum_[size_t(i)] += cs[i];
+        }
+    }
+
+    void leave(int col) {
+        addTo(kCoarse_.data(), coarse(col), buckets_, -1);
+        if constexpr (Sums) {
+            const int32_t* cs = colSum_.data() + size_t(col) * size_t(buckets_);
+            for (int i = 0; i < buckets_; ++i) kSum_[size_t(i)] -= cs[i];
+        }
+    }
+
     const uint8_t* coarse(int col) const {
         return colCoarse_.data() + size_t(col) * size_t(buckets_);
     }
@@ -243,6 +288,8 @@ private:
             const int b = s[x] - lo_;
             colFine_[size_t(x) * size_t(bins_) + size_t(b)] += uint8_t(sign);
             colCoarse_[size_t(x) * size_t(buckets_) + size_t(b >> 4)] += uint8_t(sign);
+            if constexpr (Sums)
+                colSum_[size_t(x) * size_t(buckets_) + size_t(b >> 4)] += sign * int32_t(s[x]);
         }
     }
 
@@ -273,6 +320,8 @@ private:
     int lo_, bins_, buckets_;
     std::vector<uint8_t> colFine_, colCoarse_; // a column holds at most 2 * 127 + 1 samples
     std::vector<uint16_t> kFine_, kCoarse_;
+    std::vector<int32_t> colSum_; // per column and bucket (Sums only)
+    std::vector<int64_t> kSum_;   // per bucket of the window (Sums only)
     std::vector<int> fineAt_;
     int row_ = -1, x_ = 0;
 };
@@ -361,7 +410,7 @@ std::vector<int16_t> extremeFilter(const std::vector<int16_t>& src, const Geomet
 template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pick) {
     const Geometry g = geometry(p, aw, ah);
     const ValueRange vr = valueRange(p.samples);
-    if (!ColumnRanker::suits(g, vr)) {
+    if (!ColumnRanker<false>::suits(g, vr)) {
         rankFilter<2, false>(p, aw, ah, [&](auto& h, int32_t n, int16_t) {
             int cursor = 0;
             return int16_t(pick([&](int32_t k) { return h.rankValue(cursor++, k); }, n));
@@ -371,7 +420,7 @@ template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pi
     const std::vector<int16_t> src = p.samples;
     int16_t* dst = p.samples.data();
     parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
-        ColumnRanker ranker(src.data(), g, vr);
+        ColumnRanker<false> ranker(src.data(), g, vr);
         for (int y = yBegin; y < yEnd; ++y) {
             ranker.startRow(y);
             const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
@@ -473,12 +522,40 @@ void midPointFilter(Plane& p, int aw, int ah) {
 }
 
 void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {
-    rankFilter<2, true>(p, aw, ah, [d](auto& h, int32_t n, int16_t) {
-        // At most n - 3 may be trimmed, half from each end; a truncation of 1 trims nothing.
-        const int32_t k = std::min(d, n - 3) / 2;
-        if (k <= 0) return storeMean(double(h.sum()) / double(n));
-        const int64_t kept = h.sumSmallest(1, n - k) - h.sumSmallest(0, k);
+    // At most n - 3 may be trimmed, half from each end; a truncation of 1 trims nothing.
+    // The mean of what is kept is the sum of the n - k smallest less that of the k
+    // smallest, in exact integers.
+    auto result = [d](auto&& sumSmallest, int32_t n) {
+        int32_t k = std::min(d, n - 3) / 2;
+        if (k < 0) k = 0;
+        const int64_t kept = sumSmallest(n - k) - (k > 0 ? sumSmallest(k) : 0);
         return storeMean(double(kept) / double(n - 2 * k));
+    };
+    const Geometry g = geometry(p, aw, ah);
+    const ValueRange vr = valueRange(p.samples);
+    if (!ColumnRanker<true>::suits(g, vr)) {
+        rankFilter<2, true>(p, aw, ah, [&](auto& h, int32_t n, int16_t) {
+            // Cursor 0 serves the k smallest, cursor 1 the n - k smallest.
+            return result(
+                [&](int32_t r) { return r >= n ? h.sum() : h.sumSmallest(r <= n / 2 ? 0 : 1, r); },
+                n);
+        });
+        return;
+    }
+    const std::vector<int16_t> src = p.samples;
+    int16_t* dst = p.samples.data();
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        ColumnRanker<true> ranker(src.data(), g, vr);
+        for (int y = yBegin; y < yEnd; ++y) {
+            ranker.startRow(y);
+            const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
+            int16_t* out = dst + size_t(y) * size_t(g.w);
+            for (int x = 0; x < g.w; ++x) {
+                if (x > 0) ranker.next();
+                const int32_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
+                out[x] = result([&](int32_t r) { return ranker.sumSmallest(r); }, n);
+            }
+        }
     });
 }
 
