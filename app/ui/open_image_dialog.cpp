@@ -1,0 +1,203 @@
+#include "app/ui/open_image_dialog.h"
+
+#include "app/image_files.h"
+#include "app/ui/result_viewer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <string>
+
+// clang-format off
+const char kOpenImageFilter[] = "PNG, BMP, GIF, JPG, TIFF, TARGA, PSD, PCD, AVI ICO Files|*.png;*.bmp;*.jpg;*gif;*.tif;*tga;*.psd;*.pcd;*.avi;*.ico|PNG Files(*.png)|*.png|JPG Files(*.jpg)|*.jpg|GIF Files(*.gif)|*.gif|BMP Files(*.bmp)|*.bmp|TIFF Files(*.tif)|*tif|TARGA Files(*.tga)|*.tga|PHOTOSHOP Files(*.psd)|*.psd|Kodak Files(*.pcd)|*.pcd|Avi Files(*.avi)|*.avi|ICO Files(*.ico)|*.ico|All Files|*.*|";
+const char kSaveImageFilter[] = "PNG Files(*.png)|*.png|JPG Files(*.jpg)|*.jpg|GIF Files(*.gif)|*.gif|BMP Files(*.bmp)|*.bmp|TIFF Files(*.tif)|*tif|TARGA Files(*.tga)|*.tga|AVI Files(*.avi)|*.avi|ICO Files(*.ico)|*.ico||";
+const char kConfigFileFilter[] = "Quorvel Configuration File (*.qvc)|*.qvc||";
+// clang-format on
+
+QStringList QtFiltersFromWindowsFilter(const QString& filter) {
+    // The separators stand for the NULs of the platform's filter lists, where
+    // the first empty string ends the list ("||").
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        if (description.isEmpty() || parts[i + 1].isEmpty()) break;
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString t = p.trimmed();
+            if (!t.isEmpty()) patterns << t;
+        }
+        if (patterns.isEmpty()) continue;
+        out << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                   QLatin1Char(')');
+    }
+    return out;
+}
+
+QString ImageSizeText(int width, int height) {
+    return QString::asprintf("%d x %d", width, height);
+}
+
+QString DiskSizeText(qint64 bytes) {
+    const double kb = double(bytes) / 1024.0;
+    if (kb >= 1024.0) return QString::asprintf("Size: %.2f Mb", kb / 1024.0);
+    return QString::asprintf("Size: %.2f Kb", kb);
+}
+
+QString CreateDateText(const QDate& date) {
+    return QString::asprintf("Create: %d.%d.%d", date.day(), date.month(), date.year());
+}
+
+QDate FileCreateDate(const QFileInfo& info) {
+    const QDateTime birth = info.birthTime();
+    return birth.isValid() ? birth.date() : info.lastModified().date();
+}
+
+// ---------------------------------------------------------------------------
+
+CImagePreview::CImagePreview(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    m_picture = new QLabel(this);
+    m_picture->setFixedSize(kThumbnailSide, kThumbnailSide);
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setFrameShape(QFrame::StyledPanel);
+    m_size = new QLabel(this);
+    m_disk = new QLabel(this);
+    m_date = new QLabel(this);
+    layout->addWidget(m_picture);
+    layout->addWidget(m_size);
+    layout->addWidget(m_disk);
+    layout->addWidget(m_date);
+    layout->addStretch(1);
+}
+
+QString CImagePreview::SizeText() const {
+    return m_size->text();
+}
+QString CImagePreview::DiskText() const {
+    return m_disk->text();
+}
+QString CImagePreview::DateText() const {
+    return m_date->text();
+}
+
+void CImagePreview::Clear() {
+    m_thumbnail = QImage();
+    m_picture->clear();
+    m_size->clear();
+    m_disk->clear();
+    m_date->clear();
+}
+
+void CImagePreview::SetFile(const QString& path) {
+    Clear();
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile()) return;
+    m_disk->setText(DiskSizeText(info.size()));
+    m_date->setText(CreateDateText(FileCreateDate(info)));
+
+    // The same decoder as the real load, so the thumbnail shows what loading
+    // the file will give (and formats Qt cannot read, such as PSD, show too).
+    // Formats are chosen by the lower-cased extension, as every load does.
+    const std::string local = QFile::encodeName(path).toStdString();
+    const std::string lowered = QFile::encodeName(path.toLower()).toStdString();
+    if (!IsLoadableStillImage(lowered)) return;
+    BMP_File image;
+    if (!LoadImageFile(local, image)) return;
+    m_size->setText(ImageSizeText(image.Width(), image.Height()));
+
+    const QImage full = QImageFromBmp(image);
+    if (full.isNull()) return;
+    const int side = kThumbnailSide - 4; // inside the frame
+    m_thumbnail = (full.width() > side || full.height() > side)
+                      ? full.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                      : full;
+    m_picture->setPixmap(QPixmap::fromImage(m_thumbnail));
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Every file dialog of a session starts in the folder where the last one
+// ended, as the platform's own dialogs do.
+QString& LastFolder() {
+    static QString folder;
+    return folder;
+}
+
+// Shows a non-native dialog with `filters`, starting on filter `filterIndex`
+// (1-based, clamped to the list). Updates filterIndex when it closes and
+// returns the chosen files (empty on Cancel).
+QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& filterIndex) {
+    if (!LastFolder().isEmpty()) dlg.setDirectory(LastFolder());
+    dlg.setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        const int start = std::clamp(filterIndex, 1, int(filters.size()));
+        dlg.selectNameFilter(filters[start - 1]);
+    }
+    const int rc = dlg.exec();
+    const qsizetype chosen = filters.indexOf(dlg.selectedNameFilter());
+    if (chosen >= 0) filterIndex = int(chosen) + 1;
+    if (rc != QDialog::Accepted) return {};
+    LastFolder() = dlg.directory().absolutePath();
+    return dlg.selectedFiles();
+}
+
+QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode) {
+    QFileDialog dlg(parent, QStringLiteral("Open"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(mode);
+
+    auto* preview = new CImagePreview(&dlg);
+    if (auto* grid = qobject_cast<QGridLayout*>(dlg.layout()))
+        grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
+    else
+        dlg.layout()->addWidget(preview);
+    QObject::connect(&dlg, &QFileDialog::currentChanged, preview, &CImagePreview::SetFile);
+
+    return RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)),
+                         filterIndex);
+}
+
+} // namespace
+
+QString GetOpenImageFile(QWidget* parent, int& filterIndex) {
+    const QStringList files = OpenImages(parent, filterIndex, QFileDialog::ExistingFile);
+    return files.isEmpty() ? QString() : files.first();
+}
+
+QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex) {
+    return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles);
+}
+
+QString GetSaveImageFile(QWidget* parent, int& filterIndex) {
+    QFileDialog dlg(parent, QStringLiteral("Save As"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    const QStringList files = RunFileDialog(
+        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)), filterIndex);
+    return files.isEmpty() ? QString() : files.first();
+}
+
+QString GetConfigFile(QWidget* parent, bool save, bool* firstFilterSelected) {
+    // Qt's dialogs have no "open as read-only" box, so there is nothing to hide
+    // on save and nothing to ignore on load.
+    QFileDialog dlg(parent, save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    int filterIndex = 1;
+    const QStringList files = RunFileDialog(
+        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kConfigFileFilter)), filterIndex);
+    if (firstFilterSelected) *firstFilterSelected = !files.isEmpty() && filterIndex == 1;
+    return files.isEmpty() ? QString() : files.first();
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The program's file dialogs: opening a picture (with a preview pane showing a
+// thumbnail, the picture's size, its size on disk and its date), saving the
+// result, and choosing a configuration file. The filters are kept in the
+// Windows-style "description|patterns|..." form and converted for Qt.
+
+#include <QDate>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class QFileInfo;
+class QLabel;
+
+// The filter strings exactly as the program has always offered them, including
+// the patterns without a dot ("*gif", "*tga", "*tif"), which match the same
+// files on every system.
+extern const char kOpenImageFilter[];
+extern const char kSaveImageFilter[];
+extern const char kConfigFileFilter[];
+
+// "desc|p1;p2|desc2|p3|" -> {"desc (p1 p2)", "desc2 (p3)"}. Every pattern is
+// kept as written; the first empty element (the "||" that ends a list) stops.
+QStringList QtFiltersFromWindowsFilter(const QString& filter);
+
+// The preview pane's texts.
+QString ImageSizeText(int width, int height); // "640 x 480"
+QString DiskSizeText(qint64 bytes);           // "Size: 1.50 Kb", from 1024 Kb on "Size: 2.00 Mb"
+QString CreateDateText(const QDate& date);    // "Create: day.month.year", e.g. "Create: 7.12.2026"
+// The file's birth time where the file system records it, else the time of
+// its last modification.
+QDate FileCreateDate(const QFileInfo& info);
+
+// The preview pane of the open dialog.
+class CImagePreview : public QWidget {
+    Q_OBJECT
+public:
+    explicit CImagePreview(QWidget* parent = nullptr);
+
+    // Shows the file's thumbnail and texts; a folder, a missing file or an empty
+    // path clears the pane. Files that are not still pictures (videos) show
+    // their size on disk and date only.
+    void SetFile(const QString& path);
+
+    const QImage& Thumbnail() const { return m_thumbnail; }
+    QString SizeText() const;
+    QString DiskText() const;
+    QString DateText() const;
+
+    static constexpr int kThumbnailSide = 180;
+
+private:
+    void Clear();
+
+    QImage m_thumbnail;
+    QLabel* m_picture;
+    QLabel* m_size;
+    QLabel* m_disk;
+    QLabel* m_date;
+};
+
+// The open dialog with preview. filterIndex is 1-based: the dialog starts on
+// that filter and, when it closes (also on Cancel), the index holds the filter
+// last chosen. Returns the chosen path, or an empty string on Cancel.
+QString GetOpenImageFile(QWidget* parent, int& filterIndex);
+// The same with several files chosen at once (for lists of files).
+QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex);
+
+// The save dialog. Returns the path as the user typed it (the caller appends
+// the extension of the chosen filter when there is none), or empty on Cancel;
+// filterIndex as for GetOpenImageFile.
+QString GetSaveImageFile(QWidget* parent, int& filterIndex);
+
+// "Load Configuration..." (save false) and "Save Configuration..." (save true).
+// Returns the chosen path or empty on Cancel; *firstFilterSelected (if given)
+// tells whether the configuration-file filter was the selected one, which is
+// when the caller appends ".qvc" to a name without extension.
+QString GetConfigFile(QWidget* parent, bool save, bool* firstFilterSelected = nullptr);
