@@ -109,13 +109,19 @@ __attribute__((target("ssse3"))) void SwapRedBlue4Ssse3(const uint8_t* src, uint
     }
     SwapRedBlueScalar(src + 4 * i, dst + 3 * i, pixels - i, 4);
 }
-const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+bool HaveSsse3() {
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return have;
+}
 #endif
 
 // srcStep is 3 or 4 bytes per source pixel (the fourth byte is dropped).
 void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep) {
 #if defined(__x86_64__) || defined(__i386__)
-    if (kHaveSsse3) {
+    if (HaveSsse3()) {
         if (srcStep == 3)
             SwapRedBlue3Ssse3(src, dst, pixels);
         else

@@ -92,9 +92,13 @@ TEST(ImageFileRoundTrip, LosslessFormatsAreExact) {
         ASSERT_TRUE(SaveImageFile(path, img, &msg)) << f.name << ": " << msg;
         const std::vector<uint8_t> bytes = ReadAll(path);
         EXPECT_TRUE(StartsWith(bytes, f.magic)) << f.name;
+        // Into a fresh image and into one of the same size holding another picture.
         BMP_File back;
         ASSERT_TRUE(LoadImageFile(path, back, &msg)) << f.name << ": " << msg;
         EXPECT_TRUE(back.SameAs(img)) << f.name;
+        back = Noise(97, 61);
+        ASSERT_TRUE(LoadImageFile(path, back, &msg)) << f.name << ": " << msg;
+        EXPECT_TRUE(back.SameAs(img)) << f.name << " into a used image";
     }
     // TIFF starts with a byte-order mark; TARGA has type 2 (true colour) at 2.
     const std::vector<uint8_t> tif = ReadAll(dir / "a.tif");
@@ -170,8 +174,8 @@ void WriteWithFreeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, i
 TEST(ImageFileLoad, OtherDepthsLoadAs24BitColour) {
     TempDir dir;
     // 32 bits with every alpha, 0 included: the colour survives, alpha goes.
-    WriteWithFreeImage(dir / "alpha.png", FIF_PNG, 16, 16, 32, [](int x, int y, BYTE* p) {
-        p[FI_RGBA_RED] = BYTE(x * 16);
+    WriteWithFreeImage(dir / "alpha.png", FIF_PNG, 19, 16, 32, [](int x, int y, BYTE* p) {
+        p[FI_RGBA_RED] = BYTE(x * 13);
         p[FI_RGBA_GREEN] = BYTE(y * 16);
         p[FI_RGBA_BLUE] = 99;
         p[FI_RGBA_ALPHA] = BYTE((x + y * 16) % 3 == 0 ? 0 : x * y);
@@ -179,10 +183,10 @@ TEST(ImageFileLoad, OtherDepthsLoadAs24BitColour) {
     BMP_File img;
     std::string msg;
     ASSERT_TRUE(LoadImageFile(dir / "alpha.png", img, &msg)) << msg;
-    ASSERT_EQ(img.Width(), 16);
+    ASSERT_EQ(img.Width(), 19);
     for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(img.Pixel(x, y), CColor24(uint8_t(x * 16), uint8_t(y * 16), 99))
+        for (int x = 0; x < 19; ++x)
+            ASSERT_EQ(img.Pixel(x, y), CColor24(uint8_t(x * 13), uint8_t(y * 16), 99))
                 << x << "," << y;
 
     // Greyscale.
