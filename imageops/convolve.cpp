@@ -30,6 +30,33 @@ constexpr int KernelSum(const Kernel3& k) {
     return s;
 }
 
+// Channel bytes begin..end-1 of an inner row: a, b and c are the rows above,
+// at and below, d the output row. Neighbours are 3 bytes apart. Written in
+// fixed blocks over unaliased rows so that the compiler turns it into vector
+// code.
+template <Kernel3 K, bool Invert>
+void FilterSpan(const uint8_t* __restrict a, const uint8_t* __restrict b,
+                const uint8_t* __restrict c, uint8_t* __restrict d, int begin, int end) {
+    constexpr int ksum = KernelSum(K);
+    constexpr int kBlock = 16;
+    int i = begin;
+    for (; i + kBlock <= end; i += kBlock) {
+        for (int j = 0; j < kBlock; ++j) {
+            const int k = i + j;
+            int s = K[0] * a[k - 3] + K[1] * a[k] + K[2] * a[k + 3] + K[3] * b[k - 3] +
+                    K[4] * b[k] + K[5] * b[k + 3] + K[6] * c[k - 3] + K[7] * c[k] + K[8] * c[k + 3];
+            if constexpr (ksum != 0 && ksum != 1) s /= ksum;
+            d[k] = Post(Clamp8(s), Invert);
+        }
+    }
+    for (; i < end; ++i) {
+        int s = K[0] * a[i - 3] + K[1] * a[i] + K[2] * a[i + 3] + K[3] * b[i - 3] + K[4] * b[i] +
+                K[5] * b[i + 3] + K[6] * c[i - 3] + K[7] * c[i] + K[8] * c[i + 3];
+        if constexpr (ksum != 0 && ksum != 1) s /= ksum;
+        d[i] = Post(Clamp8(s), Invert);
+    }
+}
+
 // One band of rows of a kernel filter. Inside the picture the window is the
 // ordinary centred one and the kernel sum is a constant, so those pixels run
 // as a straight loop over channel bytes; the outermost rows and columns, where
@@ -37,7 +64,6 @@ constexpr int KernelSum(const Kernel3& k) {
 template <Kernel3 K, bool Invert>
 void FilterBand(const BMP_File& src, BMP_File& dst, int y0, int y1) {
     const int w = src.Width(), h = src.Height();
-    constexpr int ksum = KernelSum(K);
     auto edgePixel = [&](int x, int y) {
         const CColor24 c = ConvolvePixel(x, y, K, src, 1.0f);
         dst.Pixel(x, y) = CColor24(Post(c.r, Invert), Post(c.g, Invert), Post(c.b, Invert));
@@ -49,17 +75,11 @@ void FilterBand(const BMP_File& src, BMP_File& dst, int y0, int y1) {
         }
         edgePixel(0, y);
         edgePixel(w - 1, y);
-        const uint8_t* a = reinterpret_cast<const uint8_t*>(src.Row(y - 1));
-        const uint8_t* b = reinterpret_cast<const uint8_t*>(src.Row(y));
-        const uint8_t* c = reinterpret_cast<const uint8_t*>(src.Row(y + 1));
-        uint8_t* d = reinterpret_cast<uint8_t*>(dst.Row(y));
-        const int end = 3 * (w - 1);
-        for (int i = 3; i < end; ++i) {
-            int s = K[0] * a[i - 3] + K[1] * a[i] + K[2] * a[i + 3] + K[3] * b[i - 3] +
-                    K[4] * b[i] + K[5] * b[i + 3] + K[6] * c[i - 3] + K[7] * c[i] + K[8] * c[i + 3];
-            if constexpr (ksum != 0 && ksum != 1) s /= ksum;
-            d[i] = Post(Clamp8(s), Invert);
-        }
+        // From the second pixel's first byte to the last-but-one pixel's last.
+        FilterSpan<K, Invert>(reinterpret_cast<const uint8_t*>(src.Row(y - 1)),
+                              reinterpret_cast<const uint8_t*>(src.Row(y)),
+                              reinterpret_cast<const uint8_t*>(src.Row(y + 1)),
+                              reinterpret_cast<uint8_t*>(dst.Row(y)), 3, 3 * (w - 1));
     }
 }
 
@@ -210,16 +230,27 @@ void Blur(BMP_File& image, int size) {
     }
 }
 
+namespace {
+
+void SharpenSpan(uint8_t* __restrict p, const uint8_t* __restrict q, size_t count) {
+    constexpr size_t kBlock = 16;
+    size_t i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (size_t j = 0; j < kBlock; ++j)
+            p[i + j] = uint8_t(Clamp8((6 * int(p[i + j]) - int(q[i + j])) / 2));
+    for (; i < count; ++i) p[i] = uint8_t(Clamp8((6 * int(p[i]) - int(q[i])) / 2));
+}
+
+} // namespace
+
 void Sharpen(BMP_File& image) {
     const int w = image.Width(), h = image.Height();
     if (w < 3 || h < 3) return;
     // Each pixel reads itself and the pixel below, and the row below is only
     // written after this one, so every value read is still the original.
     for (int y = 1; y < h - 1; ++y) {
-        uint8_t* p = reinterpret_cast<uint8_t*>(image.Row(y));
-        const uint8_t* q = reinterpret_cast<const uint8_t*>(image.Row(y + 1));
-        const int end = 3 * (w - 1);
-        for (int i = 3; i < end; ++i) p[i] = uint8_t(Clamp8((6 * int(p[i]) - int(q[i])) / 2));
+        SharpenSpan(reinterpret_cast<uint8_t*>(image.Row(y)) + 3,
+                    reinterpret_cast<const uint8_t*>(image.Row(y + 1)) + 3, size_t(w - 2) * 3);
     }
 }
 
