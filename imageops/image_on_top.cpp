@@ -130,7 +130,9 @@ int32_t TruncToInt32(double v) {
 } // namespace
 
 uint8_t BlendChannel(uint8_t overlay, uint8_t below, float transparency) {
-    return BlendTable(transparency).Mix(overlay, below);
+    // The plain formula, for single values; the image loops use BlendTable.
+    const double t = ClampTransparency(transparency);
+    return uint8_t(int(double(overlay) * t / 100.0 + double(below) * (1.0 - t / 100.0)));
 }
 
 bool BlendScaledInto(BMP_File& dst, const BMP_File& src, IntRect rect, float transparency) {
