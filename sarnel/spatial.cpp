@@ -3,8 +3,10 @@
 //
 // Every filter reads a copy of the plane and writes the plane, so a pass never sees
 // its own results; rows are therefore independent and split across threads.
-// Means use running sums along rows and columns; order statistics use a sliding
-// histogram over the plane's value range, so neither sorts a window per pixel.
+// Means use running sums along rows and columns. Order statistics use histograms over
+// the plane's value range (one sliding along the row for short windows, one per
+// column for tall ones), and minimum and maximum use running block extremes; no
+// window is sorted per pixel, and the cost per pixel hardly grows with the aperture.
 #include "sarnel/histogram.h"
 #include "sarnel/internal.h"
 #include "sarnel/parallel.h"
