@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -179,12 +180,14 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
 }
 
 // Memory for the blue-green-red copy an encoder reads. A picture of many
-// megabytes is touched once, so first-touch page faults are a large part of the
-// copy's cost; huge pages make them few.
+// megabytes is touched once per save, so first-touch page faults are a large
+// part of the copy's cost: large buffers ask for huge pages, and the last one
+// (up to kKeptStagingBytes) is kept mapped for the next save, which then
+// writes into memory that is already there. Lazily freeing it in between does
+// not help: the kernel hands back fresh zeroed huge pages.
 class StagingBuffer {
 public:
-    explicit StagingBuffer(size_t bytes) {
-        constexpr size_t kHuge = size_t(2) << 20;
+    explicit StagingBuffer(size_t bytes) : capacity_(bytes) {
         size_ = bytes + kHuge;
         void* p =
             ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -199,12 +202,36 @@ public:
         if (base_) ::munmap(base_, size_);
     }
     uint8_t* Data() const { return data_; }
+    size_t Capacity() const { return data_ ? capacity_ : 0; }
 
 private:
+    static constexpr size_t kHuge = size_t(2) << 20;
     uint8_t* base_ = nullptr;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
+    size_t capacity_ = 0;
 };
+
+constexpr size_t kKeptStagingBytes = size_t(256) << 20;
+std::mutex g_stagingMutex;
+std::unique_ptr<StagingBuffer> g_spareStaging; // the largest buffer not in use
+
+// A buffer of at least `bytes`: the kept one when it is large enough and no
+// other save (another thread) holds it, else a new one.
+std::unique_ptr<StagingBuffer> TakeStaging(size_t bytes) {
+    {
+        std::lock_guard<std::mutex> lock(g_stagingMutex);
+        if (g_spareStaging && g_spareStaging->Capacity() >= bytes) return std::move(g_spareStaging);
+    }
+    return std::make_unique<StagingBuffer>(bytes);
+}
+
+void GiveBackStaging(std::unique_ptr<StagingBuffer> buffer) {
+    if (!buffer || !buffer->Capacity() || buffer->Capacity() > kKeptStagingBytes) return;
+    std::lock_guard<std::mutex> lock(g_stagingMutex);
+    if (!g_spareStaging || g_spareStaging->Capacity() < buffer->Capacity())
+        g_spareStaging = std::move(buffer);
+}
 
 // A 24-bit FreeImage bitmap over `staging` (which must outlive it), filled with
 // the image's rows bottom first as FreeImage keeps them.
@@ -430,8 +457,14 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
 
     InitFreeImageOnce();
     const FormatInfo& format = *FindFormat(ext);
-    StagingBuffer staging(BmpRowBytes(image.Width()) * size_t(image.Height()));
-    Dib dib(ToFreeImage(image, staging));
+    std::unique_ptr<StagingBuffer> staging =
+        TakeStaging(BmpRowBytes(image.Width()) * size_t(image.Height()));
+    // The bitmap only borrows the staging memory: unload it first.
+    struct Release {
+        std::unique_ptr<StagingBuffer>& buffer;
+        ~Release() { GiveBackStaging(std::move(buffer)); }
+    } release{staging};
+    Dib dib(ToFreeImage(image, *staging));
     if (!dib) {
         SetMessage(message, "Not enough memory to save the image");
         return false;
