@@ -25,7 +25,7 @@ CColorFilterDlg::CColorFilterDlg(CDialogHost& host, QWidget* parent)
       preview_(host.Settings().m_bColorFilter != 0) {
     setWindowTitle("Color Filter");
 
-    auto* channels = new QHBoxLayout;
+    auto* channels = new QVBoxLayout;
     const char* captions[3] = {"Red", "Green", "Blue"};
     const char* names[3] = {"red", "green", "blue"};
     for (int c = 0; c < 3; ++c) {
@@ -36,6 +36,7 @@ CColorFilterDlg::CColorFilterDlg(CDialogHost& host, QWidget* parent)
             const bool isMax = k == 0;
             auto* slider = new QSlider(Qt::Horizontal);
             slider->setRange(0, 255);
+            slider->setMinimumWidth(200);
             slider->setObjectName(QString(names[c]) + (isMax ? "Max" : "Min"));
             auto* edit = new QSpinBox;
             edit->setRange(0, 255);

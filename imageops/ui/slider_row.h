@@ -24,6 +24,7 @@ inline SliderRow AddSliderRow(QGridLayout* grid, int row, const QString& caption
     r.slider = new QSlider(Qt::Horizontal);
     r.slider->setRange(min, max);
     r.slider->setObjectName(name);
+    r.slider->setMinimumWidth(160);
     r.value = new QLabel;
     r.value->setObjectName(name + "Value");
     r.value->setMinimumWidth(48);
