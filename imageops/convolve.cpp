@@ -204,29 +204,56 @@ void Blur(BMP_File& image, int size) {
         for (int x = 0; x <= std::min(r, w - 1); ++x)
             for (int c = 0; c < 3; ++c) ws[c] += col[size_t(x) * 3 + size_t(c)];
         uint8_t* p = bytes + size_t(y) * rowBytes;
-        int64_t lastCount = -1;
-        bool fast = false;
-        for (int x = 0; x < w; ++x) {
-            const int64_t count = int64_t(std::min(x + r, w - 1) - std::max(x - r, 0) + 1) * rows;
-            if (count != lastCount) {
-                lastCount = count;
-                fast = count * 255 < (int64_t(1) << 32);
-                if (fast) div.Set(uint32_t(count));
+        int x = 0;
+        // Near the left and right ends the window is cut and its size changes.
+        auto cutWindow = [&](int xEnd) {
+            int64_t lastCount = -1;
+            bool fast = false;
+            for (; x < xEnd; ++x) {
+                const int64_t count =
+                    int64_t(std::min(x + r, w - 1) - std::max(x - r, 0) + 1) * rows;
+                if (count != lastCount) {
+                    lastCount = count;
+                    fast = count * 255 < (int64_t(1) << 32);
+                    if (fast) div.Set(uint32_t(count));
+                }
+                int32_t* cs = &col[size_t(x) * 3];
+                uint8_t* px = p + size_t(x) * 3;
+                for (int c = 0; c < 3; ++c) {
+                    const int v = fast ? int(div.Divide(uint32_t(ws[c]))) : int(ws[c] / count);
+                    const int delta = v - px[c];
+                    px[c] = uint8_t(v);
+                    cs[c] += delta;
+                    ws[c] += delta;
+                }
+                if (x - r >= 0)
+                    for (int c = 0; c < 3; ++c) ws[c] -= col[size_t(x - r) * 3 + size_t(c)];
+                if (x + 1 + r < w)
+                    for (int c = 0; c < 3; ++c) ws[c] += col[size_t(x + 1 + r) * 3 + size_t(c)];
             }
-            int32_t* cs = &col[size_t(x) * 3];
-            uint8_t* px = p + size_t(x) * 3;
-            for (int c = 0; c < 3; ++c) {
-                const int v = fast ? int(div.Divide(uint32_t(ws[c]))) : int(ws[c] / count);
-                const int delta = v - px[c];
-                px[c] = uint8_t(v);
-                cs[c] += delta;
-                ws[c] += delta;
+        };
+        // In between, a column leaves and a column enters at every step and the
+        // window keeps its size.
+        const int inner0 = r, inner1 = w - 1 - r;
+        const int64_t innerCount = int64_t(2 * r + 1) * rows;
+        if (inner0 < inner1 && innerCount * 255 < (int64_t(1) << 32)) {
+            cutWindow(inner0);
+            div.Set(uint32_t(innerCount));
+            for (; x < inner1; ++x) {
+                int32_t* cs = &col[size_t(x) * 3];
+                const int32_t* leaving = &col[size_t(x - r) * 3];
+                const int32_t* entering = &col[size_t(x + 1 + r) * 3];
+                uint8_t* px = p + size_t(x) * 3;
+                for (int c = 0; c < 3; ++c) {
+                    const int v = int(div.Divide(uint32_t(ws[c])));
+                    const int delta = v - px[c];
+                    px[c] = uint8_t(v);
+                    cs[c] += delta;
+                    ws[c] += delta - leaving[c] + entering[c];
+                }
             }
-            if (x - r >= 0)
-                for (int c = 0; c < 3; ++c) ws[c] -= col[size_t(x - r) * 3 + size_t(c)];
-            if (x + 1 + r < w)
-                for (int c = 0; c < 3; ++c) ws[c] += col[size_t(x + 1 + r) * 3 + size_t(c)];
         }
+        cutWindow(w);
     }
 }
 
