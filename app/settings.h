@@ -155,8 +155,8 @@ struct ProcessingSettings {
     float m_fAnglePerspective = 0.0f;
     int32_t m_bSetBorder = 0;
     std::string m_sBorderName;
-    int32_t m_nBorderPlacement[2] = {0, 0};              // not stored: set by the border dialog
-    int32_t m_bReplaceColor = 0;                         // not stored
+    int32_t m_nBorderPlacement[2] = {0, 0}; // mode and thickness, set by the border dialog
+    int32_t m_bReplaceColor = 0;            // not stored
     CColor24 m_cReplaceSource = CColor24(255, 255, 255); // not stored
     CColor24 m_cReplaceTarget = CColor24(0, 0, 0);       // not stored
     int32_t bNoise = 0;                                  // start from the noise-reduced copy

@@ -213,6 +213,12 @@ const auto kFields = std::to_array<SettingsField>({
     FIELD("m_ovals.mode", Int32, m_ovals.mode),
     FIELD("m_ovals.use_exponent_map", Int32, m_ovals.use_exponent_map),
     FIELD("m_ovals.use_mask_size_map", Int32, m_ovals.use_mask_size_map),
+
+    // Stored after everything else so that a treatment with a border draws the
+    // same border when it is loaded again; files without them keep the values
+    // the program has.
+    FIELD("m_nBorderMode", Int32, m_nBorderPlacement[0]),
+    FIELD("m_nBorderThickness", Int32, m_nBorderPlacement[1]),
 });
 
 #undef LIGHT_COLOR
