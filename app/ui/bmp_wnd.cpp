@@ -1,0 +1,217 @@
+#include "app/ui/bmp_wnd.h"
+
+#include "app/ui/result_viewer.h"
+#include "app/view_frames.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace {
+
+QRect ToQRect(const IntRect& r) {
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+const QColor kFrameColors[4] = {QColor(255, 255, 255), QColor(255, 220, 0), QColor(0, 220, 255),
+                                QColor(255, 80, 200)};
+
+} // namespace
+
+QRect CTracker::HandleRect(Hit h) const {
+    const IntRect& r = *m_rect;
+    const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
+    QPoint c;
+    switch (h) {
+    case TopLeft:
+        c = QPoint(r.left, r.top);
+        break;
+    case Top:
+        c = QPoint(cx, r.top);
+        break;
+    case TopRight:
+        c = QPoint(r.right, r.top);
+        break;
+    case Right:
+        c = QPoint(r.right, cy);
+        break;
+    case BottomRight:
+        c = QPoint(r.right, r.bottom);
+        break;
+    case Bottom:
+        c = QPoint(cx, r.bottom);
+        break;
+    case BottomLeft:
+        c = QPoint(r.left, r.bottom);
+        break;
+    case Left:
+        c = QPoint(r.left, cy);
+        break;
+    default:
+        return {};
+    }
+    return QRect(c.x() - kHandle / 2, c.y() - kHandle / 2, kHandle, kHandle);
+}
+
+CTracker::Hit CTracker::HitTest(QPoint p) const {
+    if (!m_rect) return None;
+    for (int h = TopLeft; h <= Left; ++h)
+        if (HandleRect(Hit(h)).adjusted(-2, -2, 2, 2).contains(p)) return Hit(h);
+    const IntRect& r = *m_rect;
+    if (p.x() >= r.left && p.x() < r.right && p.y() >= r.top && p.y() < r.bottom) return Inside;
+    return None;
+}
+
+bool CTracker::Begin(QPoint p) {
+    m_hit = HitTest(p);
+    if (m_hit == None) return false;
+    m_start = p;
+    m_startRect = *m_rect;
+    return true;
+}
+
+bool CTracker::Track(QPoint p, QSize client) {
+    if (m_hit == None || !m_rect) return false;
+    const int dx = p.x() - m_start.x(), dy = p.y() - m_start.y();
+    IntRect r = m_startRect;
+    // The frame may grow to the client area less 10 pixels each way, so that the
+    // 5-pixel inflation still fits in the view.
+    const int maxW = std::max(1, client.width() - 10), maxH = std::max(1, client.height() - 10);
+    constexpr int kMin = 4;
+    if (m_hit == Inside) {
+        const int w = r.Width(), h = r.Height();
+        r.left = std::clamp(r.left + dx, 0, std::max(0, client.width() - w));
+        r.top = std::clamp(r.top + dy, 0, std::max(0, client.height() - h));
+        r.right = r.left + w;
+        r.bottom = r.top + h;
+    } else {
+        if (m_hit == TopLeft || m_hit == Left || m_hit == BottomLeft)
+            r.left = std::clamp(r.left + dx, std::max(0, r.right - maxW), r.right - kMin);
+        if (m_hit == TopRight || m_hit == Right || m_hit == BottomRight)
+            r.right =
+                std::clamp(r.right + dx, r.left + kMin, std::min(client.width(), r.left + maxW));
+        if (m_hit == TopLeft || m_hit == Top || m_hit == TopRight)
+            r.top = std::clamp(r.top + dy, std::max(0, r.bottom - maxH), r.bottom - kMin);
+        if (m_hit == BottomLeft || m_hit == Bottom || m_hit == BottomRight)
+            r.bottom =
+                std::clamp(r.bottom + dy, r.top + kMin, std::min(client.height(), r.top + maxH));
+    }
+    if (r == *m_rect) return false;
+    *m_rect = r;
+    return true;
+}
+
+void CTracker::Draw(QPainter& painter, const QColor& color) const {
+    if (!m_rect) return;
+    QPen pen(color, 1, Qt::DashLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(ToQRect(*m_rect));
+    painter.setPen(Qt::black);
+    painter.setBrush(color);
+    for (int h = TopLeft; h <= Left; ++h) painter.drawRect(HandleRect(Hit(h)));
+}
+
+CBmpWnd::CBmpWnd(Role role, ProcessingSettings& settings, CBmpWndHost& host, QWidget* parent)
+    : QWidget(parent), m_role(role), m_settings(settings), m_host(host) {
+    m_trackers[0].Bind(&m_settings.m_cBmpWndOriginal.m_cRectTracker);
+    for (int i = 0; i < 3; ++i)
+        m_trackers[size_t(i) + 1].Bind(&m_settings.m_cBmpWndDestination[i].m_cLightTracker);
+    setMinimumSize(160, 120);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(false);
+}
+
+void CBmpWnd::SetImage(const BMP_File& image) {
+    m_bitmap = QImageFromBmp(image);
+    update();
+}
+
+bool CBmpWnd::FrameShown(int frame) const {
+    if (frame == 0) return m_role == Original && m_settings.m_cBmpWndOriginal.m_bCrop;
+    return m_role == Destination && m_settings.m_cBmpWndDestination[frame - 1].m_bLight;
+}
+
+void CBmpWnd::FramesFromFractions() {
+    // Each view recomputes only its own frames.
+    ProcessingSettings copy = m_settings;
+    ::FramesFromFractions(copy, width(), height());
+    if (m_role == Original)
+        m_settings.m_cBmpWndOriginal.m_cRectTracker = copy.m_cBmpWndOriginal.m_cRectTracker;
+    else
+        for (int i = 0; i < 3; ++i)
+            m_settings.m_cBmpWndDestination[i].m_cLightTracker =
+                copy.m_cBmpWndDestination[i].m_cLightTracker;
+}
+
+void CBmpWnd::FractionsFromFrames() {
+    if (m_role == Original) {
+        auto& o = m_settings.m_cBmpWndOriginal;
+        FractionsFromFrame(o.m_cRectTracker, width(), height(), o.CroprcT, o.CroprcL, o.CroprcB,
+                           o.CroprcR);
+    } else {
+        for (auto& d : m_settings.m_cBmpWndDestination)
+            FractionsFromFrame(d.m_cLightTracker, width(), height(), d.LightrcT, d.LightrcL,
+                               d.LightrcB, d.LightrcR);
+    }
+}
+
+void CBmpWnd::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Dark));
+    if (!m_bitmap.isNull()) {
+        // Stretched to the whole view; the aspect ratio is not kept, so the
+        // frames map linearly onto the picture.
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(rect(), m_bitmap);
+    }
+    for (int f = 0; f < 4; ++f)
+        if (FrameShown(f)) m_trackers[size_t(f)].Draw(p, kFrameColors[f]);
+}
+
+CColor24 CBmpWnd::ColorAt(QPoint p) const {
+    if (m_bitmap.isNull() || width() <= 0 || height() <= 0) return CColor24();
+    const int x = std::clamp(p.x() * m_bitmap.width() / width(), 0, m_bitmap.width() - 1);
+    const int y = std::clamp(p.y() * m_bitmap.height() / height(), 0, m_bitmap.height() - 1);
+    const QRgb c = m_bitmap.pixel(x, y);
+    return CColor24(uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c)));
+}
+
+void CBmpWnd::mousePressEvent(QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    if (e->button() == Qt::LeftButton) {
+        for (int f = 0; f < 4 && m_dragging < 0; ++f)
+            if (FrameShown(f) && m_trackers[size_t(f)].Begin(p)) m_dragging = f;
+        if (m_host.ReplaceColorMode()) m_host.OnColorPicked(this, true, ColorAt(p));
+    } else if (e->button() == Qt::RightButton && m_host.ReplaceColorMode()) {
+        m_host.OnColorPicked(this, false, ColorAt(p));
+    }
+}
+
+void CBmpWnd::mouseMoveEvent(QMouseEvent* e) {
+    if (m_dragging < 0) return;
+    if (m_trackers[size_t(m_dragging)].Track(e->position().toPoint(), size())) {
+        FractionsFromFrames();
+        m_host.OnFrameChanged(this);
+        update();
+    }
+}
+
+void CBmpWnd::mouseReleaseEvent(QMouseEvent*) {
+    if (m_dragging < 0) return;
+    m_trackers[size_t(m_dragging)].End();
+    m_dragging = -1;
+    FractionsFromFrames();
+}
+
+void CBmpWnd::mouseDoubleClickEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) m_host.OnViewDoubleClicked(this);
+}
+
+void CBmpWnd::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    // Frames keep their relative place.
+    FramesFromFractions();
+}

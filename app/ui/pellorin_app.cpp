@@ -1,0 +1,21 @@
+#include "app/ui/pellorin_app.h"
+
+#include "app/ui/pellorin_dlg.h"
+
+CPellorinApp::CPellorinApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName("Pellorin");
+    setOrganizationName("Quorvel");
+    setApplicationVersion(PELLORIN_VERSION);
+    setDesktopFileName("pellorin");
+}
+
+CPellorinApp::~CPellorinApp() = default;
+
+int CPellorinApp::Run(const QString& file) {
+    m_dlg = std::make_unique<CPellorinDlg>();
+    m_dlg->show();
+    if (!file.isEmpty()) m_dlg->LoadFile(file);
+    const int rc = exec();
+    m_dlg.reset(); // writes the device choices
+    return rc;
+}

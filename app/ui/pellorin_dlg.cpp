@@ -1,0 +1,525 @@
+#include "app/ui/pellorin_dlg.h"
+
+#include "app/file_util.h"
+#include "app/folder_list.h"
+#include "app/image_files.h"
+#include "app/ui/effect_list.h"
+#include "app/ui/help_dialog.h"
+#include "app/ui/open_image_dialog.h"
+#include "app/ui/print_support.h"
+#include "app/ui/result_viewer.h"
+#include "app/ui/select_file_dlg.h"
+#include "app/view_frames.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kSaveExtensions[] = {".png", ".jpg", ".gif", ".bmp",
+                                       ".tif", ".tga", ".avi", ".ico"};
+
+QString LowerPath(const QString& p) {
+    return QString::fromStdString(ToLowerAscii(p.toStdString()));
+}
+
+} // namespace
+
+CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
+    setWindowTitle("Pellorin");
+    setAcceptDrops(true);
+    QSettings registry("Quorvel", "Pellorin");
+    m_devices.Read(registry);
+    BuildUi();
+    UpdateControls();
+}
+
+CPellorinDlg::~CPellorinDlg() {
+    QSettings registry("Quorvel", "Pellorin");
+    m_devices.Write(registry);
+}
+
+ViewSize CPellorinDlg::PreviewSize() const {
+    return ViewSize{std::max(1, m_destination->width()), std::max(1, m_destination->height())};
+}
+
+void CPellorinDlg::BuildUi() {
+    m_original = new CBmpWnd(CBmpWnd::Original, m_settings, *this);
+    m_destination = new CBmpWnd(CBmpWnd::Destination, m_settings, *this);
+    auto* originalBox = new QGroupBox("Original Image");
+    (new QVBoxLayout(originalBox))->addWidget(m_original);
+    auto* destinationBox = new QGroupBox("Processing Image");
+    (new QVBoxLayout(destinationBox))->addWidget(m_destination);
+
+    m_effects = new CEffectList(m_settings);
+    m_effects->onChanged = [this] { Reprocess(); };
+
+    auto* views = new QHBoxLayout;
+    views->addWidget(originalBox, 1);
+    views->addWidget(destinationBox, 1);
+    auto* center = new QVBoxLayout;
+    center->addLayout(views, 3);
+    center->addWidget(m_effects, 1);
+
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(BuildFileButtons());
+    top->addLayout(center, 1);
+    top->addWidget(BuildChainControls());
+    resize(1280, 760);
+}
+
+QWidget* CPellorinDlg::BuildFileButtons() {
+    auto* panel = new QWidget;
+    auto* l = new QVBoxLayout(panel);
+    auto add = [&](const QString& text, auto fn) {
+        auto* b = new QPushButton(text, panel);
+        connect(b, &QPushButton::clicked, this, fn);
+        l->addWidget(b);
+        return b;
+    };
+    add("&Load From Disk...", [this] {
+        const QString path = GetOpenImageFile(this, m_loadFilterIndex);
+        if (!path.isEmpty()) LoadFile(path);
+    });
+    add("Select File...", [this] {
+        CSelectFileDlg dlg(this);
+        dlg.exec();
+        const QString file = dlg.CurrentFile();
+        if (file.isEmpty()) return;
+        // Load and install, without rebuilding the folder list.
+        if (LoadAndInstall(file.toStdString())) SetTitle(LowerPath(file));
+    });
+    add("<< Load &Previous", [this] { LoadPrevious(); });
+    add("Load &Next >>", [this] { LoadNext(); });
+    l->addSpacing(8);
+    m_save = add("&Save", [this] { Save(); });
+    m_save->setEnabled(false);
+    add("Save &As...", [this] {
+        int index = m_saveFilterIndex;
+        const QString path = GetSaveImageFile(this, index);
+        if (path.isEmpty()) return;
+        m_saveFilterIndex = index;
+        SaveAs(path, index);
+    });
+    l->addSpacing(8);
+    add("Load Configuration...", [this] {
+        const QString path = GetConfigFile(this, false);
+        if (!path.isEmpty()) LoadConfiguration(path);
+    });
+    add("Save Configuration...", [this] {
+        bool firstFilter = true;
+        const QString path = GetConfigFile(this, true, &firstFilter);
+        if (!path.isEmpty()) SaveConfiguration(path, firstFilter);
+    });
+    l->addSpacing(8);
+    add("Print...", [this] {
+        if (RunFinal()) PrintImage(m_images.work, this);
+        RunPreviewNow();
+    });
+    add("Print Preview...", [this] {
+        if (RunFinal()) PrintPreviewImage(m_images.work, this);
+        RunPreviewNow();
+    });
+    add("Print Setup...", [this] { PrintSetup(this); });
+    add("Advanced Print Preview...", [this] {
+        if (RunFinal()) AdvancedPrintPreview(m_images.work, this);
+        RunPreviewNow();
+    });
+    l->addSpacing(8);
+    add("Help...", [this] { ShowHelp(this); });
+    add("About...", [this] { ShowAbout(this); });
+    l->addStretch();
+    return panel;
+}
+
+QWidget* CPellorinDlg::BuildChainControls() {
+    auto* panel = new QWidget;
+    auto* grid = new QGridLayout(panel);
+    int row = 0;
+    auto toggle = [&](const QString& text, int32_t* field, int col = 0, int span = 2) {
+        auto* c = new QCheckBox(text, panel);
+        connect(c, &QCheckBox::toggled, this, [this, field](bool on) {
+            *field = on ? 1 : 0;
+            Reprocess();
+        });
+        grid->addWidget(c, row, col, 1, span);
+        return c;
+    };
+
+    m_crop = new QCheckBox("Crop", panel);
+    connect(m_crop, &QCheckBox::toggled, this, [this](bool on) {
+        m_settings.m_bCrop = on ? 1 : 0;
+        m_settings.m_cBmpWndOriginal.m_bCrop = m_settings.m_bCrop;
+        CopyFramesIntoSettings();
+        m_original->update();
+        Reprocess();
+    });
+    grid->addWidget(m_crop, row++, 0, 1, 2);
+
+    for (int i = 0; i < 3; ++i) {
+        m_light[i] = toggle(QString("Light%1").arg(i + 1), &m_settings.m_bLight[i], 0, 1);
+        m_lightSwatch[i] = new QPushButton(panel);
+        m_lightSwatch[i]->setFixedSize(36, 20);
+        m_lightSwatch[i]->setToolTip("Light colour");
+        connect(m_lightSwatch[i], &QPushButton::clicked, this, [this, i] {
+            auto& c = m_settings.m_LightColor[i];
+            const QColor chosen = QColorDialog::getColor(QColor(c.r, c.g, c.b), this,
+                                                         QString("Light%1 Color").arg(i + 1));
+            if (!chosen.isValid()) return;
+            c = ChannelInts{chosen.red(), chosen.green(), chosen.blue()};
+            PaintSwatch(m_lightSwatch[i], CColor24(uint8_t(c.r), uint8_t(c.g), uint8_t(c.b)));
+            Reprocess();
+        });
+        grid->addWidget(m_lightSwatch[i], row, 1);
+        ++row;
+        m_lightEdit[i] = new QCheckBox(QString("Edit Light%1").arg(i + 1), panel);
+        connect(m_lightEdit[i], &QCheckBox::toggled, this, [this, i](bool on) {
+            m_settings.m_bLightEdit[i] = on ? 1 : 0;
+            if (on) {
+                // One light frame is edited at a time.
+                for (int j = 0; j < 3; ++j) {
+                    if (j == i) continue;
+                    m_settings.m_bLightEdit[j] = 0;
+                    QSignalBlocker block(m_lightEdit[j]);
+                    m_lightEdit[j]->setChecked(false);
+                }
+            }
+            for (int j = 0; j < 3; ++j)
+                m_settings.m_cBmpWndDestination[j].m_bLight = m_settings.m_bLightEdit[j];
+            m_destination->update();
+            Reprocess();
+        });
+        grid->addWidget(m_lightEdit[i], row++, 0, 1, 2);
+    }
+
+    m_resize = toggle("Resize", &m_settings.m_bResize);
+    ++row;
+    m_sizeX = new QLineEdit(panel);
+    m_sizeY = new QLineEdit(panel);
+    for (auto [edit, field, label] : {std::tuple{m_sizeX, &m_settings.m_nSizeX, "SizeX"},
+                                      std::tuple{m_sizeY, &m_settings.m_nSizeY, "SizeY"}}) {
+        edit->setValidator(new QIntValidator(0, BMP_File::kMaxSide, edit));
+        connect(edit, &QLineEdit::textEdited, this, [this, field = field](const QString& t) {
+            *field = t.toInt();
+            Reprocess();
+        });
+        grid->addWidget(new QLabel(label, panel), row, 0);
+        grid->addWidget(edit, row++, 1);
+    }
+
+    auto* left = new QPushButton("Rot. left", panel);
+    auto* right = new QPushButton("Rot. right", panel);
+    connect(left, &QPushButton::clicked, this, [this] {
+        m_settings.RotateLeft();
+        Reprocess();
+    });
+    connect(right, &QPushButton::clicked, this, [this] {
+        m_settings.RotateRight();
+        Reprocess();
+    });
+    grid->addWidget(left, row, 0);
+    grid->addWidget(right, row++, 1);
+    m_flipY = toggle("Vertical", &m_settings.m_bFlipY, 0, 1);
+    m_flipX = toggle("Horizontal", &m_settings.m_bFlipX, 1, 1);
+    ++row;
+
+    grid->addWidget(new QLabel("Rotate Angle", panel), row++, 0, 1, 2);
+    m_rotate = new QSlider(Qt::Horizontal, panel);
+    m_rotate->setRange(0, 360);
+    m_rotate->setValue(180);
+    connect(m_rotate, &QSlider::valueChanged, this, [this](int pos) {
+        m_settings.m_fRotateAngle = float(pos - 180);
+        Reprocess();
+    });
+    grid->addWidget(m_rotate, row++, 0, 1, 2);
+    m_bkgColor = new QPushButton("BKG. Color", panel);
+    connect(m_bkgColor, &QPushButton::clicked, this,
+            [this] { PickColor(m_settings.m_cBKGRotationColor, nullptr, "Background Color"); });
+    grid->addWidget(m_bkgColor, row++, 0, 1, 2);
+
+    m_replace = new QCheckBox("Replace Color", panel);
+    connect(m_replace, &QCheckBox::toggled, this, [this](bool on) {
+        m_settings.m_bReplaceColor = on ? 1 : 0;
+        Reprocess();
+    });
+    grid->addWidget(m_replace, row++, 0, 1, 2);
+    m_replaceSource = new QPushButton("Source", panel);
+    m_replaceTarget = new QPushButton("Target", panel);
+    connect(m_replaceSource, &QPushButton::clicked, this,
+            [this] { PickColor(m_settings.m_cReplaceSource, m_replaceSource, "Source Color"); });
+    connect(m_replaceTarget, &QPushButton::clicked, this,
+            [this] { PickColor(m_settings.m_cReplaceTarget, m_replaceTarget, "Target Color"); });
+    grid->addWidget(m_replaceSource, row, 0);
+    grid->addWidget(m_replaceTarget, row++, 1);
+
+    grid->setRowStretch(row, 1);
+    return panel;
+}
+
+void CPellorinDlg::PaintSwatch(QPushButton* swatch, CColor24 c) {
+    if (!swatch) return;
+    const QColor q(c.r, c.g, c.b);
+    const QColor text = qGray(q.rgb()) > 128 ? Qt::black : Qt::white;
+    swatch->setStyleSheet(QString("background-color: %1; color: %2;").arg(q.name(), text.name()));
+}
+
+void CPellorinDlg::PickColor(CColor24& target, QPushButton* swatch, const QString& title) {
+    const QColor chosen = QColorDialog::getColor(QColor(target.r, target.g, target.b), this, title);
+    if (!chosen.isValid()) return;
+    target = CColor24(uint8_t(chosen.red()), uint8_t(chosen.green()), uint8_t(chosen.blue()));
+    PaintSwatch(swatch, target);
+    Reprocess();
+}
+
+void CPellorinDlg::UpdateControls() {
+    // Setting a control must not run the pipeline once per control.
+    const bool wasLoading = m_images.loading;
+    m_images.loading = true;
+    auto set = [](QCheckBox* c, int32_t v) {
+        QSignalBlocker b(c);
+        c->setChecked(v != 0);
+    };
+    set(m_crop, m_settings.m_bCrop);
+    for (int i = 0; i < 3; ++i) {
+        set(m_light[i], m_settings.m_bLight[i]);
+        set(m_lightEdit[i], m_settings.m_bLightEdit[i]);
+        m_settings.m_cBmpWndDestination[i].m_bLight = m_settings.m_bLightEdit[i];
+        const auto& c = m_settings.m_LightColor[i];
+        PaintSwatch(m_lightSwatch[i], CColor24(uint8_t(c.r), uint8_t(c.g), uint8_t(c.b)));
+    }
+    m_settings.m_cBmpWndOriginal.m_bCrop = m_settings.m_bCrop;
+    set(m_resize, m_settings.m_bResize);
+    set(m_flipX, m_settings.m_bFlipX);
+    set(m_flipY, m_settings.m_bFlipY);
+    set(m_replace, m_settings.m_bReplaceColor);
+    {
+        QSignalBlocker a(m_sizeX), b(m_sizeY), c(m_rotate);
+        m_sizeX->setText(QString::number(m_settings.m_nSizeX));
+        m_sizeY->setText(QString::number(m_settings.m_nSizeY));
+        m_rotate->setValue(int(m_settings.m_fRotateAngle) + 180);
+    }
+    PaintSwatch(m_replaceSource, m_settings.m_cReplaceSource);
+    PaintSwatch(m_replaceTarget, m_settings.m_cReplaceTarget);
+    m_images.loading = wasLoading;
+}
+
+void CPellorinDlg::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (!m_firstShow) return;
+    m_firstShow = false;
+    // Values that depend on the view size are set once the views have one: the
+    // crop and light rectangles cover the whole view, the frames sit 5 pixels
+    // inside it so that their inflated rectangles are exactly the view.
+    const int w = m_original->width(), h = m_original->height();
+    m_settings.SetViewDefaults(w, h);
+    const IntRect inner{kFrameInflation, kFrameInflation, w - kFrameInflation, h - kFrameInflation};
+    m_settings.m_cBmpWndOriginal.m_cRectTracker = inner;
+    for (auto& d : m_settings.m_cBmpWndDestination) d.m_cLightTracker = inner;
+    m_original->FractionsFromFrames();
+    m_destination->FractionsFromFrames();
+    UpdateControls();
+}
+
+void CPellorinDlg::Reprocess() {
+    if (m_previewPending) return;
+    m_previewPending = true;
+    // Runs once the events already waiting are handled, so a burst of slider
+    // moves gives one run with the latest values.
+    QTimer::singleShot(0, this, [this] {
+        m_previewPending = false;
+        RunPreviewNow();
+    });
+}
+
+void CPellorinDlg::RunPreviewNow() {
+    if (m_running) {
+        Reprocess();
+        return;
+    }
+    m_effects->SyncChecks();
+    m_running = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ran = Process(m_images, m_settings, ProcessMode::Preview, PreviewSize());
+    QApplication::restoreOverrideCursor();
+    m_running = false;
+    if (!ran) return;
+    ++m_runs;
+    m_destination->SetImage(m_images.work);
+}
+
+bool CPellorinDlg::RunFinal() {
+    m_effects->SyncChecks();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize());
+    QApplication::restoreOverrideCursor();
+    if (ran) ++m_runs;
+    return ran;
+}
+
+void CPellorinDlg::SetTitle(const QString& lowerPath) {
+    setWindowTitle("Pellorin - " + lowerPath);
+}
+
+void CPellorinDlg::ShowError(const QString& text, const QString& caption) {
+    QMessageBox::critical(this, caption, text);
+}
+
+bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
+    BMP_File image;
+    std::string message;
+    if (!LoadImageFile(realPath, image, &message)) {
+        ShowError(QString::fromStdString(message));
+        return false;
+    }
+    m_currentPath = realPath;
+    m_currentFile = LowerPath(QString::fromStdString(realPath));
+    m_images.Install(image);
+    m_original->SetImage(m_images.original);
+    RunPreviewNow();
+    m_save->setEnabled(true);
+    return true;
+}
+
+void CPellorinDlg::RebuildFolderList() {
+    const QFileInfo info(QString::fromStdString(m_currentPath));
+    m_folderList = ListFolderImages(info.absolutePath().toStdString(), m_loadFilterIndex);
+    m_folderIndex = IndexInFolderList(m_folderList, info.absoluteFilePath().toStdString());
+}
+
+bool CPellorinDlg::LoadFile(const QString& path) {
+    // File names keep their case on disk; the lower-cased form is what the
+    // title shows and what the folder list compares.
+    const std::string real = QFileInfo(path).absoluteFilePath().toStdString();
+    if (!LoadAndInstall(real)) return false;
+    RebuildFolderList();
+    SetTitle(m_currentFile);
+    return true;
+}
+
+bool CPellorinDlg::LoadNext() {
+    if (m_folderList.empty()) return false;
+    const int next = NextIndex(m_folderIndex, int(m_folderList.size()));
+    if (!LoadAndInstall(m_folderList[size_t(next)])) return false;
+    m_folderIndex = next;
+    SetTitle(m_currentFile);
+    return true;
+}
+
+bool CPellorinDlg::LoadPrevious() {
+    if (m_folderList.empty()) return false;
+    const int prev = PreviousIndex(m_folderIndex, int(m_folderList.size()));
+    if (!LoadAndInstall(m_folderList[size_t(prev)])) return false;
+    m_folderIndex = prev;
+    SetTitle(m_currentFile);
+    return true;
+}
+
+bool CPellorinDlg::SaveAs(QString path, int filterIndex) {
+    if (path.isEmpty()) return false;
+    // A name without an extension takes the chosen filter's.
+    if (!QFileInfo(path).fileName().contains('.') && filterIndex >= 1 && filterIndex <= 8)
+        path += kSaveExtensions[filterIndex - 1];
+    m_outputFile = path;
+    const bool ok = Save();
+    SetTitle(LowerPath(path));
+    return ok;
+}
+
+bool CPellorinDlg::Save() {
+    if (m_outputFile.isEmpty() || m_images.work.Empty()) return false;
+    bool ok = false;
+    if (RunFinal()) {
+        std::string message;
+        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message);
+        if (!ok) ShowError(QString::fromStdString(message));
+    }
+    // The view shows the preview again, not the full-size result.
+    RunPreviewNow();
+    m_save->setEnabled(true);
+    return ok;
+}
+
+bool CPellorinDlg::SaveConfiguration(QString path, bool firstFilter) {
+    if (path.isEmpty()) return false;
+    if (firstFilter && (path.size() < 4 || path[path.size() - 4] != '.')) path += ".qvc";
+    m_effects->SyncChecks();
+    if (!m_config.Save(path.toStdString())) {
+        ShowError("Unable to save the configuration to " + path);
+        return false;
+    }
+    return true;
+}
+
+bool CPellorinDlg::LoadConfiguration(const QString& path) {
+    // A file that cannot be read changes nothing; the controls are refreshed
+    // all the same.
+    const bool loaded = m_config.Load(path.toStdString());
+    m_images.loading = true;
+    UpdateControls();
+    m_effects->Refill();
+    m_images.loading = false;
+    m_original->FramesFromFractions();
+    m_destination->FramesFromFractions();
+    CopyFramesIntoSettings();
+    RunPreviewNow();
+    m_original->update();
+    m_destination->update();
+    return loaded;
+}
+
+void CPellorinDlg::CopyFramesIntoSettings() {
+    CopyFramesToSettings(m_settings);
+}
+
+void CPellorinDlg::OnFrameChanged(CBmpWnd*) {
+    CopyFramesIntoSettings();
+    Reprocess();
+}
+
+void CPellorinDlg::OnViewDoubleClicked(CBmpWnd*) {
+    ShowResult();
+}
+
+void CPellorinDlg::ShowResult() {
+    if (m_images.original.Empty()) return;
+    if (RunFinal()) ShowResultViewer(m_images.original, m_images.work, this);
+    RunPreviewNow();
+}
+
+void CPellorinDlg::OnColorPicked(CBmpWnd*, bool source, CColor24 color) {
+    if (source) {
+        m_settings.m_cReplaceSource = color;
+        PaintSwatch(m_replaceSource, color);
+    } else {
+        m_settings.m_cReplaceTarget = color;
+        PaintSwatch(m_replaceTarget, color);
+        Reprocess();
+    }
+}
+
+void CPellorinDlg::dragEnterEvent(QDragEnterEvent* e) {
+    if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void CPellorinDlg::dropEvent(QDropEvent* e) {
+    const auto urls = e->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+    e->acceptProposedAction();
+    LoadFile(urls.first().toLocalFile());
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The main window: owns the processing settings, the three images of the
+// pipeline, the two views, the configuration file binding and the folder list.
+// Every control writes the settings and asks for a preview run; saving,
+// printing and the result viewer run the pipeline at full size.
+
+#include "app/pipeline.h"
+#include "app/settings_fields.h"
+#include "app/ui/bmp_wnd.h"
+#include "app/ui/registry_settings.h"
+#include "imageops/ui/dialog_host.h"
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QGroupBox;
+class CEffectList;
+
+class CPellorinDlg : public QWidget, public CDialogHost, public CBmpWndHost {
+    Q_OBJECT
+public:
+    explicit CPellorinDlg(QWidget* parent = nullptr);
+    ~CPellorinDlg() override;
+
+    // CDialogHost
+    ProcessingSettings& Settings() override { return m_settings; }
+    // Asks for a preview run. Requests that arrive while one is pending or
+    // running are merged into one run after it.
+    void Reprocess() override;
+
+    // CBmpWndHost
+    void OnFrameChanged(CBmpWnd* view) override;
+    void OnViewDoubleClicked(CBmpWnd* view) override;
+    bool ReplaceColorMode() const override { return m_settings.m_bReplaceColor != 0; }
+    void OnColorPicked(CBmpWnd* view, bool source, CColor24 color) override;
+
+    // The flows, callable without their file dialogs.
+    bool LoadFile(const QString& path); // load, folder list, install
+    bool LoadNext();
+    bool LoadPrevious();
+    bool SaveAs(QString path, int filterIndex); // appends the filter's extension
+    bool Save();
+    bool LoadConfiguration(const QString& path);
+    bool SaveConfiguration(QString path, bool firstFilter);
+    void ShowResult();
+
+    // Runs the pipeline in preview mode now and shows the result.
+    void RunPreviewNow();
+    // Runs the pipeline at full size; the result is in Images().work.
+    bool RunFinal();
+
+    int PipelineRuns() const { return m_runs; }
+    const ImageSet& Images() const { return m_images; }
+    ImageSet& Images() { return m_images; }
+    CBmpWnd* OriginalView() const { return m_original; }
+    CBmpWnd* DestinationView() const { return m_destination; }
+    CEffectList* EffectList() const { return m_effects; }
+    const std::vector<std::string>& FolderList() const { return m_folderList; }
+    int LoadFilterIndex() const { return m_loadFilterIndex; }
+    void SetLoadFilterIndex(int index) { m_loadFilterIndex = index; }
+    const QString& CurrentFile() const { return m_currentFile; }
+    const DeviceChoices& Devices() const { return m_devices; }
+    DeviceChoices& Devices() { return m_devices; }
+    ViewSize PreviewSize() const;
+
+    // Sets every control from the settings (after a configuration load).
+    void UpdateControls();
+
+protected:
+    void showEvent(QShowEvent*) override;
+    void dragEnterEvent(class QDragEnterEvent*) override;
+    void dropEvent(class QDropEvent*) override;
+
+private:
+    void BuildUi();
+    QWidget* BuildFileButtons();
+    QWidget* BuildChainControls();
+    bool LoadAndInstall(const std::string& realPath);
+    void RebuildFolderList();
+    void SetTitle(const QString& lowerPath);
+    void CopyFramesIntoSettings();
+    void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
+    void PaintSwatch(QPushButton* swatch, CColor24 c);
+    void ShowError(const QString& text, const QString& caption = "Error");
+
+    ProcessingSettings m_settings;
+    ImageSet m_images;
+    SettingsFile m_config{m_settings};
+    DeviceChoices m_devices;
+
+    std::vector<std::string> m_folderList;
+    int m_folderIndex = -1;
+    QString m_currentFile;     // lower-cased, as shown in the title
+    std::string m_currentPath; // the real path on disk
+    QString m_outputFile;
+    int m_loadFilterIndex = 1;
+    int m_saveFilterIndex = 1;
+
+    CBmpWnd* m_original = nullptr;
+    CBmpWnd* m_destination = nullptr;
+    CEffectList* m_effects = nullptr;
+    QPushButton* m_save = nullptr;
+    QCheckBox* m_crop = nullptr;
+    QCheckBox* m_light[3] = {};
+    QCheckBox* m_lightEdit[3] = {};
+    QPushButton* m_lightSwatch[3] = {};
+    QCheckBox* m_resize = nullptr;
+    QLineEdit* m_sizeX = nullptr;
+    QLineEdit* m_sizeY = nullptr;
+    QCheckBox* m_flipY = nullptr; // "Vertical"
+    QCheckBox* m_flipX = nullptr; // "Horizontal"
+    QSlider* m_rotate = nullptr;
+    QPushButton* m_bkgColor = nullptr;
+    QCheckBox* m_replace = nullptr;
+    QPushButton* m_replaceSource = nullptr;
+    QPushButton* m_replaceTarget = nullptr;
+
+    bool m_previewPending = false;
+    bool m_running = false;
+    bool m_firstShow = true;
+    int m_runs = 0;
+};

@@ -1,0 +1,267 @@
+// The main window's flows, driven as a user would: loading, stepping through a
+// folder, saving, configurations, frames and buttons, the device choices.
+
+#include "app/image_files.h"
+#include "app/ui/effect_list.h"
+#include "app/ui/pellorin_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "main_window_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        QStandardPaths::setTestModeEnabled(true); // keep the user's settings out of it
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+BMP_File Picture(int w, int h, uint8_t tint = 0) {
+    BMP_File img;
+    img.Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.Pixel(x, y) = CColor24(uint8_t(x * 3), uint8_t(y * 3), tint);
+    return img;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    fs::path dir;
+    std::unique_ptr<CPellorinDlg> dlg;
+
+    void SetUp() override {
+        App();
+        dir = fs::temp_directory_path() /
+              ("pellorin-mw-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        dlg = std::make_unique<CPellorinDlg>();
+        dlg->resize(1200, 700);
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        dlg.reset();
+        fs::remove_all(dir);
+    }
+    std::string Path(const std::string& n) const { return (dir / n).string(); }
+    QPushButton* Button(const QString& text) const {
+        for (QPushButton* b : dlg->findChildren<QPushButton*>())
+            if (b->text() == text) return b;
+        return nullptr;
+    }
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindow, UpperCaseFileGivesLowerCaseTitle) {
+    ASSERT_TRUE(Picture(40, 30).SaveBMP(Path("PHOTO.BMP")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("PHOTO.BMP"))));
+    const QString lower = QString::fromStdString(Path("photo.bmp")).toLower();
+    EXPECT_EQ(dlg->windowTitle(), "Pellorin - " + lower);
+    EXPECT_EQ(dlg->Images().original.Width(), 40);
+    EXPECT_FALSE(dlg->Images().work.Empty());
+    EXPECT_TRUE(Button("&Save")->isEnabled());
+}
+
+TEST_F(MainWindow, LoadNextFollowsTheFilterAndWraps) {
+    for (const char* n : {"a.jpg", "b.png", "c.jpg", "d.jpg"}) {
+        std::string message;
+        ASSERT_TRUE(SaveImageFile(Path(n), Picture(16, 16, uint8_t(n[0])), &message)) << message;
+    }
+    dlg->SetLoadFilterIndex(3); // "JPG Files"
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("c.jpg"))));
+    ASSERT_EQ(dlg->FolderList().size(), 3u);
+    ASSERT_TRUE(dlg->LoadNext());
+    EXPECT_TRUE(dlg->CurrentFile().endsWith("d.jpg"));
+    ASSERT_TRUE(dlg->LoadNext());
+    EXPECT_TRUE(dlg->CurrentFile().endsWith("a.jpg")) << "wraps from the last to the first";
+    ASSERT_TRUE(dlg->LoadPrevious());
+    EXPECT_TRUE(dlg->CurrentFile().endsWith("d.jpg"));
+}
+
+TEST_F(MainWindow, SaveAsAppendsTheFiltersExtension) {
+    ASSERT_TRUE(Picture(20, 10).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("result")), 5)); // TIFF Files
+    EXPECT_TRUE(fs::exists(Path("result.tif")));
+    BMP_File back;
+    ASSERT_TRUE(LoadImageFile(Path("result.tif"), back));
+    EXPECT_TRUE(back.SameAs(Picture(20, 10))) << "the full-size result is saved";
+    EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
+        << "the view shows the preview again";
+}
+
+TEST_F(MainWindow, LoadedConfigurationRefillsTheListAndRunsOnce) {
+    ASSERT_TRUE(Picture(50, 40).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    {
+        ProcessingSettings s;
+        s.m_aEffects = {0, 33, 7};
+        s.m_aEffectChecks = {1, 0, 1};
+        s.m_bFlipX = 1;
+        s.m_nSizeX = 123;
+        SettingsFile f(s);
+        ASSERT_TRUE(f.Save(Path("t.qvc")));
+    }
+    const int before = dlg->PipelineRuns();
+    ASSERT_TRUE(dlg->LoadConfiguration(QString::fromStdString(Path("t.qvc"))));
+    Settle();
+    EXPECT_EQ(dlg->PipelineRuns(), before + 1);
+    QTreeWidget* tree = dlg->EffectList()->Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Blur");
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "Oilify");
+    EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Checked);
+    EXPECT_EQ(tree->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    EXPECT_EQ(tree->topLevelItem(2)->checkState(0), Qt::Checked);
+    EXPECT_EQ(dlg->Settings().m_nSizeX, 123);
+    // The preview shows the loaded treatment.
+    BMP_File expected;
+    ASSERT_TRUE(RunPipeline(dlg->Images().original, dlg->Settings(), ProcessMode::Preview,
+                            dlg->PreviewSize(), expected));
+    EXPECT_TRUE(dlg->Images().work.SameAs(expected));
+    ProcessingSettings unflipped = dlg->Settings();
+    unflipped.m_bFlipX = 0;
+    BMP_File plain;
+    ASSERT_TRUE(RunPipeline(dlg->Images().original, unflipped, ProcessMode::Preview,
+                            dlg->PreviewSize(), plain));
+    EXPECT_FALSE(dlg->Images().work.SameAs(plain)) << "the mirror from the file is applied";
+
+    // A file that cannot be read changes nothing.
+    EXPECT_FALSE(dlg->LoadConfiguration(QString::fromStdString(Path("missing.qvc"))));
+    EXPECT_EQ(dlg->Settings().m_nSizeX, 123);
+    EXPECT_EQ(tree->topLevelItemCount(), 3);
+}
+
+TEST_F(MainWindow, SaveConfigurationAppendsQvc) {
+    ASSERT_TRUE(dlg->SaveConfiguration(QString::fromStdString(Path("mine")), true));
+    EXPECT_TRUE(fs::exists(Path("mine.qvc")));
+    ASSERT_TRUE(dlg->SaveConfiguration(QString::fromStdString(Path("other.cfg")), true));
+    EXPECT_TRUE(fs::exists(Path("other.cfg"))) << "a dot and three characters are kept";
+    ASSERT_TRUE(dlg->SaveConfiguration(QString::fromStdString(Path("raw")), false));
+    EXPECT_TRUE(fs::exists(Path("raw")));
+}
+
+TEST_F(MainWindow, DraggingTheCropFrameCropsThePreview) {
+    ASSERT_TRUE(Picture(80, 60).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    QCheckBox* crop = nullptr;
+    for (QCheckBox* c : dlg->findChildren<QCheckBox*>())
+        if (c->text() == "Crop") crop = c;
+    ASSERT_NE(crop, nullptr);
+    crop->setChecked(true);
+    Settle();
+    CBmpWnd* view = dlg->OriginalView();
+    const IntRect frame = dlg->Settings().m_cBmpWndOriginal.m_cRectTracker;
+    // Drag the top-left handle 30 pixels right and 20 down.
+    const QPoint from(frame.left, frame.top);
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(from + QPoint(30, 20)),
+                     view->mapToGlobal(QPointF(from + QPoint(30, 20))), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    const int runsDuringDrag = dlg->PipelineRuns();
+    Settle();
+    EXPECT_GT(dlg->PipelineRuns(), runsDuringDrag) << "the preview follows the drag";
+    QTest::mouseRelease(view, Qt::LeftButton, {}, from + QPoint(30, 20));
+    const IntRect moved = dlg->Settings().m_cBmpWndOriginal.m_cRectTracker;
+    EXPECT_EQ(moved.left, frame.left + 30);
+    EXPECT_EQ(moved.top, frame.top + 20);
+    EXPECT_EQ(dlg->Settings().m_rcCrop,
+              (IntRect{moved.left - 5, moved.top - 5, moved.right + 5, moved.bottom + 5}));
+    // The preview is made at the destination view's size, so the rectangle
+    // maps one to one onto it.
+    EXPECT_EQ(dlg->Images().work.Width(), (moved.right + 5) - (moved.left - 5));
+    EXPECT_EQ(dlg->Images().work.Height(), (moved.bottom + 5) - (moved.top - 5));
+    EXPECT_NEAR(dlg->Settings().m_cBmpWndOriginal.CroprcL,
+                float(moved.left) / float(view->width() - 5), 1e-6);
+}
+
+TEST_F(MainWindow, RotLeftOnceGivesThree) {
+    QPushButton* left = Button("Rot. left");
+    ASSERT_NE(left, nullptr);
+    QTest::mouseClick(left, Qt::LeftButton);
+    EXPECT_EQ(dlg->Settings().m_nRotate, 3);
+    QPushButton* right = Button("Rot. right");
+    QTest::mouseClick(right, Qt::LeftButton);
+    EXPECT_EQ(dlg->Settings().m_nRotate, 0);
+}
+
+TEST_F(MainWindow, SliderBurstsRunThePipelineOnce) {
+    ASSERT_TRUE(Picture(64, 48).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    const int before = dlg->PipelineRuns();
+    for (int i = 0; i < 20; ++i) dlg->Reprocess();
+    Settle();
+    EXPECT_EQ(dlg->PipelineRuns(), before + 1);
+}
+
+TEST_F(MainWindow, FailedLoadKeepsTheCurrentPicture) {
+    ASSERT_TRUE(Picture(30, 30).SaveBMP(Path("good.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("good.bmp"))));
+    const QString title = dlg->windowTitle();
+    // The message box would wait for a click; close it as a user would.
+    QTimer::singleShot(200, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    EXPECT_FALSE(dlg->LoadFile(QString::fromStdString(Path("nothing.xyz"))));
+    EXPECT_EQ(dlg->windowTitle(), title);
+    EXPECT_EQ(dlg->Images().original.Width(), 30);
+}
+
+TEST(MainWindowRegistry, DeviceChoicesSurviveARestart) {
+    App();
+    {
+        CPellorinDlg first;
+        first.Devices().webCameraSizeX = 640;
+        first.Devices().webCameraSizeY = 480;
+        first.Devices().webCameraFrequency = 0x1234567890ull;
+        first.Devices().scannerSource = "Flatbed 1";
+        first.Devices().cameraSource = "Webcam";
+    }
+    CPellorinDlg second;
+    EXPECT_EQ(second.Devices().webCameraSizeX, 640);
+    EXPECT_EQ(second.Devices().webCameraSizeY, 480);
+    EXPECT_EQ(second.Devices().webCameraFrequency, 0x1234567890ull);
+    EXPECT_EQ(second.Devices().scannerSource, "Flatbed 1");
+    EXPECT_EQ(second.Devices().cameraSource, "Webcam");
+
+    // Sizes are taken only as a pair of valid numbers.
+    {
+        QSettings s("Quorvel", "Pellorin");
+        s.setValue("Settings/WEB Camera Size X", "wide");
+        s.setValue("Settings/WEB Camera Size Y", 100);
+    }
+    CPellorinDlg third;
+    EXPECT_EQ(third.Devices().webCameraSizeX, 320);
+    EXPECT_EQ(third.Devices().webCameraSizeY, 240);
+    QSettings("Quorvel", "Pellorin").clear();
+}
