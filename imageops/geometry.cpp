@@ -86,12 +86,6 @@ void Transpose(const BMP_File& src, BMP_File& dst) {
     });
 }
 
-inline int64_t FloorToInt(double v) {
-    int64_t i = int64_t(v);
-    if (double(i) > v) --i;
-    return i;
-}
-
 inline CColor24 Blend(const CColor24& a, const CColor24& b, const CColor24& c, const CColor24& d,
                       int wx, int wy) {
     const int w00 = (256 - wx) * (256 - wy), w10 = wx * (256 - wy);
@@ -106,18 +100,20 @@ inline CColor24 Blend(const CColor24& a, const CColor24& b, const CColor24& c, c
 
 RotationSampler::RotationSampler(int width, int height, float degrees) {
     const double rad = double(degrees) * (3.14159265358979323846 / 180.0);
-    cosA = std::cos(rad);
-    sinA = std::sin(rad);
-    cx = width / 2.0;
-    cy = height / 2.0;
-}
-
-void RotationSampler::Source(int x, int y, int64_t& fx, int64_t& fy) const {
-    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-    const double sx = cosA * dx + sinA * dy + cx - 0.5;
-    const double sy = cosA * dy - sinA * dx + cy - 0.5;
-    fx = FloorToInt(sx * 256.0 + 0.5);
-    fy = FloorToInt(sy * 256.0 + 0.5);
+    const double c = std::cos(rad), s = std::sin(rad);
+    // The destination is the source turned clockwise on the screen (y down)
+    // about the centre, so a destination offset (dx, dy) from the centre comes
+    // from the source offset (c dx + s dy, c dy - s dx).
+    const double cx = width / 2.0, cy = height / 2.0;
+    const double dx = 0.5 - cx, dy = 0.5 - cy;
+    const double one = std::ldexp(1.0, kFractionBits);
+    auto fixed = [one](double v) { return int64_t(std::llround(v * one)); };
+    originX = fixed(c * dx + s * dy + cx - 0.5);
+    originY = fixed(c * dy - s * dx + cy - 0.5);
+    colStepX = fixed(c);
+    colStepY = fixed(-s);
+    rowStepX = fixed(s);
+    rowStepY = fixed(c);
 }
 
 void RotateImage(BMP_File& image, float degrees, CColor24 background) {
@@ -127,13 +123,6 @@ void RotateImage(BMP_File& image, float degrees, CColor24 background) {
     const RotationSampler rs(w, h, degrees);
     BMP_File out;
     if (!out.CreateUninitialized(w, h)) return;
-    // The products with the column offsets are the same for every row.
-    std::vector<double> cdx(static_cast<size_t>(w)), sdx(static_cast<size_t>(w));
-    for (int x = 0; x < w; ++x) {
-        const double dx = x + 0.5 - rs.cx;
-        cdx[size_t(x)] = rs.cosA * dx;
-        sdx[size_t(x)] = rs.sinA * dx;
-    }
     const BMP_File& src = image;
     auto fetch = [&](int64_t x, int64_t y) -> const CColor24& {
         return uint64_t(x) < uint64_t(w) && uint64_t(y) < uint64_t(h) ? src.Row(int(y))[x]
@@ -141,12 +130,11 @@ void RotateImage(BMP_File& image, float degrees, CColor24 background) {
     };
     imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            const double dy = y + 0.5 - rs.cy;
-            const double sdy = rs.sinA * dy, cdy = rs.cosA * dy;
+            int64_t px = rs.PositionX(0, y), py = rs.PositionY(0, y);
             CColor24* d = out.Row(y);
-            for (int x = 0; x < w; ++x) {
-                const int64_t fx = FloorToInt((cdx[size_t(x)] + sdy + rs.cx - 0.5) * 256.0 + 0.5);
-                const int64_t fy = FloorToInt((cdy - sdx[size_t(x)] + rs.cy - 0.5) * 256.0 + 0.5);
+            for (int x = 0; x < w; ++x, px += rs.colStepX, py += rs.colStepY) {
+                const int64_t fx = RotationSampler::ToSubpixel(px);
+                const int64_t fy = RotationSampler::ToSubpixel(py);
                 const int64_t x0 = fx >> 8, yy0 = fy >> 8;
                 const int wx = int(fx & 255), wy = int(fy & 255);
                 if (uint64_t(x0) < uint64_t(w - 1) && uint64_t(yy0) < uint64_t(h - 1)) {

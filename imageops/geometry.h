@@ -24,12 +24,28 @@ void FlipTopBottom(BMP_File& image);
 // those outside the image) are weighted. An angle of 0 leaves the image as is.
 void RotateImage(BMP_File& image, float degrees, CColor24 background);
 
-// Where the bilinear rotation samples: the source position of destination pixel
-// (x, y) in 1/256 pixels, pixel centres at whole numbers.
+// Where the bilinear rotation samples. The source position of destination
+// pixel (x, y) (pixel centres at whole numbers) is kept in fixed point with 32
+// fractional bits: the position of pixel (0, 0) plus x and y times the rounded
+// per-column and per-row steps, so that walking a row by adding the step gives
+// exactly the same positions as computing each one. Source() rounds them to
+// 1/256 pixel.
 struct RotationSampler {
-    double cosA, sinA, cx, cy;
+    static constexpr int kFractionBits = 32;
+    int64_t originX, originY;   // source position of destination pixel (0, 0)
+    int64_t colStepX, colStepY; // change per destination column
+    int64_t rowStepX, rowStepY; // change per destination row
     RotationSampler(int width, int height, float degrees);
-    void Source(int x, int y, int64_t& fx, int64_t& fy) const;
+    int64_t PositionX(int x, int y) const { return originX + x * colStepX + y * rowStepX; }
+    int64_t PositionY(int x, int y) const { return originY + x * colStepY + y * rowStepY; }
+    // A fixed-point position in 1/256 pixels, rounded to the nearest.
+    static int64_t ToSubpixel(int64_t position) {
+        return (position + (int64_t(1) << (kFractionBits - 9))) >> (kFractionBits - 8);
+    }
+    void Source(int x, int y, int64_t& fx, int64_t& fy) const {
+        fx = ToSubpixel(PositionX(x, y));
+        fy = ToSubpixel(PositionY(x, y));
+    }
 };
 
 // Forward mapping onto a trapezoid (see PerspectiveMapping); the rest of the

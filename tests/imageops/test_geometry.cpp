@@ -19,13 +19,18 @@ using imageops_test::Uniform;
 namespace {
 
 // Bilinear rotation, one destination pixel at a time: the pixel centre goes
-// back through the inverse rotation about the picture's centre, the position
-// is rounded to 1/256 pixel, and the four pixels around it (background outside)
-// are weighted.
+// back through the inverse rotation about the picture's centre, in fixed point
+// with 32 fractional bits (origin and steps rounded once), rounded to 1/256
+// pixel, and the four pixels around it (background outside) are weighted.
 BMP_File PlainRotate(const BMP_File& in, float degrees, CColor24 bg) {
     const int w = in.Width(), h = in.Height();
     const double rad = double(degrees) * (3.14159265358979323846 / 180.0);
     const double c = std::cos(rad), s = std::sin(rad), cx = w / 2.0, cy = h / 2.0;
+    auto fixed = [](double v) { return int64_t(std::llround(v * 4294967296.0)); };
+    const int64_t ox = fixed(c * (0.5 - cx) + s * (0.5 - cy) + cx - 0.5);
+    const int64_t oy = fixed(c * (0.5 - cy) - s * (0.5 - cx) + cy - 0.5);
+    const int64_t cs = fixed(c), sn = fixed(s), msn = fixed(-s);
+    auto floorDiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
     auto at = [&](int64_t x, int64_t y) {
         return x >= 0 && x < w && y >= 0 && y < h ? in.Pixel(int(x), int(y)) : bg;
     };
@@ -33,12 +38,11 @@ BMP_File PlainRotate(const BMP_File& in, float degrees, CColor24 bg) {
     out.Create(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-            const double sx = c * dx + s * dy + cx - 0.5, sy = c * dy - s * dx + cy - 0.5;
-            const int64_t fx = int64_t(std::floor(sx * 256.0 + 0.5));
-            const int64_t fy = int64_t(std::floor(sy * 256.0 + 0.5));
-            const int64_t x0 = fx >= 0 ? fx / 256 : -((-fx + 255) / 256);
-            const int64_t y0 = fy >= 0 ? fy / 256 : -((-fy + 255) / 256);
+            const int64_t px = ox + x * cs + y * sn, py = oy + x * msn + y * cs;
+            // Nearest 1/256 pixel: add half of 2^-8 in 2^-32 units, drop 24 bits.
+            const int64_t fx = floorDiv(px + (int64_t(1) << 23), int64_t(1) << 24);
+            const int64_t fy = floorDiv(py + (int64_t(1) << 23), int64_t(1) << 24);
+            const int64_t x0 = floorDiv(fx, 256), y0 = floorDiv(fy, 256);
             const int ax = int(fx - x0 * 256), ay = int(fy - y0 * 256);
             const CColor24 p[4] = {at(x0, y0), at(x0 + 1, y0), at(x0, y0 + 1), at(x0 + 1, y0 + 1)};
             const int wt[4] = {(256 - ax) * (256 - ay), ax * (256 - ay), (256 - ax) * ay, ax * ay};
