@@ -2,6 +2,7 @@
 
 #include "app/ui/result_viewer.h"
 #include "app/view_frames.h"
+#include "imageops/image_on_top.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,8 +15,8 @@ QRect ToQRect(const IntRect& r) {
     return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
 }
 
-const QColor kFrameColors[4] = {QColor(255, 255, 255), QColor(255, 220, 0), QColor(0, 220, 255),
-                                QColor(255, 80, 200)};
+const QColor kFrameColors[5] = {QColor(255, 255, 255), QColor(255, 220, 0), QColor(0, 220, 255),
+                                QColor(255, 80, 200), QColor(120, 255, 120)};
 
 } // namespace
 
@@ -129,7 +130,15 @@ void CBmpWnd::SetImage(const BMP_File& image) {
     update();
 }
 
+void CBmpWnd::SetOverlay(const BMP_File* overlay, IntRect* frame, const float* transparency) {
+    m_overlay = overlay;
+    m_transparency = transparency;
+    m_trackers[4].Bind(frame);
+    update();
+}
+
 bool CBmpWnd::FrameShown(int frame) const {
+    if (frame == 4) return m_role == Original && m_overlay && m_trackers[4].Rect();
     if (frame == 0) return m_role == Original && m_settings.m_cBmpWndOriginal.m_bCrop;
     return m_role == Destination && m_settings.m_cBmpWndDestination[frame - 1].m_bLight;
 }
@@ -165,9 +174,20 @@ void CBmpWnd::paintEvent(QPaintEvent*) {
         // Stretched to the whole view; the aspect ratio is not kept, so the
         // frames map linearly onto the picture.
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(rect(), m_bitmap);
+        if (FrameShown(4)) {
+            // The overlay is blended at view scale exactly as "Put Image" will
+            // blend it at full size.
+            QImage shown = m_bitmap.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                               .convertToFormat(QImage::Format_RGB32);
+            BlendScaledIntoBGRA(shown.bits(), shown.width(), shown.height(),
+                                size_t(shown.bytesPerLine()), *m_overlay, *m_trackers[4].Rect(),
+                                m_transparency ? *m_transparency : 100.0f);
+            p.drawImage(0, 0, shown);
+        } else {
+            p.drawImage(rect(), m_bitmap);
+        }
     }
-    for (int f = 0; f < 4; ++f)
+    for (int f = 0; f < 5; ++f)
         if (FrameShown(f)) m_trackers[size_t(f)].Draw(p, kFrameColors[f]);
 }
 
@@ -182,8 +202,9 @@ CColor24 CBmpWnd::ColorAt(QPoint p) const {
 void CBmpWnd::mousePressEvent(QMouseEvent* e) {
     const QPoint p = e->position().toPoint();
     if (e->button() == Qt::LeftButton) {
-        for (int f = 0; f < 4 && m_dragging < 0; ++f)
-            if (FrameShown(f) && m_trackers[size_t(f)].Begin(p)) m_dragging = f;
+        // The placement frame lies on top of the others, so it is hit first.
+        for (int f : {4, 0, 1, 2, 3})
+            if (m_dragging < 0 && FrameShown(f) && m_trackers[size_t(f)].Begin(p)) m_dragging = f;
         if (m_host.ReplaceColorMode()) m_host.OnColorPicked(this, true, ColorAt(p));
     } else if (e->button() == Qt::RightButton && m_host.ReplaceColorMode()) {
         m_host.OnColorPicked(this, false, ColorAt(p));
@@ -193,8 +214,11 @@ void CBmpWnd::mousePressEvent(QMouseEvent* e) {
 void CBmpWnd::mouseMoveEvent(QMouseEvent* e) {
     if (m_dragging < 0) return;
     if (m_trackers[size_t(m_dragging)].Track(e->position().toPoint(), size())) {
-        FractionsFromFrames();
-        m_host.OnFrameChanged(this);
+        // Moving the placement frame changes only this view's drawing.
+        if (m_dragging != 4) {
+            FractionsFromFrames();
+            m_host.OnFrameChanged(this);
+        }
         update();
     }
 }

@@ -86,8 +86,13 @@ public:
     // Fractions from the current frames.
     void FractionsFromFrames();
 
+    // The picture laid on top of the original view while the user places it:
+    // drawn blended inside the placement frame. nullptr hides it.
+    void SetOverlay(const BMP_File* overlay, IntRect* frame, const float* transparency);
+
     // Which frames this view shows.
-    bool FrameShown(int frame) const; // 0 = crop (original view), 1..3 = lights
+    // 0 = crop (original view), 1..3 = lights, 4 = placement frame (original view)
+    bool FrameShown(int frame) const;
     // Test hooks: simulate what a mouse drag does.
     CTracker& Tracker(int frame) { return m_trackers[size_t(frame)]; }
 
@@ -106,6 +111,8 @@ private:
     ProcessingSettings& m_settings;
     CBmpWndHost& m_host;
     QImage m_bitmap;
-    std::array<CTracker, 4> m_trackers; // crop, light 1, light 2, light 3
+    std::array<CTracker, 5> m_trackers; // crop, light 1, light 2, light 3, placement
+    const BMP_File* m_overlay = nullptr;
+    const float* m_transparency = nullptr;
     int m_dragging = -1;
 };

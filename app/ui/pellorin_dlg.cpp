@@ -10,6 +10,10 @@
 #include "app/ui/result_viewer.h"
 #include "app/ui/select_file_dlg.h"
 #include "app/view_frames.h"
+#include "imageops/image_on_top.h"
+#include "imageops/ui/add_text_dlg.h"
+#include "imageops/ui/effect_dialogs.h"
+#include "imageops/ui/overlay_dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -69,6 +73,7 @@ void CPellorinDlg::BuildUi() {
 
     m_effects = new CEffectList(m_settings);
     m_effects->onChanged = [this] { Reprocess(); };
+    m_effects->onEdit = [this](int id) { return OpenEffectDialog(id, *this, this); };
 
     auto* views = new QHBoxLayout;
     views->addWidget(originalBox, 1);
@@ -159,7 +164,21 @@ QWidget* CPellorinDlg::BuildChainControls() {
             Reprocess();
         });
         grid->addWidget(c, row, col, 1, span);
+        m_toggles.emplace_back(c, field);
         return c;
+    };
+    // A correction with its own settings dialog: the check box turns it on,
+    // "..." opens the dialog.
+    auto withDialog = [&](const QString& text, int32_t* field,
+                          void (*open)(CDialogHost&, QWidget*)) {
+        toggle(text, field, 0, 1);
+        auto* more = new QPushButton("...", panel);
+        more->setFixedWidth(36);
+        connect(more, &QPushButton::clicked, this, [this, open] {
+            open(*this, this);
+            UpdateControls();
+        });
+        grid->addWidget(more, row++, 1);
     };
 
     m_crop = new QCheckBox("Crop", panel);
@@ -268,6 +287,56 @@ QWidget* CPellorinDlg::BuildChainControls() {
     grid->addWidget(m_replaceSource, row, 0);
     grid->addWidget(m_replaceTarget, row++, 1);
 
+    withDialog("Adjust Color", &m_settings.m_bColorAdjusment, &OpenAdjustColorDialog);
+    withDialog("Color Filter", &m_settings.m_bColorFilter, &OpenColorFilterDialog);
+    withDialog("Set Perspective", &m_settings.m_bPerspective, &OpenPerspectiveDialog);
+    withDialog("Set Noise", &m_settings.m_bSetNoise, &OpenNoiseDialog);
+    withDialog("Set RGB Noise", &m_settings.m_bSetRGBNoise, &OpenRGBNoiseDialog);
+    withDialog("Set Mask", &m_settings.m_bSetMask, &OpenMaskDialog);
+    auto* maskColor = new QPushButton("Set Mask Color...", panel);
+    connect(maskColor, &QPushButton::clicked, this, [this] {
+        const QColor chosen = QColorDialog::getColor(
+            QColor(m_settings.m_nMaskColorR, m_settings.m_nMaskColorG, m_settings.m_nMaskColorB),
+            this, "Mask Color");
+        if (!chosen.isValid()) return;
+        m_settings.m_nMaskColorR = chosen.red();
+        m_settings.m_nMaskColorG = chosen.green();
+        m_settings.m_nMaskColorB = chosen.blue();
+        if (m_settings.m_bSetMask) Reprocess();
+    });
+    grid->addWidget(maskColor, row++, 0, 1, 2);
+    withDialog("Set Mosaic", &m_settings.bMosaic, &OpenMosaicDialog);
+    withDialog("Set Border", &m_settings.m_bSetBorder, &OpenBorderDialog);
+
+    auto* addText = new QPushButton("Add Text...", panel);
+    connect(addText, &QPushButton::clicked, this, [this] {
+        OpenAddTextDialog(
+            m_images,
+            [this] {
+                // The text is part of the original from now on.
+                m_original->SetImage(m_images.original);
+                RunPreviewNow();
+            },
+            this);
+    });
+    grid->addWidget(addText, row++, 0, 1, 2);
+    auto* onTop = new QPushButton("Add Image on Top...", panel);
+    connect(onTop, &QPushButton::clicked, this, [this] {
+        const QString path = GetOpenImageFile(this, m_overlayFilterIndex);
+        if (!path.isEmpty()) AddImageOnTop(path);
+    });
+    grid->addWidget(onTop, row++, 0, 1, 2);
+    auto* put = new QPushButton("Put Image", panel);
+    connect(put, &QPushButton::clicked, this, [this] { PutImage(); });
+    grid->addWidget(put, row++, 0, 1, 2);
+    grid->addWidget(new QLabel("Transparency", panel), row++, 0, 1, 2);
+    m_transparencySlider = new QSlider(Qt::Horizontal, panel);
+    m_transparencySlider->setRange(0, 100);
+    m_transparencySlider->setValue(100);
+    connect(m_transparencySlider, &QSlider::valueChanged, this,
+            [this](int v) { SetTransparency(float(v)); });
+    grid->addWidget(m_transparencySlider, row++, 0, 1, 2);
+
     grid->setRowStretch(row, 1);
     return panel;
 }
@@ -296,17 +365,14 @@ void CPellorinDlg::UpdateControls() {
         c->setChecked(v != 0);
     };
     set(m_crop, m_settings.m_bCrop);
+    for (auto [box, field] : m_toggles) set(box, *field);
     for (int i = 0; i < 3; ++i) {
-        set(m_light[i], m_settings.m_bLight[i]);
         set(m_lightEdit[i], m_settings.m_bLightEdit[i]);
         m_settings.m_cBmpWndDestination[i].m_bLight = m_settings.m_bLightEdit[i];
         const auto& c = m_settings.m_LightColor[i];
         PaintSwatch(m_lightSwatch[i], CColor24(uint8_t(c.r), uint8_t(c.g), uint8_t(c.b)));
     }
     m_settings.m_cBmpWndOriginal.m_bCrop = m_settings.m_bCrop;
-    set(m_resize, m_settings.m_bResize);
-    set(m_flipX, m_settings.m_bFlipX);
-    set(m_flipY, m_settings.m_bFlipY);
     set(m_replace, m_settings.m_bReplaceColor);
     {
         QSignalBlocker a(m_sizeX), b(m_sizeY), c(m_rotate);
@@ -522,4 +588,41 @@ void CPellorinDlg::dropEvent(QDropEvent* e) {
     if (urls.isEmpty() || !urls.first().isLocalFile()) return;
     e->acceptProposedAction();
     LoadFile(urls.first().toLocalFile());
+}
+
+bool CPellorinDlg::AddImageOnTop(const QString& path) {
+    if (m_images.original.Empty()) return false;
+    BMP_File overlay;
+    std::string message;
+    if (!LoadImageFile(QFileInfo(path).absoluteFilePath().toStdString(), overlay, &message)) {
+        ShowError(QString::fromStdString(message));
+        return false;
+    }
+    m_overlay = std::move(overlay);
+    m_overlayActive = true;
+    // The frame starts at (5, 5) with the original's size, kept inside the view.
+    const int w = m_original->width(), h = m_original->height();
+    m_placement =
+        IntRect{kFrameInflation, kFrameInflation,
+                std::min(kFrameInflation + m_images.original.Width(), w - kFrameInflation),
+                std::min(kFrameInflation + m_images.original.Height(), h - kFrameInflation)};
+    m_original->SetOverlay(&m_overlay, &m_placement, &m_transparency);
+    return true;
+}
+
+bool CPellorinDlg::PutImage() {
+    if (!m_overlayActive) return false;
+    PutImageOnTop(m_images.original, m_overlay, m_placement, m_original->width(),
+                  m_original->height(), m_transparency);
+    m_overlayActive = false;
+    m_overlay.Clear();
+    m_original->SetOverlay(nullptr, nullptr, nullptr);
+    m_original->SetImage(m_images.original);
+    RunPreviewNow();
+    return true;
+}
+
+void CPellorinDlg::SetTransparency(float t) {
+    m_transparency = t;
+    m_original->update();
 }

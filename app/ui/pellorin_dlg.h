@@ -72,6 +72,14 @@ public:
     // Sets every control from the settings (after a configuration load).
     void UpdateControls();
 
+    // Image on top: lays a picture over the original view inside a placement
+    // frame; PutImage blends it into the original for good.
+    bool AddImageOnTop(const QString& path);
+    bool PutImage();
+    void SetTransparency(float t);
+    bool OverlayActive() const { return m_overlayActive; }
+    IntRect& PlacementFrame() { return m_placement; }
+
 protected:
     void showEvent(QShowEvent*) override;
     void dragEnterEvent(class QDragEnterEvent*) override;
@@ -120,6 +128,16 @@ private:
     QCheckBox* m_replace = nullptr;
     QPushButton* m_replaceSource = nullptr;
     QPushButton* m_replaceTarget = nullptr;
+
+    // Check boxes bound one to one to a flag of the settings.
+    std::vector<std::pair<QCheckBox*, int32_t*>> m_toggles;
+    QSlider* m_transparencySlider = nullptr;
+
+    BMP_File m_overlay;
+    bool m_overlayActive = false;
+    IntRect m_placement;
+    float m_transparency = 100.0f;
+    int m_overlayFilterIndex = 1;
 
     bool m_previewPending = false;
     bool m_running = false;

@@ -4,6 +4,8 @@
 #include "app/image_files.h"
 #include "app/ui/effect_list.h"
 #include "app/ui/pellorin_dlg.h"
+#include "imageops/effect_table.h"
+#include "imageops/resample.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -264,4 +266,90 @@ TEST(MainWindowRegistry, DeviceChoicesSurviveARestart) {
     EXPECT_EQ(third.Devices().webCameraSizeX, 320);
     EXPECT_EQ(third.Devices().webCameraSizeY, 240);
     QSettings("Quorvel", "Pellorin").clear();
+}
+
+namespace {
+BMP_File Blurred(BMP_File img, int times) {
+    ProcessingSettings s;
+    for (int i = 0; i < times; ++i) ApplyEffect(*FindEffect(0), img, s);
+    return img;
+}
+} // namespace
+
+TEST_F(MainWindow, EffectListRowsAndTicks) {
+    ASSERT_TRUE(Picture(90, 70).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    BMP_File scaled;
+    ASSERT_TRUE(ResampleNearest(dlg->Images().original, dlg->PreviewSize().width,
+                                dlg->PreviewSize().height, scaled));
+    CEffectList* list = dlg->EffectList();
+    list->Insert(0);
+    list->Insert(0);
+    Settle();
+    EXPECT_EQ(dlg->Settings().m_aEffects, (std::vector<int32_t>{0, 0}));
+    EXPECT_TRUE(dlg->Images().work.SameAs(scaled)) << "new rows start unticked";
+
+    QTreeWidget* tree = list->Tree();
+    tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    tree->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    Settle();
+    EXPECT_EQ(dlg->Settings().m_aEffectChecks, (std::vector<int32_t>{1, 1}));
+    EXPECT_TRUE(dlg->Images().work.SameAs(Blurred(scaled, 2))) << "a Blur ticked twice blurs twice";
+    tree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    Settle();
+    EXPECT_TRUE(dlg->Images().work.SameAs(Blurred(scaled, 1)));
+
+    list->Insert(16); // Swap R & B, unticked
+    list->SelectRow(0);
+    list->MoveUp();
+    EXPECT_EQ(dlg->Settings().m_aEffects, (std::vector<int32_t>{0, 0, 16}))
+        << "first row cannot go up";
+    list->SelectRow(2);
+    list->MoveDown();
+    EXPECT_EQ(dlg->Settings().m_aEffects, (std::vector<int32_t>{0, 0, 16}))
+        << "last row cannot go down";
+    list->MoveUp();
+    EXPECT_EQ(dlg->Settings().m_aEffects, (std::vector<int32_t>{0, 16, 0}));
+    EXPECT_EQ(dlg->Settings().m_aEffectChecks, (std::vector<int32_t>{1, 0, 0}))
+        << "ticks move with rows";
+    EXPECT_EQ(list->SelectedRow(), 1);
+
+    dlg->Settings().m_bFlipX = 1;
+    list->RemoveAll();
+    Settle();
+    EXPECT_TRUE(dlg->Settings().m_aEffects.empty());
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+    BMP_File flipped = scaled;
+    for (int y = 0; y < flipped.Height(); ++y)
+        std::reverse(flipped.Row(y), flipped.Row(y) + flipped.Width());
+    EXPECT_TRUE(dlg->Images().work.SameAs(flipped)) << "the fixed chain stays";
+}
+
+TEST_F(MainWindow, PutImageBlendsOnce) {
+    const BMP_File base = Picture(100, 80);
+    ASSERT_TRUE(base.SaveBMP(Path("in.bmp")));
+    BMP_File white;
+    white.Create(10, 10);
+    std::fill(white.Bytes(), white.Bytes() + white.PixelBytes(), uint8_t(255));
+    ASSERT_TRUE(white.SaveBMP(Path("white.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+
+    EXPECT_FALSE(dlg->PutImage()) << "nothing to put yet";
+    ASSERT_TRUE(dlg->AddImageOnTop(QString::fromStdString(Path("white.bmp"))));
+    dlg->SetTransparency(0.0f);
+    ASSERT_TRUE(dlg->PutImage());
+    EXPECT_TRUE(dlg->Images().original.SameAs(base)) << "transparency 0 changes nothing";
+    EXPECT_FALSE(dlg->OverlayActive());
+
+    ASSERT_TRUE(dlg->AddImageOnTop(QString::fromStdString(Path("white.bmp"))));
+    dlg->SetTransparency(100.0f);
+    ASSERT_TRUE(dlg->PutImage());
+    EXPECT_FALSE(dlg->PutImage()) << "a second press finds no overlay";
+    // The frame starts 5 pixels in from the view's corner; at the view's scale
+    // that is the image's top-left area, which is now white.
+    const int vw = dlg->OriginalView()->width();
+    const int x = (6 * base.Width()) / vw + 1;
+    EXPECT_EQ(dlg->Images().original.Pixel(x, x), CColor24(255, 255, 255));
+    EXPECT_EQ(dlg->Images().original.Pixel(0, 0), base.Pixel(0, 0));
 }
