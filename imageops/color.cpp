@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -97,10 +98,22 @@ void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
     const auto sMap = HsbComponentMap(saturation, kHlsMax);
     const auto lMap = HsbComponentMap(brightness, kHlsMax);
     ForEachBand(image, [&](uint8_t* bytes, size_t pixels) {
+        // Photographs repeat colours a lot: a small direct-mapped cache of
+        // finished colours skips both conversions for most pixels.
+        constexpr size_t kSlots = 4096;
+        constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+        std::vector<uint32_t> keys(kSlots, kEmpty);
+        std::vector<CColor24> values(kSlots);
         CColor24* p = reinterpret_cast<CColor24*>(bytes);
         for (size_t i = 0; i < pixels; ++i) {
-            const HlsColor c = RgbToHls(p[i]);
-            p[i] = HlsToRgb(hMap[size_t(c.h)], lMap[size_t(c.l)], sMap[size_t(c.s)]);
+            const uint32_t key = p[i].Packed();
+            const size_t slot = (key * 2654435761u) >> 20;
+            if (keys[slot] != key) {
+                const HlsColor c = RgbToHls(p[i]);
+                keys[slot] = key;
+                values[slot] = HlsToRgb(hMap[size_t(c.h)], lMap[size_t(c.l)], sMap[size_t(c.s)]);
+            }
+            p[i] = values[slot];
         }
     });
 }

@@ -147,6 +147,24 @@ void BM_Rotate_Plain(benchmark::State& s) {
 void BM_AdjustHsb(benchmark::State& s) {
     Run(s, [](BMP_File& b) { AdjustHSB(b, 70, 40, 55); });
 }
+// A smooth picture, as photographs mostly are: colours repeat from pixel to pixel.
+void BM_AdjustHsb_Smooth(benchmark::State& state) {
+    static const BMP_File smooth = [] {
+        BMP_File b;
+        b.Create(kW, kH);
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                b.Pixel(x, y) = CColor24(uint8_t(x / 40), uint8_t(y / 30), uint8_t((x + y) / 80));
+        return b;
+    }();
+    for (auto _ : state) {
+        state.PauseTiming();
+        BMP_File img = smooth;
+        state.ResumeTiming();
+        AdjustHSB(img, 70, 40, 55);
+        benchmark::DoNotOptimize(img.Data());
+    }
+}
 void BM_Perspective(benchmark::State& s) {
     Run(s, [](BMP_File& b) { PerspectiveImage(b, true, 30.0f, CColor24(0, 0, 0)); });
 }
@@ -169,6 +187,7 @@ PELLORIN_BENCH(BM_Brightness_Plain);
 PELLORIN_BENCH(BM_Rotate_Fast);
 PELLORIN_BENCH(BM_Rotate_Plain);
 PELLORIN_BENCH(BM_AdjustHsb);
+PELLORIN_BENCH(BM_AdjustHsb_Smooth);
 PELLORIN_BENCH(BM_Perspective);
 PELLORIN_BENCH(BM_Erode);
 

@@ -186,6 +186,13 @@ TEST(AdjustHsb, AgainstPlainForm) {
     BMP_File out = in;
     AdjustHSB(out, 91, 33, 62);
     EXPECT_TRUE(SameImage(out, PlainHsb(in, 91, 33, 62)));
+
+    // Few distinct colours, so that most pixels repeat an earlier colour.
+    BMP_File few = RandomImage(w, h, 97);
+    for (size_t i = 0; i < few.PixelBytes(); ++i) few.Bytes()[i] &= 0xE0;
+    BMP_File fewOut = few;
+    AdjustHSB(fewOut, 12, 88, 47);
+    EXPECT_TRUE(SameImage(fewOut, PlainHsb(few, 12, 88, 47)));
 }
 
 TEST(AdjustHsb, SlidersFromDamagedFilesAreHeldToTheirRange) {
