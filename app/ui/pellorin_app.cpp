@@ -11,9 +11,10 @@ CPellorinApp::CPellorinApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CPellorinApp::~CPellorinApp() = default;
 
-int CPellorinApp::Run(const QString& file) {
+int CPellorinApp::Run(const QString& file, const QString& config) {
     m_dlg = std::make_unique<CPellorinDlg>();
     m_dlg->show();
+    if (!config.isEmpty()) m_dlg->LoadConfiguration(config);
     if (!file.isEmpty()) m_dlg->LoadFile(file);
     const int rc = exec();
     m_dlg.reset(); // writes the device choices

@@ -13,8 +13,9 @@ class CPellorinApp : public QApplication {
 public:
     CPellorinApp(int& argc, char** argv);
     ~CPellorinApp() override;
-    // Shows the main window and, if given, opens the file.
-    int Run(const QString& file);
+    // Shows the main window, loads the configuration and opens the file when
+    // they are given.
+    int Run(const QString& file, const QString& config = {});
     CPellorinDlg* MainWindow() const { return m_dlg.get(); }
 
 private:

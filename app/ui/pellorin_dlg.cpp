@@ -86,7 +86,7 @@ void CPellorinDlg::BuildUi() {
     top->addWidget(BuildFileButtons());
     top->addLayout(center, 1);
     top->addWidget(BuildChainControls());
-    resize(1280, 760);
+    resize(1300, 860);
 }
 
 QWidget* CPellorinDlg::BuildFileButtons() {
