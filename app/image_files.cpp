@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sys/mman.h>
+#include <new>
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -181,35 +182,18 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
 
 // Memory for the blue-green-red copy an encoder reads. A picture of many
 // megabytes is touched once per save, so first-touch page faults are a large
-// part of the copy's cost: large buffers ask for huge pages, and the last one
-// (up to kKeptStagingBytes) is kept mapped for the next save, which then
-// writes into memory that is already there. Lazily freeing it in between does
-// not help: the kernel hands back fresh zeroed huge pages.
+// part of the copy's cost: the last buffer (up to kKeptStagingBytes) is kept
+// for the next save, which then writes into memory that is already mapped.
 class StagingBuffer {
 public:
-    explicit StagingBuffer(size_t bytes) : capacity_(bytes) {
-        size_ = bytes + kHuge;
-        void* p =
-            ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return;
-        base_ = static_cast<uint8_t*>(p);
-        data_ = base_ + ((kHuge - reinterpret_cast<uintptr_t>(base_) % kHuge) % kHuge);
-        if (bytes >= kHuge) ::madvise(data_, bytes - bytes % kHuge, MADV_HUGEPAGE);
-    }
-    StagingBuffer(const StagingBuffer&) = delete;
-    StagingBuffer& operator=(const StagingBuffer&) = delete;
-    ~StagingBuffer() {
-        if (base_) ::munmap(base_, size_);
-    }
-    uint8_t* Data() const { return data_; }
-    size_t Capacity() const { return data_ ? capacity_ : 0; }
+    explicit StagingBuffer(size_t bytes)
+        : data_(new (std::nothrow) uint8_t[bytes]), capacity_(data_ ? bytes : 0) {}
+    uint8_t* Data() const { return data_.get(); }
+    size_t Capacity() const { return capacity_; }
 
 private:
-    static constexpr size_t kHuge = size_t(2) << 20;
-    uint8_t* base_ = nullptr;
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    size_t capacity_ = 0;
+    std::unique_ptr<uint8_t[]> data_; // left uninitialised: every row is written
+    size_t capacity_;
 };
 
 constexpr size_t kKeptStagingBytes = size_t(256) << 20;
@@ -250,18 +234,37 @@ FIBITMAP* ToFreeImage(const BMP_File& image, StagingBuffer& staging) {
 }
 
 // stdio behind FreeImage's handle interface, so that an encoder writes straight
-// into our temporary file.
+// into our temporary file. Every few megabytes the kernel is asked to start
+// writing back what is there, so that the flush to disk before the rename has
+// only the tail left to wait for instead of the whole file.
+struct SaveStream {
+    static constexpr uint64_t kWritebackChunk = uint64_t(4) << 20;
+    FILE* fp = nullptr;
+    uint64_t written = 0;
+    uint64_t started = 0; // bytes whose writeback has been started
+};
+FILE* StreamFile(fi_handle handle) {
+    return static_cast<SaveStream*>(handle)->fp;
+}
 unsigned ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    return unsigned(std::fread(buffer, size, count, static_cast<FILE*>(handle)));
+    return unsigned(std::fread(buffer, size, count, StreamFile(handle)));
 }
 unsigned WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    return unsigned(std::fwrite(buffer, size, count, static_cast<FILE*>(handle)));
+    SaveStream* s = static_cast<SaveStream*>(handle);
+    const size_t n = std::fwrite(buffer, size, count, s->fp);
+    s->written += uint64_t(n) * size;
+    if (s->written - s->started >= SaveStream::kWritebackChunk) {
+        if (std::fflush(s->fp) == 0)
+            ::sync_file_range(::fileno(s->fp), 0, 0, SYNC_FILE_RANGE_WRITE);
+        s->started = s->written;
+    }
+    return unsigned(n);
 }
 int SeekProc(fi_handle handle, long offset, int origin) {
-    return std::fseek(static_cast<FILE*>(handle), offset, origin);
+    return std::fseek(StreamFile(handle), offset, origin);
 }
 long TellProc(fi_handle handle) {
-    return std::ftell(static_cast<FILE*>(handle));
+    return std::ftell(StreamFile(handle));
 }
 
 std::string CannotWrite(const std::string& path, int err) {
@@ -291,7 +294,8 @@ bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo&
     FreeImageIO io{ReadProc, WriteProc, SeekProc, TellProc};
     t_freeImageMessage.clear();
     errno = 0;
-    bool encoded = FreeImage_SaveToHandle(format.fif, dib, &io, fp, flags) != FALSE;
+    SaveStream stream{fp};
+    bool encoded = FreeImage_SaveToHandle(format.fif, dib, &io, &stream, flags) != FALSE;
     int err = errno;
     bool written = encoded && !std::ferror(fp) && std::fflush(fp) == 0;
     if (written && ::fsync(::fileno(fp)) != 0) written = false;
