@@ -19,7 +19,7 @@ function(pellorin_add_test)
   if(T_QT)
     set(env "QT_QPA_PLATFORM=offscreen")
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120 TEST_PREFIX "${T_NAME}."
                        PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
 endfunction()
 

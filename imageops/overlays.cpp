@@ -1,5 +1,7 @@
 #include "imageops/overlays.h"
 
+#include "imageops/parallel.h"
+
 #include "app/file_util.h"
 #include "app/image_files.h"
 #include "imageops/data_paths.h"
@@ -86,20 +88,23 @@ void ApplyLightRegion(BMP_File& image, const IntRect& rect, const ChannelInts& t
         else
             v = uint8_t(std::max(v - amount, t));
     };
-    for (int y = ys; y < ye; ++y) {
-        const int64_t dy = y - cy;
-        const float ry = float(dy * dy) / ay2;
-        CColor24* row = image.Row(y);
-        for (int x = xs; x < xe; ++x) {
-            const float d = std::sqrt(qx[size_t(x - xs)] + ry);
-            const int amount = int(std::trunc((1.0f - d) * 200.0));
-            if (amount < 0) continue;
-            CColor24& p = row[x];
-            move(p.r, tr, amount);
-            move(p.g, tg, amount);
-            move(p.b, tb, amount);
+    // Every pixel depends only on itself, so bands of rows run side by side.
+    imageops::ParallelRows(ye - ys, size_t(ye - ys) * size_t(xe - xs), [&](int b, int e) {
+        for (int y = ys + b; y < ys + e; ++y) {
+            const int64_t dy = y - cy;
+            const float ry = float(dy * dy) / ay2;
+            CColor24* row = image.Row(y);
+            for (int x = xs; x < xe; ++x) {
+                const float d = std::sqrt(qx[size_t(x - xs)] + ry);
+                const int amount = int(std::trunc((1.0f - d) * 200.0));
+                if (amount < 0) continue;
+                CColor24& p = row[x];
+                move(p.r, tr, amount);
+                move(p.g, tg, amount);
+                move(p.b, tb, amount);
+            }
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -186,19 +191,21 @@ void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) 
         for (int c = 0; c < 3; ++c) base[size_t(sum)][size_t(c)] = mc[c] * (1.0f - a);
     }
 
-    for (int y = 0; y < H; ++y) {
-        const CColor24* m = mask.Row(my[size_t(y)]);
-        CColor24* p = image.Row(y);
-        for (int x = 0; x < W; ++x) {
-            const CColor24 mp = m[mx[size_t(x)]];
-            const size_t sum = size_t(mp.r) + mp.g + mp.b;
-            const float a = alpha[sum];
-            const std::array<float, 3>& b = base[sum];
-            p[x].r = uint8_t(int(float(p[x].r) * a + b[0]));
-            p[x].g = uint8_t(int(float(p[x].g) * a + b[1]));
-            p[x].b = uint8_t(int(float(p[x].b) * a + b[2]));
+    imageops::ParallelRows(H, image.PixelCount(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const CColor24* m = mask.Row(my[size_t(y)]);
+            CColor24* p = image.Row(y);
+            for (int x = 0; x < W; ++x) {
+                const CColor24 mp = m[mx[size_t(x)]];
+                const size_t sum = size_t(mp.r) + mp.g + mp.b;
+                const float a = alpha[sum];
+                const std::array<float, 3>& b = base[sum];
+                p[x].r = uint8_t(int(float(p[x].r) * a + b[0]));
+                p[x].g = uint8_t(int(float(p[x].g) * a + b[1]));
+                p[x].b = uint8_t(int(float(p[x].b) * a + b[2]));
+            }
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
