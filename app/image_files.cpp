@@ -405,11 +405,13 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
     Dib dib;
+    t_freeImageMessage.clear();
     if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
     if (!dib) {
         SetMessage(message, badFormatMessage
                                 ? std::string("Unable load file (bad format)")
-                                : std::string("Unable to decode the ") + format.name + " file");
+                                : WithFreeImageDetail(std::string("Unable to decode the ") +
+                                                      format.name + " file"));
         return false;
     }
     return FromFreeImage(dib.p, target, message);
