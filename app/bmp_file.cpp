@@ -25,6 +25,15 @@ constexpr size_t kFileHeader = 14;
 constexpr size_t kInfoHeader = 40;
 constexpr size_t kHeaders = kFileHeader + kInfoHeader;
 
+// One row of pixels in the blue-green-red byte order of files and bitmaps.
+void RowToBgr(const CColor24* src, uint8_t* dst, int width) {
+    for (int x = 0; x < width; ++x) {
+        dst[3 * x] = src[x].b;
+        dst[3 * x + 1] = src[x].g;
+        dst[3 * x + 2] = src[x].r;
+    }
+}
+
 bool SizeAllowed(int64_t w, int64_t h) {
     return w >= 0 && h >= 0 && w <= BMP_File::kMaxSide && h <= BMP_File::kMaxSide &&
            w * h <= BMP_File::kMaxPixels;
@@ -148,15 +157,8 @@ std::vector<uint8_t> BMP_File::EncodeBMP() const {
     Put32(h + 34, uint32_t(imageBytes));
     Put32(h + 38, 2834);
     Put32(h + 42, 2834);
-    for (int y = 0; y < height_; ++y) {
-        uint8_t* dst = out.data() + kHeaders + size_t(y) * rowBytes;
-        const CColor24* src = Row(height_ - 1 - y);
-        for (int x = 0; x < width_; ++x) {
-            dst[3 * x] = src[x].b;
-            dst[3 * x + 1] = src[x].g;
-            dst[3 * x + 2] = src[x].r;
-        }
-    }
+    for (int y = 0; y < height_; ++y)
+        RowToBgr(Row(height_ - 1 - y), out.data() + kHeaders + size_t(y) * rowBytes, width_);
     return out;
 }
 
@@ -210,15 +212,8 @@ PixelBuffer BMP_File::To24BitBitmap() const {
     b.bytesPerPixel = 3;
     b.stride = BmpRowBytes(width_);
     b.data.assign(b.stride * size_t(height_), 0);
-    for (int y = 0; y < height_; ++y) {
-        uint8_t* dst = b.data.data() + size_t(y) * b.stride;
-        const CColor24* src = Row(y);
-        for (int x = 0; x < width_; ++x) {
-            dst[3 * x] = src[x].b;
-            dst[3 * x + 1] = src[x].g;
-            dst[3 * x + 2] = src[x].r;
-        }
-    }
+    for (int y = 0; y < height_; ++y)
+        RowToBgr(Row(y), b.data.data() + size_t(y) * b.stride, width_);
     return b;
 }
 
@@ -255,12 +250,7 @@ PixelBuffer BMP_File::ToDeviceBitmap() const {
     b.data.resize(b.stride * size_t(height_));
     for (int y = 0; y < height_; ++y) {
         uint8_t* dst = b.data.data() + size_t(y) * b.stride;
-        const CColor24* src = Row(y);
-        for (int x = 0; x < width_; ++x) {
-            dst[3 * x] = src[x].b;
-            dst[3 * x + 1] = src[x].g;
-            dst[3 * x + 2] = src[x].r;
-        }
+        RowToBgr(Row(y), dst, width_);
         for (int x = width_; x < padded; ++x) {
             dst[3 * x] = spare_.b;
             dst[3 * x + 1] = spare_.g;
