@@ -3,6 +3,7 @@
 #include "app/file_util.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -41,18 +42,37 @@ bool SizeAllowed(int64_t w, int64_t h) {
 
 } // namespace
 
+BMP_File::BMP_File(const BMP_File& o) : width_(o.width_), height_(o.height_), spare_(o.spare_) {
+    if (o.count_ > 0) {
+        bytes_.reset(new uint8_t[o.count_ * 3]);
+        count_ = o.count_;
+        std::memcpy(bytes_.get(), o.bytes_.get(), count_ * 3);
+    }
+}
+
+BMP_File& BMP_File::operator=(const BMP_File& o) {
+    if (this == &o) return *this;
+    if (count_ != o.count_) {
+        bytes_.reset(o.count_ > 0 ? new uint8_t[o.count_ * 3] : nullptr);
+        count_ = o.count_;
+    }
+    width_ = o.width_;
+    height_ = o.height_;
+    spare_ = o.spare_;
+    if (count_ > 0) std::memcpy(bytes_.get(), o.bytes_.get(), count_ * 3);
+    return *this;
+}
+
 BMP_File::BMP_File(BMP_File&& o) noexcept
     : width_(std::exchange(o.width_, 0)), height_(std::exchange(o.height_, 0)),
-      pixels_(std::move(o.pixels_)), spare_(o.spare_) {
-    o.pixels_.clear();
-}
+      bytes_(std::move(o.bytes_)), count_(std::exchange(o.count_, 0)), spare_(o.spare_) {}
 
 BMP_File& BMP_File::operator=(BMP_File&& o) noexcept {
     if (this != &o) {
         width_ = std::exchange(o.width_, 0);
         height_ = std::exchange(o.height_, 0);
-        pixels_ = std::move(o.pixels_);
-        o.pixels_.clear();
+        bytes_ = std::move(o.bytes_);
+        count_ = std::exchange(o.count_, 0);
         spare_ = o.spare_;
     }
     return *this;
@@ -60,7 +80,7 @@ BMP_File& BMP_File::operator=(BMP_File&& o) noexcept {
 
 bool BMP_File::Create(int width, int height) {
     if (!CreateUninitialized(width, height)) return false;
-    std::memset(static_cast<void*>(pixels_.data()), 0, PixelBytes());
+    if (count_ > 0) std::memset(bytes_.get(), 0, PixelBytes());
     return true;
 }
 
@@ -71,18 +91,27 @@ bool BMP_File::CreateUninitialized(int width, int height) {
     }
     // A zero side makes an empty image, whatever the other side says.
     if (width == 0 || height == 0) width = height = 0;
+    const size_t count = size_t(width) * size_t(height);
+    if (count != count_) {
+        // new[] of bytes leaves them uninitialised: the caller writes every
+        // pixel. Running out of memory is a refusal, not a crash.
+        bytes_.reset(count > 0 ? new (std::nothrow) uint8_t[count * 3] : nullptr);
+        count_ = bytes_ ? count : 0;
+        if (count > 0 && !bytes_) {
+            Clear();
+            return false;
+        }
+    }
     width_ = width;
     height_ = height;
-    pixels_.resize(size_t(width) * size_t(height));
-    pixels_.shrink_to_fit();
     spare_ = CColor24();
     return true;
 }
 
 void BMP_File::Clear() {
     width_ = height_ = 0;
-    pixels_.clear();
-    pixels_.shrink_to_fit();
+    bytes_.reset();
+    count_ = 0;
     spare_ = CColor24();
 }
 
@@ -167,7 +196,7 @@ bool BMP_File::SaveBMP(const std::string& path) const {
 }
 
 void BMP_File::ToBGRA(uint8_t* out) const {
-    const CColor24* p = pixels_.data();
+    const CColor24* p = Data();
     const size_t n = PixelCount();
     for (size_t i = 0; i < n; ++i) {
         out[4 * i] = p[i].b;
@@ -185,7 +214,7 @@ std::vector<uint8_t> BMP_File::ToBGRA() const {
 
 bool BMP_File::FromBGRA(int width, int height, const uint8_t* buffer) {
     if (!CreateUninitialized(width, height)) return false;
-    CColor24* p = pixels_.data();
+    CColor24* p = Data();
     const size_t n = PixelCount();
     for (size_t i = 0; i < n; ++i) {
         p[i].r = buffer[4 * i + 2];

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,9 +47,10 @@ public:
     static constexpr int kMaxSide = 1 << 18;
 
     BMP_File() = default;
-    BMP_File(const BMP_File&) = default;
+    BMP_File(const BMP_File&);
     BMP_File(BMP_File&&) noexcept;
-    BMP_File& operator=(const BMP_File&) = default;
+    // Reuses the pixel block when the size stays, so a copy is one memcpy.
+    BMP_File& operator=(const BMP_File&);
     BMP_File& operator=(BMP_File&&) noexcept;
     virtual ~BMP_File() = default;
 
@@ -63,25 +65,27 @@ public:
     int Height() const { return height_; }
     size_t PixelCount() const { return size_t(width_) * size_t(height_); }
     size_t PixelBytes() const { return PixelCount() * 3; }
-    bool Empty() const { return pixels_.empty(); }
+    bool Empty() const { return count_ == 0; }
 
     CColor24& Pixel(int x, int y) {
         if (unsigned(x) >= unsigned(width_) || unsigned(y) >= unsigned(height_)) return spare_;
-        return pixels_[size_t(y) * size_t(width_) + size_t(x)];
+        return Data()[size_t(y) * size_t(width_) + size_t(x)];
     }
     const CColor24& Pixel(int x, int y) const {
         if (unsigned(x) >= unsigned(width_) || unsigned(y) >= unsigned(height_)) return spare_;
-        return pixels_[size_t(y) * size_t(width_) + size_t(x)];
+        return Data()[size_t(y) * size_t(width_) + size_t(x)];
     }
     uint32_t PackedColor(int x, int y) const { return Pixel(x, y).Packed(); }
     CColor24& SparePixel() { return spare_; }
 
-    CColor24* Data() { return pixels_.data(); }
-    const CColor24* Data() const { return pixels_.data(); }
-    CColor24* Row(int y) { return pixels_.data() + size_t(y) * size_t(width_); }
-    const CColor24* Row(int y) const { return pixels_.data() + size_t(y) * size_t(width_); }
-    uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(pixels_.data()); }
-    const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(pixels_.data()); }
+    // Pixels live in a plain byte block (three bytes each), so that making an
+    // image that is about to be overwritten costs no initialisation.
+    CColor24* Data() { return reinterpret_cast<CColor24*>(bytes_.get()); }
+    const CColor24* Data() const { return reinterpret_cast<const CColor24*>(bytes_.get()); }
+    CColor24* Row(int y) { return Data() + size_t(y) * size_t(width_); }
+    const CColor24* Row(int y) const { return Data() + size_t(y) * size_t(width_); }
+    uint8_t* Bytes() { return bytes_.get(); }
+    const uint8_t* Bytes() const { return bytes_.get(); }
 
     BMP_File Clone() const { return *this; }
     bool SameAs(const BMP_File& other) const;
@@ -112,7 +116,8 @@ public:
 private:
     int width_ = 0;
     int height_ = 0;
-    std::vector<CColor24> pixels_;
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t count_ = 0; // pixels in bytes_
     CColor24 spare_;
 };
 
