@@ -43,11 +43,30 @@ void ApplyLuts(BMP_File& image, const Lut& r, const Lut& g, const Lut& b) {
     });
 }
 
-Lut BrightnessLut(int slider) {
-    const int offset = BrightnessOffset(slider);
-    Lut lut;
-    for (int v = 0; v < 256; ++v) lut[size_t(v)] = Clamp8(v + offset);
-    return lut;
+// Adds a per-channel offset with saturation. The three channels repeat every
+// 3 bytes, so a 48-byte pattern (a whole number of 16-byte vectors) lines the
+// offsets up with the bytes and the loop runs as plain vector code.
+void ApplyOffsets(BMP_File& image, int r, int g, int b) {
+    int16_t pattern[48];
+    for (int j = 0; j < 48; ++j)
+        pattern[j] = int16_t(std::clamp(j % 3 == 0 ? r : j % 3 == 1 ? g : b, -255, 255));
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        // A local copy: the bytes written through p could otherwise be the
+        // pattern itself as far as the compiler knows, which stops vectorising.
+        int16_t pat[48];
+        std::copy(std::begin(pattern), std::end(pattern), pat);
+        const size_t bytes = pixels * 3;
+        size_t i = 0;
+        for (; i + 48 <= bytes; i += 48)
+            for (int j = 0; j < 48; ++j) {
+                const int16_t v = int16_t(p[i + size_t(j)] + pat[j]);
+                p[i + size_t(j)] = uint8_t(std::min<int16_t>(std::max<int16_t>(v, 0), 255));
+            }
+        for (; i < bytes; ++i) {
+            const int v = p[i] + pattern[i % 3];
+            p[i] = uint8_t(std::clamp(v, 0, 255));
+        }
+    });
 }
 
 Lut ContrastLut(int slider) {
@@ -86,7 +105,9 @@ float ContrastFactor(int slider) {
 }
 
 void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
-    ApplyLuts(image, BrightnessLut(sliderR), BrightnessLut(sliderG), BrightnessLut(sliderB));
+    // Same values as the tables clamp(v + offset), as plain vector code.
+    ApplyOffsets(image, BrightnessOffset(sliderR), BrightnessOffset(sliderG),
+                 BrightnessOffset(sliderB));
 }
 
 void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
@@ -119,9 +140,17 @@ void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
 }
 
 void InvertChannel(BMP_File& image, Channel c) {
-    const size_t k = size_t(c);
-    ForEachBand(image, [k](uint8_t* p, size_t pixels) {
-        for (size_t i = 0; i < pixels; ++i) p[i * 3 + k] = uint8_t(255 - p[i * 3 + k]);
+    // 255 - v is v with every bit flipped: one XOR pattern over the bytes.
+    uint8_t pattern[48];
+    for (int j = 0; j < 48; ++j) pattern[j] = size_t(j % 3) == size_t(c) ? 0xFF : 0x00;
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        uint8_t pat[48]; // local, so that writes through p cannot alias it
+        std::copy(std::begin(pattern), std::end(pattern), pat);
+        const size_t bytes = pixels * 3;
+        size_t i = 0;
+        for (; i + 48 <= bytes; i += 48)
+            for (int j = 0; j < 48; ++j) p[i + size_t(j)] ^= pat[j];
+        for (; i < bytes; ++i) p[i] ^= pattern[i % 3];
     });
 }
 
