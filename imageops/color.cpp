@@ -154,17 +154,80 @@ void InvertChannel(BMP_File& image, Channel c) {
     });
 }
 
+namespace {
+
+// Whole 48-byte blocks (16 pixels, a whole number of 16-byte vectors) are
+// copied into a padded local buffer, so that every byte can be made from its
+// neighbours up to two places away by masks alone; the loops then compile to
+// vector code. Returns how many pixels of the band it did.
+constexpr int kBlock = 48;
+struct PaddedBlock {
+    uint8_t b[kBlock + 4] = {}; // data at b[2 .. 2 + kBlock)
+    const uint8_t* At(int offset) const { return b + 2 + offset; }
+};
+
+} // namespace
+
 void SwapChannels(BMP_File& image, Channel a, Channel b) {
-    const size_t i0 = size_t(a), i1 = size_t(b);
+    const int i0 = std::min(int(a), int(b)), i1 = std::max(int(a), int(b));
     if (i0 == i1) return;
-    ForEachBand(image, [i0, i1](uint8_t* p, size_t pixels) {
-        for (size_t i = 0; i < pixels; ++i, p += 3) std::swap(p[i0], p[i1]);
+    const int d = i1 - i0;
+    // Byte j takes its neighbour d places on (first channel of the pair),
+    // d places back (second channel) or itself (the channel that stays).
+    uint8_t fromNext[kBlock], fromPrev[kBlock], keep[kBlock];
+    for (int j = 0; j < kBlock; ++j) {
+        fromNext[j] = j % 3 == i0 ? 0xFF : 0;
+        fromPrev[j] = j % 3 == i1 ? 0xFF : 0;
+        keep[j] = uint8_t(~(fromNext[j] | fromPrev[j]));
+    }
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        uint8_t mn[kBlock], mp[kBlock], mk[kBlock]; // local: cannot alias p
+        std::copy_n(fromNext, kBlock, mn);
+        std::copy_n(fromPrev, kBlock, mp);
+        std::copy_n(keep, kBlock, mk);
+        const size_t blocks = pixels * 3 / kBlock;
+        PaddedBlock blk;
+        for (size_t k = 0; k < blocks; ++k, p += kBlock) {
+            std::copy_n(p, kBlock, blk.b + 2);
+            const uint8_t* next = blk.At(d);
+            const uint8_t* prev = blk.At(-d);
+            const uint8_t* self = blk.At(0);
+            for (int j = 0; j < kBlock; ++j)
+                p[j] = uint8_t((next[j] & mn[j]) | (prev[j] & mp[j]) | (self[j] & mk[j]));
+        }
+        for (size_t i = blocks * kBlock / 3; i < pixels; ++i, p += 3) std::swap(p[i0], p[i1]);
     });
 }
 
 void GreyScale(BMP_File& image) {
-    ForEachBand(image, [](uint8_t* p, size_t pixels) {
-        for (size_t i = 0; i < pixels; ++i, p += 3) {
+    // Byte j of a pixel adds the pixel's other two bytes: for the first byte
+    // the next two, for the second its two neighbours, for the third the two
+    // before it.
+    uint16_t n1[kBlock], n2[kBlock], p1[kBlock], p2[kBlock];
+    for (int j = 0; j < kBlock; ++j) {
+        n1[j] = j % 3 != 2 ? 0xFFFF : 0;
+        n2[j] = j % 3 == 0 ? 0xFFFF : 0;
+        p1[j] = j % 3 != 0 ? 0xFFFF : 0;
+        p2[j] = j % 3 == 2 ? 0xFFFF : 0;
+    }
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
+        std::copy_n(n1, kBlock, a);
+        std::copy_n(n2, kBlock, b);
+        std::copy_n(p1, kBlock, c);
+        std::copy_n(p2, kBlock, e);
+        const size_t blocks = pixels * 3 / kBlock;
+        PaddedBlock blk;
+        for (size_t k = 0; k < blocks; ++k, p += kBlock) {
+            std::copy_n(p, kBlock, blk.b + 2);
+            const uint8_t* x = blk.At(0);
+            for (int j = 0; j < kBlock; ++j) {
+                const uint16_t sum = uint16_t(x[j] + (blk.At(1)[j] & a[j]) + (blk.At(2)[j] & b[j]) +
+                                              (blk.At(-1)[j] & c[j]) + (blk.At(-2)[j] & e[j]));
+                p[j] = uint8_t(sum / 3);
+            }
+        }
+        for (size_t i = blocks * kBlock / 3; i < pixels; ++i, p += 3) {
             const uint8_t g = uint8_t((unsigned(p[0]) + p[1] + p[2]) / 3);
             p[0] = p[1] = p[2] = g;
         }
