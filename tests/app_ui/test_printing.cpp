@@ -3,14 +3,19 @@
 // colour or grey; the layout dialog's preview follows every change.
 
 #include "app/ui/print_support.h"
+#include "ui_test_util.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -210,4 +215,60 @@ TEST(PrintLayoutDlg, PreviewFollowsEveryChange) {
     printer.setPageOrientation(QPageLayout::Landscape);
     dlg.UpdatePage();
     EXPECT_GT(preview->PageRect().width(), preview->PageRect().height());
+}
+
+TEST(PrintCommands, AdvancedPreviewPrintsFromItsOwnButton) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString pdf = dir.filePath("advanced.pdf");
+    QPrinter& printer = SessionPrinter();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    SessionPrintLayout() = PrintLayout();
+
+    bool sawPreview = false;
+    WithNextModal<CPrintLayoutDlg>([&](CPrintLayoutDlg* dlg) {
+        sawPreview = dlg->Preview() != nullptr;
+        // Choose greyscale, then "Print..." and OK in the print dialog.
+        dlg->findChild<QCheckBox*>("greyscale")->setChecked(true);
+        WithNextModal<QPrintDialog>([](QPrintDialog* print) { print->accept(); });
+        auto* button = dlg->findChild<QPushButton*>("print");
+        if (!button) {
+            ADD_FAILURE() << "no Print... button";
+            dlg->reject();
+            return;
+        }
+        button->click();
+    });
+    AdvancedPrintPreview(Quartered(), nullptr);
+    EXPECT_TRUE(sawPreview);
+    EXPECT_TRUE(SessionPrintLayout().greyscale) << "the layout is kept for the session";
+    QFile out(pdf);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly)) << "printing wrote no file";
+    EXPECT_TRUE(out.read(5).startsWith("%PDF"));
+}
+
+TEST(PrintCommands, PrintPreviewShowsOnePageAndCancelPrintsNothing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QPrinter& printer = SessionPrinter();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("never.pdf"));
+
+    int pages = -1;
+    WithNextModal<CPrintLayoutDlg>([&](CPrintLayoutDlg* dlg) {
+        WithNextModal<QPrintPreviewDialog>([&](QPrintPreviewDialog* preview) {
+            if (auto* widget = preview->findChild<QPrintPreviewWidget*>())
+                pages = widget->pageCount();
+            preview->reject();
+        });
+        dlg->accept();
+    });
+    PrintPreviewImage(Quartered(), nullptr);
+    EXPECT_EQ(pages, 1);
+
+    // Cancelling the layout dialog ends "Print..." before anything is printed.
+    WithNextModal<CPrintLayoutDlg>([](CPrintLayoutDlg* dlg) { dlg->reject(); });
+    PrintImage(Quartered(), nullptr);
+    EXPECT_FALSE(QFile::exists(dir.filePath("never.pdf")));
 }

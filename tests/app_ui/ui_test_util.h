@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -14,7 +15,8 @@
 
 // Polls until a modal dialog of type T is up, then calls act(dialog), which
 // must close it. After two seconds without one the test fails and every modal
-// window is closed, so a broken dialog cannot hang the run.
+// window is closed; a dialog that act leaves open is failed and closed two
+// seconds later. So a broken dialog cannot hang the run.
 template <class T> void WithNextModal(std::function<void(T*)> act) {
     auto tries = std::make_shared<int>(0);
     auto* timer = new QTimer;
@@ -24,6 +26,13 @@ template <class T> void WithNextModal(std::function<void(T*)> act) {
             timer->stop();
             timer->deleteLater();
             act(dlg);
+            QPointer<T> still(dlg);
+            QTimer::singleShot(2000, [still] {
+                if (still && still->isVisible()) {
+                    ADD_FAILURE() << "the dialog stayed open";
+                    still->reject();
+                }
+            });
             return;
         }
         if (++*tries > 200) {
