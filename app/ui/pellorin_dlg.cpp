@@ -103,8 +103,11 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         if (!path.isEmpty()) LoadFile(path);
     });
     add("Select File...", [this] {
+        // The list the user built is kept for the next time.
         CSelectFileDlg dlg(this);
+        dlg.SetFiles(m_selectFileList);
         dlg.exec();
+        m_selectFileList = dlg.Files();
         const QString file = dlg.CurrentFile();
         if (file.isEmpty()) return;
         // Load and install, without rebuilding the folder list.

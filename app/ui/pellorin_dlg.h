@@ -10,6 +10,7 @@
 #include "app/ui/registry_settings.h"
 #include "imageops/ui/dialog_host.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <string>
@@ -109,6 +110,7 @@ private:
     QString m_outputFile;
     int m_loadFilterIndex = 1;
     int m_saveFilterIndex = 1;
+    QStringList m_selectFileList; // what "Select File..." showed last
 
     CBmpWnd* m_original = nullptr;
     CBmpWnd* m_destination = nullptr;
