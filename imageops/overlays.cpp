@@ -58,6 +58,33 @@ int RuntimeRand15() {
 // ---------------------------------------------------------------------------
 // Light regions
 
+namespace {
+
+// The amount of one row: d is at most about 1.5 inside the rectangle, so the
+// product fits an int, whose conversion truncates toward zero; a negative
+// amount (outside the ellipse) moves nothing, as 0 does. Separate functions
+// with unaliased arguments, so that both loops compile to vector code.
+void LightAmounts(const float* __restrict q, float ry, int16_t* __restrict am, int n) {
+    for (int i = 0; i < n; ++i) {
+        const float d = std::sqrt(q[i] + ry);
+        am[i] = int16_t(std::max(int((1.0f - d) * 200.0), 0));
+    }
+}
+
+// Each byte moves toward its target by its amount without passing it: both
+// directions are computed and one is chosen.
+void LightMove(uint8_t* __restrict p, const int16_t* __restrict amount,
+               const int16_t* __restrict target, int n) {
+    for (int i = 0; i < n; ++i) {
+        const int16_t v = p[i], a = amount[i], t = target[i];
+        const int16_t up = std::min<int16_t>(int16_t(v + a), t);
+        const int16_t down = std::max<int16_t>(int16_t(v - a), t);
+        p[i] = uint8_t(v <= t ? up : down);
+    }
+}
+
+} // namespace
+
 void ApplyLightRegion(BMP_File& image, const IntRect& rect, const ChannelInts& target) {
     if (image.Empty()) return;
     const int64_t x0 = rect.left, x1 = rect.right, y0 = rect.top, y1 = rect.bottom;
@@ -84,44 +111,36 @@ void ApplyLightRegion(BMP_File& image, const IntRect& rect, const ChannelInts& t
     }
 
     const int tr = ClampChannel(target.r), tg = ClampChannel(target.g), tb = ClampChannel(target.b);
-    // Both directions are computed and one is chosen, without a branch that
-    // a noisy picture would mispredict half the time.
-    auto move = [](uint8_t& v, int t, int amount) {
-        const int up = std::min(v + amount, t);
-        const int down = std::max(v - amount, t);
-        v = uint8_t(v <= t ? up : down);
-    };
     // Every pixel depends only on itself, so bands of rows run side by side.
     // Each row first gets its amounts into a local buffer (vector code: the
     // buffers cannot alias the picture), then moves the pixels.
     const int span = xe - xs;
     imageops::ParallelRows(ye - ys, size_t(ye - ys) * size_t(span), [&](int b, int e) {
+        // Local buffers, one entry per byte of the row, so that the loops
+        // below cannot alias the picture and run as vector code.
         std::vector<int16_t> amounts(static_cast<size_t>(span));
+        std::vector<int16_t> byteAmount(static_cast<size_t>(span) * 3);
+        std::vector<int16_t> byteTarget(static_cast<size_t>(span) * 3);
+        for (int i = 0; i < span; ++i) {
+            byteTarget[size_t(3 * i)] = int16_t(tr);
+            byteTarget[size_t(3 * i + 1)] = int16_t(tg);
+            byteTarget[size_t(3 * i + 2)] = int16_t(tb);
+        }
         std::vector<float> q(qx);
         for (int y = ys + b; y < ys + e; ++y) {
             const int64_t dy = y - cy;
             const float ry = float(dy * dy) / ay2;
             int16_t* am = amounts.data();
-            const float* qq = q.data();
-            for (int i = 0; i < span; ++i) {
-                // d is at most about 1.5 inside the rectangle, so the product
-                // fits an int, whose conversion truncates toward zero; a
-                // negative amount (outside the ellipse) moves nothing, as 0.
-                const float d = std::sqrt(qq[i] + ry);
-                am[i] = int16_t(std::max(int((1.0f - d) * 200.0), 0));
-            }
+            LightAmounts(q.data(), ry, am, span);
             // Only the chord of the ellipse on this row moves anything.
             int first = 0, last = span;
             while (first < last && am[first] == 0) ++first;
             while (last > first && am[last - 1] == 0) --last;
-            CColor24* row = image.Row(y) + xs;
-            for (int i = first; i < last; ++i) {
-                const int amount = am[i];
-                CColor24& p = row[i];
-                move(p.r, tr, amount);
-                move(p.g, tg, amount);
-                move(p.b, tb, amount);
-            }
+            if (first >= last) continue;
+            int16_t* ba = byteAmount.data();
+            for (int i = first; i < last; ++i) ba[3 * i] = ba[3 * i + 1] = ba[3 * i + 2] = am[i];
+            LightMove(reinterpret_cast<uint8_t*>(image.Row(y) + xs) + 3 * first, ba + 3 * first,
+                      byteTarget.data() + 3 * first, 3 * (last - first));
         }
     });
 }
@@ -184,6 +203,17 @@ void ApplyRGBNoise(BMP_File& image, int strengthR, int strengthG, int strengthB)
 // ---------------------------------------------------------------------------
 // Mask
 
+namespace {
+
+// v' = trunc(v * a + colour * (1 - a)) per byte, with the second term made
+// beforehand; unaliased arguments so that the loop compiles to vector code.
+void MaskRow(uint8_t* __restrict p, const float* __restrict weight, const float* __restrict share,
+             size_t n) {
+    for (size_t i = 0; i < n; ++i) p[i] = uint8_t(int(float(p[i]) * weight[i] + share[i]));
+}
+
+} // namespace
+
 void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) {
     if (image.Empty() || mask.Empty()) return;
     const int W = image.Width(), H = image.Height();
@@ -211,18 +241,26 @@ void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) 
     }
 
     imageops::ParallelRows(H, image.PixelCount(), [&](int y0, int y1) {
+        // Per byte of a row: the weight of the picture and the mask colour's
+        // share. They depend only on the mask row, which stays the same for
+        // many picture rows, so they are made again only when it changes.
+        std::vector<float> weight(size_t(W) * 3), share(size_t(W) * 3);
+        int madeFor = -1;
         for (int y = y0; y < y1; ++y) {
-            const CColor24* m = mask.Row(my[size_t(y)]);
-            CColor24* p = image.Row(y);
-            for (int x = 0; x < W; ++x) {
-                const CColor24 mp = m[mx[size_t(x)]];
-                const size_t sum = size_t(mp.r) + mp.g + mp.b;
-                const float a = alpha[sum];
-                const std::array<float, 3>& b = base[sum];
-                p[x].r = uint8_t(int(float(p[x].r) * a + b[0]));
-                p[x].g = uint8_t(int(float(p[x].g) * a + b[1]));
-                p[x].b = uint8_t(int(float(p[x].b) * a + b[2]));
+            if (my[size_t(y)] != madeFor) {
+                madeFor = my[size_t(y)];
+                const CColor24* m = mask.Row(madeFor);
+                for (int x = 0; x < W; ++x) {
+                    const CColor24 mp = m[mx[size_t(x)]];
+                    const size_t sum = size_t(mp.r) + mp.g + mp.b;
+                    for (int c = 0; c < 3; ++c) {
+                        weight[size_t(3 * x + c)] = alpha[sum];
+                        share[size_t(3 * x + c)] = base[sum][size_t(c)];
+                    }
+                }
             }
+            MaskRow(image.Bytes() + size_t(y) * size_t(W) * 3, weight.data(), share.data(),
+                    size_t(W) * 3);
         }
     });
 }
