@@ -1,6 +1,7 @@
 #include "imageops/overlays.h"
 
 #include "imageops/parallel.h"
+#include "imageops/vector_clones.h"
 
 #include "app/file_util.h"
 #include "app/image_files.h"
@@ -64,6 +65,7 @@ namespace {
 // product fits an int, whose conversion truncates toward zero; a negative
 // amount (outside the ellipse) moves nothing, as 0 does. Separate functions
 // with unaliased arguments, so that both loops compile to vector code.
+PELLORIN_VECTOR_CLONES
 void LightAmounts(const float* __restrict q, float ry, int16_t* __restrict am, int n) {
     for (int i = 0; i < n; ++i) {
         const float d = std::sqrt(q[i] + ry);
@@ -73,6 +75,13 @@ void LightAmounts(const float* __restrict q, float ry, int16_t* __restrict am, i
 
 // Each byte moves toward its target by its amount without passing it: both
 // directions are computed and one is chosen.
+// One value per pixel spread over its three bytes.
+PELLORIN_VECTOR_CLONES
+void SpreadToBytes(const int16_t* __restrict am, int16_t* __restrict bytes, int n) {
+    for (int i = 0; i < n; ++i) bytes[3 * i] = bytes[3 * i + 1] = bytes[3 * i + 2] = am[i];
+}
+
+PELLORIN_VECTOR_CLONES
 void LightMove(uint8_t* __restrict p, const int16_t* __restrict amount,
                const int16_t* __restrict target, int n) {
     for (int i = 0; i < n; ++i) {
@@ -138,7 +147,7 @@ void ApplyLightRegion(BMP_File& image, const IntRect& rect, const ChannelInts& t
             while (last > first && am[last - 1] == 0) --last;
             if (first >= last) continue;
             int16_t* ba = byteAmount.data();
-            for (int i = first; i < last; ++i) ba[3 * i] = ba[3 * i + 1] = ba[3 * i + 2] = am[i];
+            SpreadToBytes(am + first, ba + 3 * first, last - first);
             LightMove(reinterpret_cast<uint8_t*>(image.Row(y) + xs) + 3 * first, ba + 3 * first,
                       byteTarget.data() + 3 * first, 3 * (last - first));
         }
@@ -207,6 +216,7 @@ namespace {
 
 // v' = trunc(v * a + colour * (1 - a)) per byte, with the second term made
 // beforehand; unaliased arguments so that the loop compiles to vector code.
+PELLORIN_VECTOR_CLONES
 void MaskRow(uint8_t* __restrict p, const float* __restrict weight, const float* __restrict share,
              size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = uint8_t(int(float(p[i]) * weight[i] + share[i]));
