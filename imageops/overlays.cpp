@@ -140,9 +140,33 @@ void ApplyLightRegion(BMP_File& image, const IntRect& rect, const ChannelInts& t
             const int64_t dy = y - cy;
             const float ry = float(dy * dy) / ay2;
             int16_t* am = amounts.data();
-            LightAmounts(q.data(), ry, am, span);
+            // A pixel moves only where q + ry < 1 (the root is below 1 only
+            // then). q falls toward the ellipse's centre column and rises after
+            // it, so that chord is found by two binary searches and the roots
+            // are taken only inside it.
+            const float* qq = q.data();
+            auto inside = [&](int i) { return qq[i] + ry < 1.0f; };
+            const int mid = int(std::clamp<int64_t>(cx - xs, 0, span - 1));
+            if (!inside(mid)) continue;
+            int lo = 0, hi = mid; // first inside index in [0, mid]
+            while (lo < hi) {
+                const int m = lo + (hi - lo) / 2;
+                if (inside(m))
+                    hi = m;
+                else
+                    lo = m + 1;
+            }
+            int lo2 = mid, hi2 = span - 1; // last inside index in [mid, span)
+            while (lo2 < hi2) {
+                const int m = lo2 + (hi2 - lo2 + 1) / 2;
+                if (inside(m))
+                    lo2 = m;
+                else
+                    hi2 = m - 1;
+            }
+            LightAmounts(qq + lo, ry, am + lo, lo2 + 1 - lo);
             // Only the chord of the ellipse on this row moves anything.
-            int first = 0, last = span;
+            int first = lo, last = lo2 + 1;
             while (first < last && am[first] == 0) ++first;
             while (last > first && am[last - 1] == 0) --last;
             if (first >= last) continue;
