@@ -1,6 +1,6 @@
 #include "imageops/ui/adjust_color_dlg.h"
+#include "imageops/ui/dialog_buttons.h"
 
-#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -89,14 +89,7 @@ CAdjustColorDlg::CAdjustColorDlg(CDialogHost& host, QWidget* parent)
         });
     }
 
-    auto* box = new QDialogButtonBox;
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = box->addButton("Cancel", QDialogButtonBox::RejectRole);
-    ok->setObjectName("ok");
-    cancel->setObjectName("cancel");
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* box = AcceptCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(flagBox);

@@ -1,6 +1,6 @@
 #include "imageops/ui/blur_setting_dlg.h"
+#include "imageops/ui/dialog_buttons.h"
 
-#include <QDialogButtonBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -15,14 +15,7 @@ CBlurSettingDlg::CBlurSettingDlg(CDialogHost& host, QWidget* parent)
     size_.Show();
     connect(size_.slider, &QSlider::valueChanged, this, [this] { size_.Show(); });
 
-    auto* box = new QDialogButtonBox;
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = box->addButton("Cancel", QDialogButtonBox::RejectRole);
-    ok->setObjectName("ok");
-    cancel->setObjectName("cancel");
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* box = AcceptCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

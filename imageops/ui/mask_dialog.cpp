@@ -2,11 +2,11 @@
 
 #include "imageops/data_paths.h"
 #include "imageops/overlays.h"
+#include "imageops/ui/dialog_buttons.h"
 #include "imageops/ui/overlay_dialogs.h"
 #include "imageops/ui/overlay_picture.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -80,12 +80,7 @@ CSelectMaskDlg::CSelectMaskDlg(CDialogHost& host, QWidget* parent) : QDialog(par
     row->addWidget(opacityValue_);
     layout->addLayout(row);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton("OK", QDialogButtonBox::AcceptRole)->setObjectName("ok");
-    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(AcceptCancelButtons(this));
 
     // Show the current mask without choosing it again.
     const int current = FindEntry(paths_, s.m_sMaskName);

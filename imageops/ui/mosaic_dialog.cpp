@@ -1,8 +1,8 @@
 // "Mosaic Setting".
 
+#include "imageops/ui/dialog_buttons.h"
 #include "imageops/ui/overlay_dialogs.h"
 
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -28,12 +28,7 @@ CMosaicSettingDlg::CMosaicSettingDlg(CDialogHost& host, QWidget* parent)
     row->addWidget(value_);
     layout->addLayout(row);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton("OK", QDialogButtonBox::AcceptRole)->setObjectName("ok");
-    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(AcceptCancelButtons(this));
 
     connect(size_, &QSlider::valueChanged, this, [this](int p) {
         ProcessingSettings& s = host_.Settings();

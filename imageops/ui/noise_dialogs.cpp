@@ -1,9 +1,9 @@
 // "Set Noise" and "RGB Noise".
 
+#include "imageops/ui/dialog_buttons.h"
 #include "imageops/ui/overlay_dialogs.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,12 +38,7 @@ CSetNoiseDlg::CSetNoiseDlg(CDialogHost& host, QWidget* parent)
     row->addWidget(strength_);
     layout->addLayout(row);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton("OK", QDialogButtonBox::AcceptRole)->setObjectName("ok");
-    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(AcceptCancelButtons(this));
 
     connect(strength_, &QSlider::valueChanged, this, [this](int v) {
         host_.Settings().m_nStrengthNoise = v;
@@ -93,12 +88,7 @@ CRGBNoiseDlg::CRGBNoiseDlg(CDialogHost& host, QWidget* parent) : QDialog(parent)
     lock_->setChecked(true);
     layout->addWidget(lock_);
 
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton("Apply", QDialogButtonBox::AcceptRole)->setObjectName("apply");
-    buttons->addButton("Cancel", QDialogButtonBox::RejectRole)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(AcceptCancelButtons(this, "Apply"));
 
     for (int c = 0; c < 3; ++c)
         connect(sliders_[c], &QSlider::valueChanged, this, [this, c](int v) { Moved(c, v); });

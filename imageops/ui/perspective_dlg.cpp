@@ -1,6 +1,6 @@
 #include "imageops/ui/perspective_dlg.h"
+#include "imageops/ui/dialog_buttons.h"
 
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,14 +42,7 @@ CPerspectiveDlg::CPerspectiveDlg(CDialogHost& host, QWidget* parent)
         host_.Reprocess();
     });
 
-    auto* box = new QDialogButtonBox;
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = box->addButton("Cancel", QDialogButtonBox::RejectRole);
-    ok->setObjectName("ok");
-    cancel->setObjectName("cancel");
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* box = AcceptCancelButtons(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(radios);

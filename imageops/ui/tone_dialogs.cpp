@@ -1,25 +1,8 @@
 #include "imageops/ui/tone_dialogs.h"
+#include "imageops/ui/dialog_buttons.h"
 
-#include <QDialogButtonBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-// Apply / Cancel, the way the colour and tone dialogs close.
-QDialogButtonBox* ApplyCancel(QDialog* dlg) {
-    auto* box = new QDialogButtonBox;
-    QPushButton* apply = box->addButton("Apply", QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = box->addButton("Cancel", QDialogButtonBox::RejectRole);
-    apply->setObjectName("apply");
-    cancel->setObjectName("cancel");
-    apply->setDefault(true);
-    QObject::connect(box, &QDialogButtonBox::accepted, dlg, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, dlg, &QDialog::reject);
-    return box;
-}
-
-} // namespace
 
 CBrightnessContrastDlg::CBrightnessContrastDlg(Kind kind, CDialogHost& host, QWidget* parent)
     : QDialog(parent), host_(host) {
@@ -51,7 +34,7 @@ CBrightnessContrastDlg::CBrightnessContrastDlg(Kind kind, CDialogHost& host, QWi
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(lock_);
-    layout->addWidget(ApplyCancel(this));
+    layout->addWidget(AcceptCancelButtons(this, "Apply"));
 }
 
 void CBrightnessContrastDlg::OnSlider(int index, int value) {
@@ -111,7 +94,7 @@ CAdjustHsbDlg::CAdjustHsbDlg(CDialogHost& host, QWidget* parent) : QDialog(paren
     }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(ApplyCancel(this));
+    layout->addWidget(AcceptCancelButtons(this, "Apply"));
 }
 
 void CAdjustHsbDlg::reject() {
