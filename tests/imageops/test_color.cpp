@@ -5,12 +5,16 @@
 #include "imageops/hls.h"
 
 #include "image_test_util.h"
+#include "plain_forms.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
+using imageops_plain::Clamp;
+using imageops_plain::PerPixel;
+using imageops_plain::PlainBrightness;
 using imageops_test::AwkwardSizes;
 using imageops_test::RandomImage;
 using imageops_test::SameImage;
@@ -18,25 +22,6 @@ using imageops_test::ThreadedSize;
 using imageops_test::Uniform;
 
 namespace {
-
-int Clamp(int v) {
-    return v < 0 ? 0 : v > 255 ? 255 : v;
-}
-
-template <class Fn> BMP_File PerPixel(BMP_File img, Fn fn) {
-    for (int y = 0; y < img.Height(); ++y)
-        for (int x = 0; x < img.Width(); ++x) img.Pixel(x, y) = fn(img.Pixel(x, y));
-    return img;
-}
-
-BMP_File PlainBrightness(const BMP_File& in, int br, int bg, int bb) {
-    auto off = [](int s) { return -150 - int(std::trunc(s / 100.0 * (-300.0))); };
-    const int o[3] = {off(br), off(bg), off(bb)};
-    return PerPixel(in, [&](CColor24 p) {
-        return CColor24(uint8_t(Clamp(p.r + o[0])), uint8_t(Clamp(p.g + o[1])),
-                        uint8_t(Clamp(p.b + o[2])));
-    });
-}
 
 BMP_File PlainContrast(const BMP_File& in, int cr, int cg, int cb) {
     auto k = [](int c) { return float(((c / 100.0) - 0.5) * 2.0 + 1.0); };

@@ -6,6 +6,7 @@
 #include "imageops/convolve.h"
 
 #include "image_test_util.h"
+#include "plain_forms.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,10 @@
 #include <cmath>
 #include <vector>
 
+using imageops_plain::Channel;
+using imageops_plain::Clamp;
+using imageops_plain::PlainBlur;
+using imageops_plain::PlainKernelFilter;
 using imageops_test::AwkwardSizes;
 using imageops_test::RandomImage;
 using imageops_test::SameImage;
@@ -35,60 +40,6 @@ const FilterCase kCases[] = {
     {KernelFilter::Sobel, {-1, 0, 1, -2, 0, 2, -1, 0, 1}, true},
     {KernelFilter::Laplas, {0, 1, 0, 1, -4, 1, 0, 1, 0}, true},
 };
-
-int Clamp(int v) {
-    return v < 0 ? 0 : v > 255 ? 255 : v;
-}
-
-uint8_t Channel(const CColor24& p, int c) {
-    return c == 0 ? p.r : c == 1 ? p.g : p.b;
-}
-
-BMP_File PlainKernelFilter(const BMP_File& in, const std::array<int, 9>& k, bool invert) {
-    const int w = in.Width(), h = in.Height();
-    BMP_File out;
-    out.Create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, w - 1);
-            const int y0 = std::max(y - 1, 0), y1 = std::min(y + 1, h - 1);
-            uint8_t res[3];
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0, ksum = 0;
-                for (int j = 0; j <= y1 - y0; ++j)
-                    for (int i = 0; i <= x1 - x0; ++i) {
-                        sum += Channel(in.Pixel(x0 + i, y0 + j), c) * k[size_t(i + 3 * j)];
-                        ksum += k[size_t(i + 3 * j)];
-                    }
-                int v = int(std::trunc(sum * 1.0));
-                if (ksum != 0) v /= ksum;
-                v = Clamp(v);
-                if (invert) v = 200 - v < 0 ? 0 : 200 - v;
-                res[c] = uint8_t(v);
-            }
-            out.Pixel(x, y) = CColor24(res[0], res[1], res[2]);
-        }
-    return out;
-}
-
-BMP_File PlainBlur(BMP_File img, int size) {
-    const int r = (size - 1) / 2, w = img.Width(), h = img.Height();
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            int sum[3] = {0, 0, 0}, n = 0;
-            for (int yy = std::max(y - r, 0); yy <= std::min(y + r, h - 1); ++yy)
-                for (int xx = std::max(x - r, 0); xx <= std::min(x + r, w - 1); ++xx) {
-                    const CColor24 p = img.Pixel(xx, yy);
-                    sum[0] += p.r;
-                    sum[1] += p.g;
-                    sum[2] += p.b;
-                    ++n;
-                }
-            img.Pixel(x, y) =
-                CColor24(uint8_t(sum[0] / n), uint8_t(sum[1] / n), uint8_t(sum[2] / n));
-        }
-    return img;
-}
 
 BMP_File PlainSharpen(BMP_File img) {
     for (int y = 1; y < img.Height() - 1; ++y)

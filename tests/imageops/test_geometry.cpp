@@ -5,11 +5,13 @@
 #include "imageops/geometry.h"
 
 #include "image_test_util.h"
+#include "plain_forms.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+using imageops_plain::PlainRotate;
 using imageops_test::AwkwardSizes;
 using imageops_test::RandomImage;
 using imageops_test::SameImage;
@@ -17,46 +19,6 @@ using imageops_test::ThreadedSize;
 using imageops_test::Uniform;
 
 namespace {
-
-// Bilinear rotation, one destination pixel at a time: the pixel centre goes
-// back through the inverse rotation about the picture's centre, in fixed point
-// with 32 fractional bits (origin and steps rounded once), rounded to 1/256
-// pixel, and the four pixels around it (background outside) are weighted.
-BMP_File PlainRotate(const BMP_File& in, float degrees, CColor24 bg) {
-    const int w = in.Width(), h = in.Height();
-    const double rad = double(degrees) * (3.14159265358979323846 / 180.0);
-    const double c = std::cos(rad), s = std::sin(rad), cx = w / 2.0, cy = h / 2.0;
-    auto fixed = [](double v) { return int64_t(std::llround(v * 4294967296.0)); };
-    const int64_t ox = fixed(c * (0.5 - cx) + s * (0.5 - cy) + cx - 0.5);
-    const int64_t oy = fixed(c * (0.5 - cy) - s * (0.5 - cx) + cy - 0.5);
-    const int64_t cs = fixed(c), sn = fixed(s), msn = fixed(-s);
-    auto floorDiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
-    auto at = [&](int64_t x, int64_t y) {
-        return x >= 0 && x < w && y >= 0 && y < h ? in.Pixel(int(x), int(y)) : bg;
-    };
-    BMP_File out;
-    out.Create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int64_t px = ox + x * cs + y * sn, py = oy + x * msn + y * cs;
-            // Nearest 1/256 pixel: add half of 2^-8 in 2^-32 units, drop 24 bits.
-            const int64_t fx = floorDiv(px + (int64_t(1) << 23), int64_t(1) << 24);
-            const int64_t fy = floorDiv(py + (int64_t(1) << 23), int64_t(1) << 24);
-            const int64_t x0 = floorDiv(fx, 256), y0 = floorDiv(fy, 256);
-            const int ax = int(fx - x0 * 256), ay = int(fy - y0 * 256);
-            const CColor24 p[4] = {at(x0, y0), at(x0 + 1, y0), at(x0, y0 + 1), at(x0 + 1, y0 + 1)};
-            const int wt[4] = {(256 - ax) * (256 - ay), ax * (256 - ay), (256 - ax) * ay, ax * ay};
-            int acc[3] = {32768, 32768, 32768};
-            for (int i = 0; i < 4; ++i) {
-                acc[0] += wt[i] * p[i].r;
-                acc[1] += wt[i] * p[i].g;
-                acc[2] += wt[i] * p[i].b;
-            }
-            out.Pixel(x, y) =
-                CColor24(uint8_t(acc[0] / 65536), uint8_t(acc[1] / 65536), uint8_t(acc[2] / 65536));
-        }
-    return out;
-}
 
 // The perspective's forward mapping sample by sample, u outer and v inner,
 // later samples overwriting earlier ones.
