@@ -145,14 +145,15 @@ bool CBmpWnd::FrameShown(int frame) const {
 
 void CBmpWnd::FramesFromFractions() {
     // Each view recomputes only its own frames.
-    ProcessingSettings copy = m_settings;
-    ::FramesFromFractions(copy, width(), height());
-    if (m_role == Original)
-        m_settings.m_cBmpWndOriginal.m_cRectTracker = copy.m_cBmpWndOriginal.m_cRectTracker;
-    else
-        for (int i = 0; i < 3; ++i)
-            m_settings.m_cBmpWndDestination[i].m_cLightTracker =
-                copy.m_cBmpWndDestination[i].m_cLightTracker;
+    if (m_role == Original) {
+        auto& o = m_settings.m_cBmpWndOriginal;
+        o.m_cRectTracker =
+            FrameFromFractions(o.CroprcT, o.CroprcL, o.CroprcB, o.CroprcR, width(), height());
+    } else {
+        for (auto& d : m_settings.m_cBmpWndDestination)
+            d.m_cLightTracker = FrameFromFractions(d.LightrcT, d.LightrcL, d.LightrcB, d.LightrcR,
+                                                   width(), height());
+    }
 }
 
 void CBmpWnd::FractionsFromFrames() {
