@@ -6,8 +6,16 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define PELLORIN_X86_KERNELS 1
+#else
+#define PELLORIN_X86_KERNELS 0
+#endif
 
 namespace {
 
@@ -94,6 +102,151 @@ std::array<uint16_t, kHlsMax + 1> HsbComponentMap(int slider, int upper) {
     return map;
 }
 
+// Contrast multiplies v - 128 by a single-precision factor k and truncates
+// the product toward zero. With k = M / 2^E exactly (M below 2^24) that is
+// sign(x) * ((|x| * M) >> E) for x = v - 128, and |x| * M stays below 2^31:
+// whole-number arithmetic that gives the double-precision result bit for bit.
+struct ContrastScale {
+    uint32_t m = 0; // significand, below 2^24
+    uint32_t e = 0; // shift; 32 or more gives 0
+};
+
+bool ExactScale(float k, ContrastScale& out) {
+    // Negative or larger factors only come from edited files; the tables
+    // handle them.
+    if (!(k >= 0.0f && k <= 2.0f)) return false;
+    int exp = 0;
+    const double f = std::frexp(double(k), &exp); // k = f * 2^exp, f in [0.5, 1)
+    out.m = uint32_t(std::ldexp(f, 24));
+    out.e = uint32_t(std::min(24 - exp, 40));
+    return true;
+}
+
+#if PELLORIN_X86_KERNELS
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+bool HaveSsse3() {
+    static const bool have = __builtin_cpu_supports("ssse3");
+    return have;
+}
+
+// Applies the contrast scales to whole 48-byte blocks (16 pixels, starting on
+// a pixel); returns how many bytes it did.
+__attribute__((target("avx2"))) size_t ContrastVector(uint8_t* p, size_t bytes,
+                                                      const ContrastScale scale[3]) {
+    // Eight bytes go through each 8-lane vector; the channel of lane l of the
+    // q-th group of eight is (8q + l) % 3, which repeats every three groups.
+    __m256i mul[3], shift[3];
+    for (int q = 0; q < 3; ++q) {
+        alignas(32) uint32_t m[8], e[8];
+        for (int l = 0; l < 8; ++l) {
+            m[l] = scale[(8 * q + l) % 3].m;
+            e[l] = scale[(8 * q + l) % 3].e;
+        }
+        mul[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
+        shift[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(e));
+    }
+    const __m256i c128 = _mm256_set1_epi32(128);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    size_t i = 0;
+    for (; i + 48 <= bytes; i += 48) {
+        __m256i r[6];
+        for (int q = 0; q < 6; ++q) {
+            const __m256i v = _mm256_cvtepu8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 8 * size_t(q))));
+            const __m256i x = _mm256_sub_epi32(v, c128);
+            const __m256i t = _mm256_srlv_epi32(_mm256_mullo_epi32(_mm256_abs_epi32(x), mul[q % 3]),
+                                                shift[q % 3]);
+            r[q] = _mm256_add_epi32(_mm256_sign_epi32(t, x), c128);
+        }
+        // Results lie in -128..384: packing to 16 bits keeps them, packing to
+        // bytes clamps them to 0..255. The packs work per 128-bit half; the
+        // permutation puts the 4-byte pieces back in order.
+        const __m256i a01 = _mm256_packs_epi32(r[0], r[1]);
+        const __m256i a23 = _mm256_packs_epi32(r[2], r[3]);
+        const __m256i a45 = _mm256_packs_epi32(r[4], r[5]);
+        const __m256i b0 = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a01, a23), order);
+        const __m256i b1 = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a45, a45), order);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + i), b0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 32), _mm256_castsi256_si128(b1));
+    }
+    return i;
+}
+
+// Grey Scale on whole 48-byte blocks: the three channels are gathered into
+// one vector each, summed in 16 bits and divided by 3 as (s * 43691) >> 17,
+// which is exact for every sum below 2^16; returns how many bytes it did.
+__attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
+    auto mask = [](std::initializer_list<int> idx) {
+        alignas(16) int8_t m[16];
+        int k = 0;
+        for (int v : idx) m[k++] = int8_t(v);
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+    };
+    const int z = -1; // a lane pshufb fills with zero
+    const __m128i r0 = mask({0, 3, 6, 9, 12, 15, z, z, z, z, z, z, z, z, z, z});
+    const __m128i r1 = mask({z, z, z, z, z, z, 2, 5, 8, 11, 14, z, z, z, z, z});
+    const __m128i r2 = mask({z, z, z, z, z, z, z, z, z, z, z, 1, 4, 7, 10, 13});
+    const __m128i g0 = mask({1, 4, 7, 10, 13, z, z, z, z, z, z, z, z, z, z, z});
+    const __m128i g1 = mask({z, z, z, z, z, 0, 3, 6, 9, 12, 15, z, z, z, z, z});
+    const __m128i g2 = mask({z, z, z, z, z, z, z, z, z, z, z, 2, 5, 8, 11, 14});
+    const __m128i b0 = mask({2, 5, 8, 11, 14, z, z, z, z, z, z, z, z, z, z, z});
+    const __m128i b1 = mask({z, z, z, z, z, 1, 4, 7, 10, 13, z, z, z, z, z, z});
+    const __m128i b2 = mask({z, z, z, z, z, z, z, z, z, z, 0, 3, 6, 9, 12, 15});
+    const __m128i o0 = mask({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5});
+    const __m128i o1 = mask({5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10});
+    const __m128i o2 = mask({10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15});
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i third = _mm_set1_epi16(int16_t(43691));
+    size_t i = 0;
+    for (; i + 48 <= bytes; i += 48) {
+        __m128i* q = reinterpret_cast<__m128i*>(p + i);
+        const __m128i v0 = _mm_loadu_si128(q), v1 = _mm_loadu_si128(q + 1),
+                      v2 = _mm_loadu_si128(q + 2);
+        const __m128i r =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, r0), _mm_shuffle_epi8(v1, r1)),
+                         _mm_shuffle_epi8(v2, r2));
+        const __m128i g =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, g0), _mm_shuffle_epi8(v1, g1)),
+                         _mm_shuffle_epi8(v2, g2));
+        const __m128i b =
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1)),
+                         _mm_shuffle_epi8(v2, b2));
+        const __m128i lo =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(r, zero), _mm_unpacklo_epi8(g, zero)),
+                          _mm_unpacklo_epi8(b, zero));
+        const __m128i hi =
+            _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(g, zero)),
+                          _mm_unpackhi_epi8(b, zero));
+        const __m128i grey = _mm_packus_epi16(_mm_srli_epi16(_mm_mulhi_epu16(lo, third), 1),
+                                              _mm_srli_epi16(_mm_mulhi_epu16(hi, third), 1));
+        _mm_storeu_si128(q, _mm_shuffle_epi8(grey, o0));
+        _mm_storeu_si128(q + 1, _mm_shuffle_epi8(grey, o1));
+        _mm_storeu_si128(q + 2, _mm_shuffle_epi8(grey, o2));
+    }
+    return i;
+}
+
+#else
+
+bool HaveAvx2() {
+    return false;
+}
+bool HaveSsse3() {
+    return false;
+}
+size_t ContrastVector(uint8_t*, size_t, const ContrastScale*) {
+    return 0;
+}
+size_t GreyVector(uint8_t*, size_t) {
+    return 0;
+}
+
+#endif
+
 } // namespace
 
 int BrightnessOffset(int slider) {
@@ -111,7 +264,23 @@ void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
 }
 
 void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
-    ApplyLuts(image, ContrastLut(sliderR), ContrastLut(sliderG), ContrastLut(sliderB));
+    const Lut lr = ContrastLut(sliderR), lg = ContrastLut(sliderG), lb = ContrastLut(sliderB);
+    ContrastScale scale[3];
+    if (HaveAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
+        ExactScale(ContrastFactor(sliderG), scale[1]) &&
+        ExactScale(ContrastFactor(sliderB), scale[2])) {
+        ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+            const size_t done = ContrastVector(p, pixels * 3, scale);
+            p += done;
+            for (size_t i = done / 3; i < pixels; ++i, p += 3) {
+                p[0] = lr[p[0]];
+                p[1] = lg[p[1]];
+                p[2] = lb[p[2]];
+            }
+        });
+        return;
+    }
+    ApplyLuts(image, lr, lg, lb);
 }
 
 void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
@@ -200,7 +369,8 @@ void SwapChannels(BMP_File& image, Channel a, Channel b) {
 }
 
 void GreyScale(BMP_File& image) {
-    // Byte j of a pixel adds the pixel's other two bytes: for the first byte
+    // Processors with byte shuffles gather the channels (GreyVector). Without
+    // them, byte j of a pixel adds the pixel's other two bytes: for the first byte
     // the next two, for the second its two neighbours, for the third the two
     // before it.
     uint16_t n1[kBlock], n2[kBlock], p1[kBlock], p2[kBlock];
@@ -210,13 +380,19 @@ void GreyScale(BMP_File& image) {
         p1[j] = j % 3 != 0 ? 0xFFFF : 0;
         p2[j] = j % 3 == 2 ? 0xFFFF : 0;
     }
+    const bool shuffles = HaveSsse3();
     ForEachBand(image, [&](uint8_t* p, size_t pixels) {
         uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
         std::copy_n(n1, kBlock, a);
         std::copy_n(n2, kBlock, b);
         std::copy_n(p1, kBlock, c);
         std::copy_n(p2, kBlock, e);
-        const size_t blocks = pixels * 3 / kBlock;
+        const size_t blocks = shuffles ? 0 : pixels * 3 / kBlock;
+        if (shuffles) {
+            const size_t done = GreyVector(p, pixels * 3);
+            p += done;
+            pixels -= done / 3;
+        }
         PaddedBlock blk;
         for (size_t k = 0; k < blocks; ++k, p += kBlock) {
             std::copy_n(p, kBlock, blk.b + 2);

@@ -72,38 +72,79 @@ void FilterSpan(const uint8_t* __restrict a, const uint8_t* __restrict b,
     }
 }
 
-// One band of rows of a kernel filter. Inside the picture the window is the
-// ordinary centred one and the kernel sum is a constant, so those pixels run
-// as a straight loop over channel bytes; the outermost rows and columns, where
-// the window is cut and the kernel shifted, go through ConvolvePixel.
+// The kernel laid on the window of column x cut to the image, over the
+// window's n rows (top first), as ConvolvePixel does with factor 1.
 template <Kernel3 K, bool Invert>
-void FilterBand(const BMP_File& src, BMP_File& dst, int y0, int y1) {
-    const int w = src.Width(), h = src.Height();
-    auto edgePixel = [&](int x, int y) {
-        const CColor24 c = ConvolvePixel(x, y, K, src, 1.0f);
-        dst.Pixel(x, y) = CColor24(Post(c.r, Invert), Post(c.g, Invert), Post(c.b, Invert));
-    };
-    for (int y = y0; y < y1; ++y) {
-        if (y == 0 || y == h - 1 || w < 3) {
-            for (int x = 0; x < w; ++x) edgePixel(x, y);
-            continue;
+void EdgePixel(const uint8_t* const* rows, int n, int x, int w, uint8_t* d) {
+    const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, w - 1);
+    int sum[3] = {0, 0, 0};
+    int ksum = 0;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i <= x1 - x0; ++i) {
+            const int e = K[size_t(i + 3 * j)];
+            const uint8_t* p = rows[j] + size_t(x0 + i) * 3;
+            for (int c = 0; c < 3; ++c) sum[c] += p[c] * e;
+            ksum += e;
         }
-        edgePixel(0, y);
-        edgePixel(w - 1, y);
-        // From the second pixel's first byte to the last-but-one pixel's last.
-        FilterSpan<K, Invert>(reinterpret_cast<const uint8_t*>(src.Row(y - 1)),
-                              reinterpret_cast<const uint8_t*>(src.Row(y)),
-                              reinterpret_cast<const uint8_t*>(src.Row(y + 1)),
-                              reinterpret_cast<uint8_t*>(dst.Row(y)), 3, 3 * (w - 1));
+    for (int c = 0; c < 3; ++c) {
+        int v = sum[c];
+        if (ksum != 0) v /= ksum;
+        d[size_t(x) * 3 + size_t(c)] = Post(Clamp8(v), Invert);
     }
 }
 
+// One output row d from its window's n rows (top first), none of which is d.
+// On inner rows the window is the ordinary centred one except in the first and
+// last column, so everything between runs as a straight loop over channel
+// bytes; on the first and last row the window is cut and the kernel shifted.
+template <Kernel3 K, bool Invert>
+void FilterRow(const uint8_t* const* rows, int n, bool innerRow, int w, uint8_t* d) {
+    if (!innerRow || w < 3) {
+        for (int x = 0; x < w; ++x) EdgePixel<K, Invert>(rows, n, x, w, d);
+        return;
+    }
+    EdgePixel<K, Invert>(rows, 3, 0, w, d);
+    EdgePixel<K, Invert>(rows, 3, w - 1, w, d);
+    // From the second pixel's first byte to the last-but-one pixel's last.
+    FilterSpan<K, Invert>(rows[0], rows[1], rows[2], d, 3, 3 * (w - 1));
+}
+
+// Filters the image in place. Every output pixel reads the unchanged picture:
+// a band keeps a copy of the source row above the one it writes, and the rows
+// just outside each band, which neighbouring bands overwrite, are copied
+// before any band starts. No second picture is allocated, which on large
+// pictures cost more in page faults than the filtering itself.
 template <Kernel3 K, bool Invert> void RunFilter(BMP_File& image) {
-    BMP_File out;
-    if (!out.CreateUninitialized(image.Width(), image.Height())) return;
-    imageops::ParallelRows(image.Height(), image.PixelCount(),
-                           [&](int y0, int y1) { FilterBand<K, Invert>(image, out, y0, y1); });
-    image = std::move(out);
+    const int w = image.Width(), h = image.Height();
+    const size_t rowBytes = size_t(w) * 3;
+    uint8_t* bytes = image.Bytes();
+    auto row = [&](int y) { return bytes + size_t(y) * rowBytes; };
+    const std::vector<int> bounds = imageops::RowBands(h, image.PixelCount());
+    const size_t bands = bounds.size() - 1;
+    std::vector<std::vector<uint8_t>> above(bands), below(bands);
+    for (size_t i = 0; i < bands; ++i) {
+        if (bounds[i] > 0) above[i].assign(row(bounds[i] - 1), row(bounds[i] - 1) + rowBytes);
+        if (bounds[i + 1] < h) below[i].assign(row(bounds[i + 1]), row(bounds[i + 1]) + rowBytes);
+    }
+    imageops::RunBands(bounds, [&](size_t band, int y0, int y1) {
+        std::vector<uint8_t> prev(rowBytes), cur(rowBytes);
+        const uint8_t* up = above[band].data(); // the source row above y
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* d = row(y);
+            std::memcpy(cur.data(), d, rowBytes);
+            const uint8_t* down = y + 1 >= h    ? nullptr
+                                  : y + 1 == y1 ? below[band].data()
+                                                : row(y + 1);
+            const uint8_t* window[3];
+            int n = 0;
+            if (y > 0) window[n++] = up;
+            window[n++] = cur.data();
+            if (down) window[n++] = down;
+            FilterRow<K, Invert>(window, n, y > 0 && down, w, d);
+            std::swap(prev, cur);
+            up = prev.data();
+        }
+    });
 }
 
 // Exact unsigned division by a divisor fixed for a stretch of pixels: for

@@ -19,22 +19,33 @@ inline int WorkerCount(size_t pixels) {
     return int(std::clamp(hw, 1u, 8u));
 }
 
+// The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows.
+inline std::vector<int> RowBands(int rows, size_t pixels) {
+    std::vector<int> bounds{0};
+    if (rows <= 0) return bounds;
+    const int workers = std::min(WorkerCount(pixels), rows);
+    const int band = (rows + workers - 1) / workers;
+    for (int b = band; b < rows; b += band) bounds.push_back(b);
+    bounds.push_back(rows);
+    return bounds;
+}
+
+// Calls fn(index, rowBegin, rowEnd) for each band of `bounds`, one thread per
+// band, the first on the calling thread.
+template <class Fn> void RunBands(const std::vector<int>& bounds, Fn&& fn) {
+    const size_t bands = bounds.size() < 2 ? 0 : bounds.size() - 1;
+    if (bands == 0) return;
+    std::vector<std::thread> threads;
+    threads.reserve(bands - 1);
+    for (size_t i = 1; i < bands; ++i)
+        threads.emplace_back([&fn, &bounds, i] { fn(i, bounds[i], bounds[i + 1]); });
+    fn(size_t(0), bounds[0], bounds[1]);
+    for (std::thread& t : threads) t.join();
+}
+
 // Calls fn(rowBegin, rowEnd) on disjoint bands that together cover 0..rows-1.
 template <class Fn> void ParallelRows(int rows, size_t pixels, Fn&& fn) {
-    const int workers = std::min(WorkerCount(pixels), std::max(rows, 1));
-    if (workers <= 1) {
-        if (rows > 0) fn(0, rows);
-        return;
-    }
-    std::vector<std::thread> threads;
-    threads.reserve(size_t(workers - 1));
-    const int band = (rows + workers - 1) / workers;
-    for (int i = 1; i < workers; ++i) {
-        const int b = i * band, e = std::min(rows, b + band);
-        if (b < e) threads.emplace_back([&fn, b, e] { fn(b, e); });
-    }
-    fn(0, std::min(rows, band));
-    for (std::thread& t : threads) t.join();
+    RunBands(RowBands(rows, pixels), [&fn](size_t, int y0, int y1) { fn(y0, y1); });
 }
 
 } // namespace imageops

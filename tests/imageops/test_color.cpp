@@ -129,6 +129,33 @@ TEST(Contrast, EndsAndAgainstPlainForm) {
     }
 }
 
+// Every channel value at every byte position of a 16-pixel block, so that
+// each value meets each channel in the vector forms and in their scalar tails.
+BMP_File EveryValueEverywhere() {
+    BMP_File img;
+    img.Create(16 * 3 + 5, 256 / 16 * 3);
+    for (int y = 0; y < img.Height(); ++y)
+        for (int x = 0; x < img.Width(); ++x) {
+            const int v = (y * img.Width() + x) * 7;
+            img.Pixel(x, y) = CColor24(uint8_t(v), uint8_t(v + 85), uint8_t(v + 170));
+        }
+    return img;
+}
+
+TEST(Contrast, EverySliderAndValueAgainstPlainForm) {
+    // Factors such as 1.3 (slider 65) held in single precision put products a
+    // hair below a whole number: only the exact product truncates them right.
+    const BMP_File in = EveryValueEverywhere();
+    for (int s = 0; s <= 100; ++s) {
+        BMP_File out = in;
+        AdjustContrast(out, s, 100 - s, (s * 37) % 101);
+        ASSERT_TRUE(SameImage(out, PlainContrast(in, s, 100 - s, (s * 37) % 101))) << s;
+    }
+    BMP_File wild = in;
+    AdjustContrast(wild, 65, -3, 240);
+    EXPECT_TRUE(SameImage(wild, PlainContrast(in, 65, -3, 240)));
+}
+
 TEST(AdjustHsb, NeutralIsTheRoundTripAndTopHueIs360) {
     const BMP_File in = RandomImage(23, 17, 4);
     BMP_File out = in;
@@ -227,6 +254,18 @@ TEST(ChannelOps, InvertSwapAndGrey) {
                               const uint8_t g = uint8_t((p.r + p.g + p.b) / 3);
                               return CColor24(g, g, g);
                           })));
+    // Every channel sum 0..765 (r + 0, r + 255, r + 510), at every position.
+    BMP_File sums;
+    sums.Create(1024 + 7, 1);
+    for (int x = 0; x < sums.Width(); ++x)
+        sums.Pixel(x, 0) = CColor24(uint8_t(x / 4), x % 4 >= 2 ? 255 : 0, x % 2 ? 255 : 0);
+    BMP_File sumsGrey = sums;
+    GreyScale(sumsGrey);
+    EXPECT_TRUE(SameImage(sumsGrey, PerPixel(sums, [](CColor24 p) {
+                              const uint8_t g = uint8_t((p.r + p.g + p.b) / 3);
+                              return CColor24(g, g, g);
+                          })));
+
     BMP_File twice = big;
     InvertChannel(twice, Channel::Green);
     InvertChannel(twice, Channel::Green);
