@@ -3,6 +3,7 @@
 // (perspective) form on odd sizes and many angles.
 
 #include "imageops/geometry.h"
+#include "imageops/resample.h"
 
 #include "image_test_util.h"
 #include "plain_forms.h"
@@ -175,6 +176,36 @@ TEST(Perspective, FastFormMatchesPlainForm) {
         PerspectiveImage(out, vertical, -41.0f, bg);
         EXPECT_TRUE(SameImage(out, PlainPerspective(in, vertical, -41.0f, bg)));
     }
+}
+
+TEST(Resize, OwnSizeKeepsThePictureAndOthersFollowTheMaps) {
+    for (auto [w, h] : AwkwardSizes()) {
+        const BMP_File in = RandomImage(w, h, unsigned(w * 31 + h));
+        BMP_File same = in;
+        ResizeImage(same, w, h);
+        EXPECT_TRUE(SameImage(same, in)) << w << "x" << h;
+
+        // Larger in one direction, smaller in the other: every pixel is the
+        // source pixel the two index maps name.
+        const int tw = 2 * w + 1, th = std::max(h / 2, 1);
+        BMP_File out = in;
+        ResizeImage(out, tw, th);
+        ASSERT_EQ(out.Width(), tw);
+        ASSERT_EQ(out.Height(), th);
+        std::vector<int> mx, my;
+        ASSERT_TRUE(ResampleIndexMap(w, tw, mx));
+        ASSERT_TRUE(ResampleIndexMap(h, th, my));
+        bool samePixels = true;
+        for (int y = 0; y < th; ++y)
+            for (int x = 0; x < tw; ++x)
+                samePixels &= out.Pixel(x, y) == in.Pixel(mx[size_t(x)], my[size_t(y)]);
+        EXPECT_TRUE(samePixels) << w << "x" << h << " to " << tw << "x" << th;
+    }
+    BMP_File kept = RandomImage(5, 4, 9);
+    const BMP_File before = kept;
+    ResizeImage(kept, 0, 7);
+    ResizeImage(kept, 7, -1);
+    EXPECT_TRUE(SameImage(kept, before)) << "sizes that cannot be made are skipped";
 }
 
 TEST(QuarterTurnAndFlips, ThreeByTwo) {
