@@ -1,5 +1,6 @@
 #include "imageops/color.h"
 
+#include "imageops/cpu_features.h"
 #include "imageops/hls.h"
 #include "imageops/parallel.h"
 
@@ -9,13 +10,6 @@
 #include <cstring>
 #include <utility>
 #include <vector>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define PELLORIN_X86_KERNELS 1
-#else
-#define PELLORIN_X86_KERNELS 0
-#endif
 
 namespace {
 
@@ -124,15 +118,6 @@ bool ExactScale(float k, ContrastScale& out) {
 
 #if PELLORIN_X86_KERNELS
 
-bool HaveAvx2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
-bool HaveSsse3() {
-    static const bool have = __builtin_cpu_supports("ssse3");
-    return have;
-}
-
 // Applies the contrast scales to whole 48-byte blocks (16 pixels, starting on
 // a pixel); returns how many bytes it did.
 __attribute__((target("avx2"))) size_t ContrastVector(uint8_t* p, size_t bytes,
@@ -232,12 +217,6 @@ __attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
 
 #else
 
-bool HaveAvx2() {
-    return false;
-}
-bool HaveSsse3() {
-    return false;
-}
 size_t ContrastVector(uint8_t*, size_t, const ContrastScale*) {
     return 0;
 }
@@ -266,7 +245,7 @@ void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
 void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
     const Lut lr = ContrastLut(sliderR), lg = ContrastLut(sliderG), lb = ContrastLut(sliderB);
     ContrastScale scale[3];
-    if (HaveAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
+    if (imageops::HasAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
         ExactScale(ContrastFactor(sliderG), scale[1]) &&
         ExactScale(ContrastFactor(sliderB), scale[2])) {
         ForEachBand(image, [&](uint8_t* p, size_t pixels) {
@@ -380,7 +359,7 @@ void GreyScale(BMP_File& image) {
         p1[j] = j % 3 != 0 ? 0xFFFF : 0;
         p2[j] = j % 3 == 2 ? 0xFFFF : 0;
     }
-    const bool shuffles = HaveSsse3();
+    const bool shuffles = imageops::HasSsse3();
     ForEachBand(image, [&](uint8_t* p, size_t pixels) {
         uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
         std::copy_n(n1, kBlock, a);

@@ -3,6 +3,7 @@
 // comparison that names the first difference.
 
 #include "app/bmp_file.h"
+#include "imageops/cpu_features.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,17 @@ inline ::testing::AssertionResult SameImage(const BMP_File& a, const BMP_File& b
 inline std::vector<std::pair<int, int>> AwkwardSizes() {
     return {{1, 1}, {1, 7},  {7, 1},   {2, 2},  {2, 5},    {3, 3},
             {5, 2}, {17, 9}, {31, 23}, {64, 3}, {127, 61}, {201, 77}};
+}
+
+// Runs check() with the hand-vectorised loops in use (where the processor has
+// them) and again with their portable twins.
+template <class Check> void WithBothKernelForms(Check&& check) {
+    for (bool vector : {true, false}) {
+        SCOPED_TRACE(vector ? "vector loops" : "portable loops");
+        imageops::UseVectorKernels(vector);
+        check();
+    }
+    imageops::UseVectorKernels(true);
 }
 
 // Large enough that the operations split it over threads.

@@ -20,6 +20,7 @@ using imageops_test::RandomImage;
 using imageops_test::SameImage;
 using imageops_test::ThreadedSize;
 using imageops_test::Uniform;
+using imageops_test::WithBothKernelForms;
 
 namespace {
 
@@ -119,14 +120,16 @@ TEST(Contrast, EndsAndAgainstPlainForm) {
     AdjustContrast(same, 50, 50, 50);
     EXPECT_TRUE(SameImage(same, orig));
 
-    unsigned seed = 20;
-    for (auto [w, h] : AwkwardSizes()) {
-        const BMP_File in = RandomImage(w, h, ++seed);
-        const int r = int(seed * 11 % 101), g = int(seed * 3 % 101), b = int(seed * 17 % 101);
-        BMP_File out = in;
-        AdjustContrast(out, r, g, b);
-        EXPECT_TRUE(SameImage(out, PlainContrast(in, r, g, b))) << r << " " << g << " " << b;
-    }
+    WithBothKernelForms([] {
+        unsigned seed = 20;
+        for (auto [w, h] : AwkwardSizes()) {
+            const BMP_File in = RandomImage(w, h, ++seed);
+            const int r = int(seed * 11 % 101), g = int(seed * 3 % 101), b = int(seed * 17 % 101);
+            BMP_File out = in;
+            AdjustContrast(out, r, g, b);
+            EXPECT_TRUE(SameImage(out, PlainContrast(in, r, g, b))) << r << " " << g << " " << b;
+        }
+    });
 }
 
 // Every channel value at every byte position of a 16-pixel block, so that
@@ -146,14 +149,16 @@ TEST(Contrast, EverySliderAndValueAgainstPlainForm) {
     // Factors such as 1.3 (slider 65) held in single precision put products a
     // hair below a whole number: only the exact product truncates them right.
     const BMP_File in = EveryValueEverywhere();
-    for (int s = 0; s <= 100; ++s) {
-        BMP_File out = in;
-        AdjustContrast(out, s, 100 - s, (s * 37) % 101);
-        ASSERT_TRUE(SameImage(out, PlainContrast(in, s, 100 - s, (s * 37) % 101))) << s;
-    }
-    BMP_File wild = in;
-    AdjustContrast(wild, 65, -3, 240);
-    EXPECT_TRUE(SameImage(wild, PlainContrast(in, 65, -3, 240)));
+    WithBothKernelForms([&] {
+        for (int s = 0; s <= 100; ++s) {
+            BMP_File out = in;
+            AdjustContrast(out, s, 100 - s, (s * 37) % 101);
+            ASSERT_TRUE(SameImage(out, PlainContrast(in, s, 100 - s, (s * 37) % 101))) << s;
+        }
+        BMP_File wild = in;
+        AdjustContrast(wild, 65, -3, 240);
+        EXPECT_TRUE(SameImage(wild, PlainContrast(in, 65, -3, 240)));
+    });
 }
 
 TEST(AdjustHsb, NeutralIsTheRoundTripAndTopHueIs360) {
@@ -248,23 +253,22 @@ TEST(ChannelOps, InvertSwapAndGrey) {
 
     const auto [w, h] = ThreadedSize();
     const BMP_File big = RandomImage(w, h, 8);
-    BMP_File grey = big;
-    GreyScale(grey);
-    EXPECT_TRUE(SameImage(grey, PerPixel(big, [](CColor24 p) {
-                              const uint8_t g = uint8_t((p.r + p.g + p.b) / 3);
-                              return CColor24(g, g, g);
-                          })));
     // Every channel sum 0..765 (r + 0, r + 255, r + 510), at every position.
     BMP_File sums;
     sums.Create(1024 + 7, 1);
     for (int x = 0; x < sums.Width(); ++x)
         sums.Pixel(x, 0) = CColor24(uint8_t(x / 4), x % 4 >= 2 ? 255 : 0, x % 2 ? 255 : 0);
-    BMP_File sumsGrey = sums;
-    GreyScale(sumsGrey);
-    EXPECT_TRUE(SameImage(sumsGrey, PerPixel(sums, [](CColor24 p) {
-                              const uint8_t g = uint8_t((p.r + p.g + p.b) / 3);
-                              return CColor24(g, g, g);
-                          })));
+    auto plainGrey = [](CColor24 p) {
+        const uint8_t g = uint8_t((p.r + p.g + p.b) / 3);
+        return CColor24(g, g, g);
+    };
+    WithBothKernelForms([&] {
+        for (const BMP_File* in : {&big, static_cast<const BMP_File*>(&sums)}) {
+            BMP_File grey = *in;
+            GreyScale(grey);
+            EXPECT_TRUE(SameImage(grey, PerPixel(*in, plainGrey)));
+        }
+    });
 
     BMP_File twice = big;
     InvertChannel(twice, Channel::Green);

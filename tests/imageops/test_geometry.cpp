@@ -18,6 +18,7 @@ using imageops_test::RandomImage;
 using imageops_test::SameImage;
 using imageops_test::ThreadedSize;
 using imageops_test::Uniform;
+using imageops_test::WithBothKernelForms;
 
 namespace {
 
@@ -81,20 +82,22 @@ TEST(Rotate, UncoveredCornersTakeTheBackground) {
 }
 
 TEST(Rotate, FastFormMatchesPlainForm) {
-    unsigned seed = 10;
     const CColor24 bg(7, 77, 177);
-    for (float a : {1.0f, -13.5f, 33.3f, 90.0f, 127.0f, -179.0f, 271.25f})
-        for (auto [w, h] : AwkwardSizes()) {
-            const BMP_File in = RandomImage(w, h, ++seed);
-            BMP_File out = in;
-            RotateImage(out, a, bg);
-            EXPECT_TRUE(SameImage(out, PlainRotate(in, a, bg))) << a << " " << w << "x" << h;
-        }
-    const auto [w, h] = ThreadedSize();
-    const BMP_File in = RandomImage(w, h, 3);
-    BMP_File out = in;
-    RotateImage(out, 17.0f, bg);
-    EXPECT_TRUE(SameImage(out, PlainRotate(in, 17.0f, bg)));
+    WithBothKernelForms([&] {
+        unsigned seed = 10;
+        for (float a : {1.0f, -13.5f, 33.3f, 90.0f, 127.0f, -179.0f, 271.25f})
+            for (auto [w, h] : AwkwardSizes()) {
+                const BMP_File in = RandomImage(w, h, ++seed);
+                BMP_File out = in;
+                RotateImage(out, a, bg);
+                EXPECT_TRUE(SameImage(out, PlainRotate(in, a, bg))) << a << " " << w << "x" << h;
+            }
+        const auto [w, h] = ThreadedSize();
+        const BMP_File in = RandomImage(w, h, 3);
+        BMP_File out = in;
+        RotateImage(out, 17.0f, bg);
+        EXPECT_TRUE(SameImage(out, PlainRotate(in, 17.0f, bg)));
+    });
 }
 
 TEST(Perspective, AngleZeroRedrawsUnchanged) {
