@@ -172,15 +172,18 @@ __attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
         return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
     };
     const int z = -1; // a lane pshufb fills with zero
-    const __m128i r0 = mask({0, 3, 6, 9, 12, 15, z, z, z, z, z, z, z, z, z, z});
-    const __m128i r1 = mask({z, z, z, z, z, z, 2, 5, 8, 11, 14, z, z, z, z, z});
-    const __m128i r2 = mask({z, z, z, z, z, z, z, z, z, z, z, 1, 4, 7, 10, 13});
-    const __m128i g0 = mask({1, 4, 7, 10, 13, z, z, z, z, z, z, z, z, z, z, z});
-    const __m128i g1 = mask({z, z, z, z, z, 0, 3, 6, 9, 12, 15, z, z, z, z, z});
-    const __m128i g2 = mask({z, z, z, z, z, z, z, z, z, z, z, 2, 5, 8, 11, 14});
-    const __m128i b0 = mask({2, 5, 8, 11, 14, z, z, z, z, z, z, z, z, z, z, z});
-    const __m128i b1 = mask({z, z, z, z, z, 1, 4, 7, 10, 13, z, z, z, z, z, z});
-    const __m128i b2 = mask({z, z, z, z, z, z, z, z, z, z, 0, 3, 6, 9, 12, 15});
+    // gather[c][k] picks channel c's bytes out of the k-th 16 bytes.
+    const __m128i gather[3][3] = {
+        {mask({0, 3, 6, 9, 12, 15, z, z, z, z, z, z, z, z, z, z}),
+         mask({z, z, z, z, z, z, 2, 5, 8, 11, 14, z, z, z, z, z}),
+         mask({z, z, z, z, z, z, z, z, z, z, z, 1, 4, 7, 10, 13})},
+        {mask({1, 4, 7, 10, 13, z, z, z, z, z, z, z, z, z, z, z}),
+         mask({z, z, z, z, z, 0, 3, 6, 9, 12, 15, z, z, z, z, z}),
+         mask({z, z, z, z, z, z, z, z, z, z, z, 2, 5, 8, 11, 14})},
+        {mask({2, 5, 8, 11, 14, z, z, z, z, z, z, z, z, z, z, z}),
+         mask({z, z, z, z, z, 1, 4, 7, 10, 13, z, z, z, z, z, z}),
+         mask({z, z, z, z, z, z, z, z, z, z, 0, 3, 6, 9, 12, 15})},
+    };
     const __m128i o0 = mask({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5});
     const __m128i o1 = mask({5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10});
     const __m128i o2 = mask({10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15});
@@ -189,23 +192,14 @@ __attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
     size_t i = 0;
     for (; i + 48 <= bytes; i += 48) {
         __m128i* q = reinterpret_cast<__m128i*>(p + i);
-        const __m128i v0 = _mm_loadu_si128(q), v1 = _mm_loadu_si128(q + 1),
-                      v2 = _mm_loadu_si128(q + 2);
-        const __m128i r =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, r0), _mm_shuffle_epi8(v1, r1)),
-                         _mm_shuffle_epi8(v2, r2));
-        const __m128i g =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, g0), _mm_shuffle_epi8(v1, g1)),
-                         _mm_shuffle_epi8(v2, g2));
-        const __m128i b =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1)),
-                         _mm_shuffle_epi8(v2, b2));
-        const __m128i lo =
-            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(r, zero), _mm_unpacklo_epi8(g, zero)),
-                          _mm_unpacklo_epi8(b, zero));
-        const __m128i hi =
-            _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(r, zero), _mm_unpackhi_epi8(g, zero)),
-                          _mm_unpackhi_epi8(b, zero));
+        const __m128i v[3] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2)};
+        __m128i lo = zero, hi = zero; // channel sums of pixels 0..7 and 8..15
+        for (int c = 0; c < 3; ++c) {
+            __m128i ch = zero;
+            for (int k = 0; k < 3; ++k) ch = _mm_or_si128(ch, _mm_shuffle_epi8(v[k], gather[c][k]));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(ch, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(ch, zero));
+        }
         const __m128i grey = _mm_packus_epi16(_mm_srli_epi16(_mm_mulhi_epu16(lo, third), 1),
                                               _mm_srli_epi16(_mm_mulhi_epu16(hi, third), 1));
         _mm_storeu_si128(q, _mm_shuffle_epi8(grey, o0));

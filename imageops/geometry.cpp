@@ -119,17 +119,33 @@ RotationSampler::RotationSampler(int width, int height, float degrees) {
 
 namespace {
 
-// The blend of the 2 x 2 block whose top-left source pixel is (x0, y0), with
-// the background for the pixels outside the picture.
-inline CColor24 BlendAtEdge(const BMP_File& src, CColor24 background, int64_t x0, int64_t y0,
-                            int wx, int wy) {
+// Where a destination pixel samples: the 2 x 2 source block whose top-left
+// pixel is (x0, y0), and the weights of its right column and bottom row.
+struct BlockSample {
+    int64_t x0, y0;
+    int wx, wy;
+    BlockSample(int64_t px, int64_t py) {
+        const int64_t fx = RotationSampler::ToSubpixel(px);
+        const int64_t fy = RotationSampler::ToSubpixel(py);
+        x0 = fx >> 8;
+        y0 = fy >> 8;
+        wx = int(fx & 255);
+        wy = int(fy & 255);
+    }
+    bool Inside(int w, int h) const {
+        return uint64_t(x0) < uint64_t(w - 1) && uint64_t(y0) < uint64_t(h - 1);
+    }
+};
+
+// The blend of a block, with the background for the pixels outside the picture.
+inline CColor24 BlendAtEdge(const BMP_File& src, CColor24 background, const BlockSample& b) {
     const int w = src.Width(), h = src.Height();
     auto fetch = [&](int64_t x, int64_t y) -> CColor24 {
         return uint64_t(x) < uint64_t(w) && uint64_t(y) < uint64_t(h) ? src.Row(int(y))[x]
                                                                       : background;
     };
-    return Blend(fetch(x0, y0), fetch(x0 + 1, y0), fetch(x0, y0 + 1), fetch(x0 + 1, y0 + 1), wx,
-                 wy);
+    return Blend(fetch(b.x0, b.y0), fetch(b.x0 + 1, b.y0), fetch(b.x0, b.y0 + 1),
+                 fetch(b.x0 + 1, b.y0 + 1), b.wx, b.wy);
 }
 
 void RotateRow(const RotationSampler& rs, const BMP_File& src, CColor24 background, int y,
@@ -137,16 +153,13 @@ void RotateRow(const RotationSampler& rs, const BMP_File& src, CColor24 backgrou
     const int w = src.Width(), h = src.Height();
     int64_t px = rs.PositionX(0, y), py = rs.PositionY(0, y);
     for (int x = 0; x < w; ++x, px += rs.colStepX, py += rs.colStepY) {
-        const int64_t fx = RotationSampler::ToSubpixel(px);
-        const int64_t fy = RotationSampler::ToSubpixel(py);
-        const int64_t x0 = fx >> 8, y0 = fy >> 8;
-        const int wx = int(fx & 255), wy = int(fy & 255);
-        if (uint64_t(x0) < uint64_t(w - 1) && uint64_t(y0) < uint64_t(h - 1)) {
-            const CColor24* r0 = src.Row(int(y0)) + x0;
+        const BlockSample b(px, py);
+        if (b.Inside(w, h)) {
+            const CColor24* r0 = src.Row(int(b.y0)) + b.x0;
             const CColor24* r1 = r0 + w;
-            d[x] = Blend(r0[0], r0[1], r1[0], r1[1], wx, wy);
+            d[x] = Blend(r0[0], r0[1], r1[0], r1[1], b.wx, b.wy);
         } else {
-            d[x] = BlendAtEdge(src, background, x0, y0, wx, wy);
+            d[x] = BlendAtEdge(src, background, b);
         }
     }
 }
@@ -166,31 +179,26 @@ __attribute__((target("sse4.1"))) void RotateRowSse41(const RotationSampler& rs,
     const __m128i firstBytes =
         _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i half = _mm_set1_epi32(32768);
-    // The walk of RotateRow.
     int64_t px = rs.PositionX(0, y), py = rs.PositionY(0, y);
     for (int x = 0; x < w; ++x, px += rs.colStepX, py += rs.colStepY) {
-        const int64_t fx = RotationSampler::ToSubpixel(px);
-        const int64_t fy = RotationSampler::ToSubpixel(py);
-        const int64_t x0 = fx >> 8, y0 = fy >> 8;
-        const int wx = int(fx & 255), wy = int(fy & 255);
+        const BlockSample b(px, py);
         // The 8-byte loads read two bytes past the block, which lie beyond the
-        // picture only for the block in the last two rows and columns.
-        if (uint64_t(x0) >= uint64_t(w - 1) || uint64_t(y0) >= uint64_t(h - 1) ||
-            (x0 + 2 >= w && y0 + 2 >= h)) {
-            d[x] = BlendAtEdge(src, background, x0, y0, wx, wy);
+        // picture only for the bottom-right block.
+        if (!b.Inside(w, h) || (b.x0 + 2 >= w && b.y0 + 2 >= h)) {
+            d[x] = BlendAtEdge(src, background, b);
             continue;
         }
-        const CColor24* r0 = src.Row(int(y0)) + x0;
+        const CColor24* r0 = src.Row(int(b.y0)) + b.x0;
         const CColor24* r1 = r0 + w;
         const __m128i a =
             _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0)), pairs);
         const __m128i c =
             _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1)), pairs);
-        const __m128i wxv = _mm_set1_epi32(int((uint32_t(wx) << 16) | uint32_t(256 - wx)));
+        const __m128i wxv = _mm_set1_epi32(int((uint32_t(b.wx) << 16) | uint32_t(256 - b.wx)));
         const __m128i top = _mm_madd_epi16(a, wxv), bottom = _mm_madd_epi16(c, wxv);
         const __m128i sum =
-            _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, _mm_set1_epi32(256 - wy)),
-                                        _mm_mullo_epi32(bottom, _mm_set1_epi32(wy))),
+            _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, _mm_set1_epi32(256 - b.wy)),
+                                        _mm_mullo_epi32(bottom, _mm_set1_epi32(b.wy))),
                           half);
         const uint32_t v =
             uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi8(_mm_srli_epi32(sum, 16), firstBytes)));
