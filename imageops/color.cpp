@@ -161,6 +161,44 @@ __attribute__((target("avx2"))) size_t ContrastVector(uint8_t* p, size_t bytes,
     return i;
 }
 
+// Byte shuffles over 48-byte blocks (three 16-byte vectors): output vector k
+// is the OR over j of input vector j shuffled by masks[k][j], so that output
+// byte i of the block is input byte source[i] (or zero where source[i] < 0).
+struct BlockShuffle {
+    __m128i masks[3][3];
+    explicit BlockShuffle(const int (&source)[48]) {
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 3; ++j) {
+                alignas(16) int8_t m[16];
+                for (int l = 0; l < 16; ++l) {
+                    const int from = source[16 * k + l] - 16 * j;
+                    m[l] = int8_t(from >= 0 && from < 16 ? from : -1);
+                }
+                masks[k][j] = _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+            }
+    }
+};
+
+__attribute__((target("ssse3"))) inline __m128i ShuffleOut(const BlockShuffle& s, int k,
+                                                           const __m128i (&v)[3]) {
+    return _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(v[0], s.masks[k][0]), _mm_shuffle_epi8(v[1], s.masks[k][1])),
+        _mm_shuffle_epi8(v[2], s.masks[k][2]));
+}
+
+// Applies a block shuffle in place to whole 48-byte blocks; returns how many
+// bytes it did.
+__attribute__((target("ssse3"))) size_t ShuffleBlocks(uint8_t* p, size_t bytes,
+                                                      const BlockShuffle& s) {
+    size_t i = 0;
+    for (; i + 48 <= bytes; i += 48) {
+        __m128i* q = reinterpret_cast<__m128i*>(p + i);
+        const __m128i v[3] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2)};
+        for (int k = 0; k < 3; ++k) _mm_storeu_si128(q + k, ShuffleOut(s, k, v));
+    }
+    return i;
+}
+
 // Grey Scale on whole 48-byte blocks: the three channels are gathered into
 // one vector each, summed in 16 bits and divided by 3 as (s * 43691) >> 17,
 // which is exact for every sum below 2^16; returns how many bytes it did.
@@ -171,19 +209,10 @@ __attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
         for (int v : idx) m[k++] = int8_t(v);
         return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
     };
-    const int z = -1; // a lane pshufb fills with zero
-    // gather[c][k] picks channel c's bytes out of the k-th 16 bytes.
-    const __m128i gather[3][3] = {
-        {mask({0, 3, 6, 9, 12, 15, z, z, z, z, z, z, z, z, z, z}),
-         mask({z, z, z, z, z, z, 2, 5, 8, 11, 14, z, z, z, z, z}),
-         mask({z, z, z, z, z, z, z, z, z, z, z, 1, 4, 7, 10, 13})},
-        {mask({1, 4, 7, 10, 13, z, z, z, z, z, z, z, z, z, z, z}),
-         mask({z, z, z, z, z, 0, 3, 6, 9, 12, 15, z, z, z, z, z}),
-         mask({z, z, z, z, z, z, z, z, z, z, z, 2, 5, 8, 11, 14})},
-        {mask({2, 5, 8, 11, 14, z, z, z, z, z, z, z, z, z, z, z}),
-         mask({z, z, z, z, z, 1, 4, 7, 10, 13, z, z, z, z, z, z}),
-         mask({z, z, z, z, z, z, z, z, z, z, 0, 3, 6, 9, 12, 15})},
-    };
+    // Output vector c of the gather holds channel c of the 16 pixels.
+    int source[48];
+    for (int i = 0; i < 48; ++i) source[i] = 3 * (i % 16) + i / 16;
+    const BlockShuffle gather(source);
     const __m128i o0 = mask({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5});
     const __m128i o1 = mask({5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10});
     const __m128i o2 = mask({10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15});
@@ -195,8 +224,7 @@ __attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
         const __m128i v[3] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2)};
         __m128i lo = zero, hi = zero; // channel sums of pixels 0..7 and 8..15
         for (int c = 0; c < 3; ++c) {
-            __m128i ch = zero;
-            for (int k = 0; k < 3; ++k) ch = _mm_or_si128(ch, _mm_shuffle_epi8(v[k], gather[c][k]));
+            const __m128i ch = ShuffleOut(gather, c, v);
             lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(ch, zero));
             hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(ch, zero));
         }
@@ -215,6 +243,12 @@ size_t ContrastVector(uint8_t*, size_t, const ContrastScale*) {
     return 0;
 }
 size_t GreyVector(uint8_t*, size_t) {
+    return 0;
+}
+struct BlockShuffle {
+    explicit BlockShuffle(const int (&)[48]) {}
+};
+size_t ShuffleBlocks(uint8_t*, size_t, const BlockShuffle&) {
     return 0;
 }
 
@@ -315,19 +349,30 @@ void SwapChannels(BMP_File& image, Channel a, Channel b) {
     if (i0 == i1) return;
     const int d = i1 - i0;
     // Byte j takes its neighbour d places on (first channel of the pair),
-    // d places back (second channel) or itself (the channel that stays).
+    // d places back (second channel) or itself (the channel that stays): one
+    // byte shuffle per 48-byte block where the processor has them, masks
+    // over a padded copy of the block otherwise.
     uint8_t fromNext[kBlock], fromPrev[kBlock], keep[kBlock];
     for (int j = 0; j < kBlock; ++j) {
         fromNext[j] = j % 3 == i0 ? 0xFF : 0;
         fromPrev[j] = j % 3 == i1 ? 0xFF : 0;
         keep[j] = uint8_t(~(fromNext[j] | fromPrev[j]));
     }
+    int source[kBlock];
+    for (int j = 0; j < kBlock; ++j) source[j] = j % 3 == i0 ? j + d : j % 3 == i1 ? j - d : j;
+    const BlockShuffle swap(source);
+    const bool shuffles = imageops::HasSsse3();
     ForEachBand(image, [&](uint8_t* p, size_t pixels) {
         uint8_t mn[kBlock], mp[kBlock], mk[kBlock]; // local: cannot alias p
         std::copy_n(fromNext, kBlock, mn);
         std::copy_n(fromPrev, kBlock, mp);
         std::copy_n(keep, kBlock, mk);
-        const size_t blocks = pixels * 3 / kBlock;
+        const size_t blocks = shuffles ? 0 : pixels * 3 / kBlock;
+        if (shuffles) {
+            const size_t done = ShuffleBlocks(p, pixels * 3, swap);
+            p += done;
+            pixels -= done / 3;
+        }
         PaddedBlock blk;
         for (size_t k = 0; k < blocks; ++k, p += kBlock) {
             std::copy_n(p, kBlock, blk.b + 2);

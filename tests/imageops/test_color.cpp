@@ -276,6 +276,43 @@ TEST(ChannelOps, InvertSwapAndGrey) {
     EXPECT_TRUE(SameImage(twice, big));
 }
 
+TEST(ChannelOps, BlockFormsMatchThePlainSwapsAndInverts) {
+    auto swapped = [](CColor24 p, Channel a, Channel b) {
+        uint8_t c[3] = {p.r, p.g, p.b};
+        std::swap(c[int(a)], c[int(b)]);
+        return CColor24(c[0], c[1], c[2]);
+    };
+    const std::pair<Channel, Channel> pairs[] = {{Channel::Red, Channel::Blue},
+                                                 {Channel::Green, Channel::Red},
+                                                 {Channel::Blue, Channel::Green}};
+    std::vector<std::pair<int, int>> sizes = AwkwardSizes();
+    sizes.push_back(ThreadedSize());
+    WithBothKernelForms([&] {
+        unsigned seed = 70;
+        for (auto [w, h] : sizes) {
+            const BMP_File in = RandomImage(w, h, ++seed);
+            for (auto [a, b] : pairs) {
+                BMP_File out = in;
+                SwapChannels(out, a, b);
+                EXPECT_TRUE(
+                    SameImage(out, PerPixel(in, [&](CColor24 p) { return swapped(p, a, b); })))
+                    << w << "x" << h << " swap " << int(a) << int(b);
+            }
+            for (Channel c : {Channel::Red, Channel::Green, Channel::Blue}) {
+                BMP_File out = in;
+                InvertChannel(out, c);
+                EXPECT_TRUE(SameImage(out, PerPixel(in,
+                                                    [&](CColor24 p) {
+                                                        uint8_t v[3] = {p.r, p.g, p.b};
+                                                        v[int(c)] = uint8_t(255 - v[int(c)]);
+                                                        return CColor24(v[0], v[1], v[2]);
+                                                    })))
+                    << w << "x" << h << " invert " << int(c);
+            }
+        }
+    });
+}
+
 TEST(ColorFilter, IntervalsModesAndPlainForm) {
     const BMP_File in = RandomImage(19, 13, 9);
     ColorFilterSettings f; // 0..255 on every channel
