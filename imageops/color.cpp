@@ -35,14 +35,27 @@ template <class Fn> void ForEachBand(BMP_File& image, Fn&& fn) {
     });
 }
 
-void ApplyLuts(BMP_File& image, const Lut& r, const Lut& g, const Lut& b) {
+// ForEachBand for loops that do the leading whole blocks of a band in one way
+// and the pixels left over in another: blocks(bytes, count) returns how many
+// bytes it did, rest(bytes, pixels) does the pixels after them.
+template <class Blocks, class Rest>
+void ForEachBandInBlocks(BMP_File& image, Blocks&& blocks, Rest&& rest) {
     ForEachBand(image, [&](uint8_t* p, size_t pixels) {
-        for (size_t i = 0; i < pixels; ++i, p += 3) {
-            p[0] = r[p[0]];
-            p[1] = g[p[1]];
-            p[2] = b[p[2]];
-        }
+        const size_t done = blocks(p, pixels * 3);
+        rest(p + done, pixels - done / 3);
     });
+}
+
+void LutSpan(uint8_t* p, size_t pixels, const Lut& r, const Lut& g, const Lut& b) {
+    for (size_t i = 0; i < pixels; ++i, p += 3) {
+        p[0] = r[p[0]];
+        p[1] = g[p[1]];
+        p[2] = b[p[2]];
+    }
+}
+
+void ApplyLuts(BMP_File& image, const Lut& r, const Lut& g, const Lut& b) {
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) { LutSpan(p, pixels, r, g, b); });
 }
 
 // Adds a per-channel offset with saturation. The three channels repeat every
@@ -273,21 +286,13 @@ void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
 void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
     const Lut lr = ContrastLut(sliderR), lg = ContrastLut(sliderG), lb = ContrastLut(sliderB);
     ContrastScale scale[3];
-    if (imageops::HasAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
-        ExactScale(ContrastFactor(sliderG), scale[1]) &&
-        ExactScale(ContrastFactor(sliderB), scale[2])) {
-        ForEachBand(image, [&](uint8_t* p, size_t pixels) {
-            const size_t done = ContrastVector(p, pixels * 3, scale);
-            p += done;
-            for (size_t i = done / 3; i < pixels; ++i, p += 3) {
-                p[0] = lr[p[0]];
-                p[1] = lg[p[1]];
-                p[2] = lb[p[2]];
-            }
-        });
-        return;
-    }
-    ApplyLuts(image, lr, lg, lb);
+    const bool vector = imageops::HasAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
+                        ExactScale(ContrastFactor(sliderG), scale[1]) &&
+                        ExactScale(ContrastFactor(sliderB), scale[2]);
+    ForEachBandInBlocks(
+        image,
+        [&](uint8_t* p, size_t bytes) { return vector ? ContrastVector(p, bytes, scale) : 0; },
+        [&](uint8_t* p, size_t pixels) { LutSpan(p, pixels, lr, lg, lb); });
 }
 
 void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
@@ -335,7 +340,7 @@ namespace {
 // Whole 48-byte blocks (16 pixels, a whole number of 16-byte vectors) are
 // copied into a padded local buffer, so that every byte can be made from its
 // neighbours up to two places away by masks alone; the loops then compile to
-// vector code. Returns how many pixels of the band it did.
+// vector code.
 constexpr int kBlock = 48;
 struct PaddedBlock {
     uint8_t b[kBlock + 4] = {}; // data at b[2 .. 2 + kBlock)
@@ -362,28 +367,29 @@ void SwapChannels(BMP_File& image, Channel a, Channel b) {
     for (int j = 0; j < kBlock; ++j) source[j] = j % 3 == i0 ? j + d : j % 3 == i1 ? j - d : j;
     const BlockShuffle swap(source);
     const bool shuffles = imageops::HasSsse3();
-    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
-        uint8_t mn[kBlock], mp[kBlock], mk[kBlock]; // local: cannot alias p
-        std::copy_n(fromNext, kBlock, mn);
-        std::copy_n(fromPrev, kBlock, mp);
-        std::copy_n(keep, kBlock, mk);
-        const size_t blocks = shuffles ? 0 : pixels * 3 / kBlock;
-        if (shuffles) {
-            const size_t done = ShuffleBlocks(p, pixels * 3, swap);
-            p += done;
-            pixels -= done / 3;
-        }
-        PaddedBlock blk;
-        for (size_t k = 0; k < blocks; ++k, p += kBlock) {
-            std::copy_n(p, kBlock, blk.b + 2);
-            const uint8_t* next = blk.At(d);
-            const uint8_t* prev = blk.At(-d);
-            const uint8_t* self = blk.At(0);
-            for (int j = 0; j < kBlock; ++j)
-                p[j] = uint8_t((next[j] & mn[j]) | (prev[j] & mp[j]) | (self[j] & mk[j]));
-        }
-        for (size_t i = blocks * kBlock / 3; i < pixels; ++i, p += 3) std::swap(p[i0], p[i1]);
-    });
+    ForEachBandInBlocks(
+        image,
+        [&](uint8_t* p, size_t bytes) -> size_t {
+            if (shuffles) return ShuffleBlocks(p, bytes, swap);
+            uint8_t mn[kBlock], mp[kBlock], mk[kBlock]; // local: cannot alias p
+            std::copy_n(fromNext, kBlock, mn);
+            std::copy_n(fromPrev, kBlock, mp);
+            std::copy_n(keep, kBlock, mk);
+            PaddedBlock blk;
+            const size_t blocks = bytes / kBlock;
+            for (size_t k = 0; k < blocks; ++k, p += kBlock) {
+                std::copy_n(p, kBlock, blk.b + 2);
+                const uint8_t* next = blk.At(d);
+                const uint8_t* prev = blk.At(-d);
+                const uint8_t* self = blk.At(0);
+                for (int j = 0; j < kBlock; ++j)
+                    p[j] = uint8_t((next[j] & mn[j]) | (prev[j] & mp[j]) | (self[j] & mk[j]));
+            }
+            return blocks * kBlock;
+        },
+        [&](uint8_t* p, size_t pixels) {
+            for (size_t i = 0; i < pixels; ++i, p += 3) std::swap(p[i0], p[i1]);
+        });
 }
 
 void GreyScale(BMP_File& image) {
@@ -399,33 +405,35 @@ void GreyScale(BMP_File& image) {
         p2[j] = j % 3 == 2 ? 0xFFFF : 0;
     }
     const bool shuffles = imageops::HasSsse3();
-    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
-        uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
-        std::copy_n(n1, kBlock, a);
-        std::copy_n(n2, kBlock, b);
-        std::copy_n(p1, kBlock, c);
-        std::copy_n(p2, kBlock, e);
-        const size_t blocks = shuffles ? 0 : pixels * 3 / kBlock;
-        if (shuffles) {
-            const size_t done = GreyVector(p, pixels * 3);
-            p += done;
-            pixels -= done / 3;
-        }
-        PaddedBlock blk;
-        for (size_t k = 0; k < blocks; ++k, p += kBlock) {
-            std::copy_n(p, kBlock, blk.b + 2);
-            const uint8_t* x = blk.At(0);
-            for (int j = 0; j < kBlock; ++j) {
-                const uint16_t sum = uint16_t(x[j] + (blk.At(1)[j] & a[j]) + (blk.At(2)[j] & b[j]) +
-                                              (blk.At(-1)[j] & c[j]) + (blk.At(-2)[j] & e[j]));
-                p[j] = uint8_t(sum / 3);
+    ForEachBandInBlocks(
+        image,
+        [&](uint8_t* p, size_t bytes) -> size_t {
+            if (shuffles) return GreyVector(p, bytes);
+            uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
+            std::copy_n(n1, kBlock, a);
+            std::copy_n(n2, kBlock, b);
+            std::copy_n(p1, kBlock, c);
+            std::copy_n(p2, kBlock, e);
+            PaddedBlock blk;
+            const size_t blocks = bytes / kBlock;
+            for (size_t k = 0; k < blocks; ++k, p += kBlock) {
+                std::copy_n(p, kBlock, blk.b + 2);
+                const uint8_t* x = blk.At(0);
+                for (int j = 0; j < kBlock; ++j) {
+                    const uint16_t sum =
+                        uint16_t(x[j] + (blk.At(1)[j] & a[j]) + (blk.At(2)[j] & b[j]) +
+                                 (blk.At(-1)[j] & c[j]) + (blk.At(-2)[j] & e[j]));
+                    p[j] = uint8_t(sum / 3);
+                }
             }
-        }
-        for (size_t i = blocks * kBlock / 3; i < pixels; ++i, p += 3) {
-            const uint8_t g = uint8_t((unsigned(p[0]) + p[1] + p[2]) / 3);
-            p[0] = p[1] = p[2] = g;
-        }
-    });
+            return blocks * kBlock;
+        },
+        [&](uint8_t* p, size_t pixels) {
+            for (size_t i = 0; i < pixels; ++i, p += 3) {
+                const uint8_t g = uint8_t((unsigned(p[0]) + p[1] + p[2]) / 3);
+                p[0] = p[1] = p[2] = g;
+            }
+        });
 }
 
 namespace {

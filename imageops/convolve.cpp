@@ -73,24 +73,37 @@ void FilterSpan(const uint8_t* __restrict a, const uint8_t* __restrict b,
 }
 
 // The kernel laid on the window of column x cut to the image, over the
-// window's n rows (top first), as ConvolvePixel does with factor 1.
-template <Kernel3 K, bool Invert>
-void EdgePixel(const uint8_t* const* rows, int n, int x, int w, uint8_t* d) {
+// window's n rows (top first, each a row of channel bytes): ConvolvePixel on
+// row pointers, so the in-place filters can hand it copies of rows.
+CColor24 ConvolveWindow(const uint8_t* const* rows, int n, int x, int w, const Kernel3& kernel,
+                        float factor) {
     const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, w - 1);
     int sum[3] = {0, 0, 0};
     int ksum = 0;
     for (int j = 0; j < n; ++j)
         for (int i = 0; i <= x1 - x0; ++i) {
-            const int e = K[size_t(i + 3 * j)];
+            const int e = kernel[size_t(i + 3 * j)];
             const uint8_t* p = rows[j] + size_t(x0 + i) * 3;
             for (int c = 0; c < 3; ++c) sum[c] += p[c] * e;
             ksum += e;
         }
+    uint8_t out[3];
     for (int c = 0; c < 3; ++c) {
-        int v = sum[c];
+        const double scaled = std::trunc(double(sum[c]) * double(factor));
+        int v = int(std::clamp(scaled, -1.0e9, 1.0e9));
         if (ksum != 0) v /= ksum;
-        d[size_t(x) * 3 + size_t(c)] = Post(Clamp8(v), Invert);
+        out[c] = uint8_t(Clamp8(v));
     }
+    return CColor24(out[0], out[1], out[2]);
+}
+
+template <Kernel3 K, bool Invert>
+void EdgePixel(const uint8_t* const* rows, int n, int x, int w, uint8_t* d) {
+    const CColor24 c = ConvolveWindow(rows, n, x, w, K, 1.0f);
+    uint8_t* out = d + size_t(x) * 3;
+    out[0] = Post(c.r, Invert);
+    out[1] = Post(c.g, Invert);
+    out[2] = Post(c.b, Invert);
 }
 
 // One output row d from its window's n rows (top first), none of which is d.
@@ -165,28 +178,11 @@ struct FastDivisor {
 } // namespace
 
 CColor24 ConvolvePixel(int x, int y, const Kernel3& kernel, const BMP_File& image, float factor) {
-    const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, image.Width() - 1);
     const int y0 = std::max(y - 1, 0), y1 = std::min(y + 1, image.Height() - 1);
-    int sum[3] = {0, 0, 0};
-    int ksum = 0;
-    for (int j = 0; j <= y1 - y0; ++j) {
-        for (int i = 0; i <= x1 - x0; ++i) {
-            const CColor24& p = image.Pixel(x0 + i, y0 + j);
-            const int e = kernel[size_t(i + 3 * j)];
-            sum[0] += p.r * e;
-            sum[1] += p.g * e;
-            sum[2] += p.b * e;
-            ksum += e;
-        }
-    }
-    uint8_t out[3];
-    for (int c = 0; c < 3; ++c) {
-        const double scaled = std::trunc(double(sum[c]) * double(factor));
-        int v = int(std::clamp(scaled, -1.0e9, 1.0e9));
-        if (ksum != 0) v /= ksum;
-        out[c] = uint8_t(Clamp8(v));
-    }
-    return CColor24(out[0], out[1], out[2]);
+    const uint8_t* rows[3];
+    for (int j = 0; j <= y1 - y0; ++j)
+        rows[j] = reinterpret_cast<const uint8_t*>(image.Row(y0 + j));
+    return ConvolveWindow(rows, y1 - y0 + 1, x, image.Width(), kernel, factor);
 }
 
 const Kernel3& FilterKernel(KernelFilter f) {

@@ -7,31 +7,37 @@ namespace {
 
 std::atomic<bool> g_vectorKernels{true};
 
-#if PELLORIN_X86_KERNELS
-bool Detected(int feature) {
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    static const bool sse41 = __builtin_cpu_supports("sse4.1");
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    const bool has = feature == 0 ? ssse3 : feature == 1 ? sse41 : avx2;
-    return has && g_vectorKernels.load(std::memory_order_relaxed);
+// Each answer is the processor's, unless the vector loops are switched off.
+[[maybe_unused]] bool Usable(bool present) {
+    return present && g_vectorKernels.load(std::memory_order_relaxed);
 }
-#else
-bool Detected(int) {
-    return false;
-}
-#endif
 
 } // namespace
 
+#if PELLORIN_X86_KERNELS
 bool HasSsse3() {
-    return Detected(0);
+    static const bool present = __builtin_cpu_supports("ssse3");
+    return Usable(present);
 }
 bool HasSse41() {
-    return Detected(1);
+    static const bool present = __builtin_cpu_supports("sse4.1");
+    return Usable(present);
 }
 bool HasAvx2() {
-    return Detected(2);
+    static const bool present = __builtin_cpu_supports("avx2");
+    return Usable(present);
 }
+#else
+bool HasSsse3() {
+    return false;
+}
+bool HasSse41() {
+    return false;
+}
+bool HasAvx2() {
+    return false;
+}
+#endif
 
 void UseVectorKernels(bool on) {
     g_vectorKernels.store(on, std::memory_order_relaxed);
