@@ -407,6 +407,26 @@ std::vector<int16_t> extremeFilter(const std::vector<int16_t>& src, const Geomet
     return out;
 }
 
+// Runs a column ranker over every window of the plane: value(ranker, n)
+// gives the new sample of the window it stands on, n being the window's size.
+template <bool Sums, typename Value>
+void sweepColumnRanker(Plane& p, const Geometry& g, const ValueRange& vr, Value&& value) {
+    const std::vector<int16_t> src = p.samples;
+    int16_t* dst = p.samples.data();
+    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
+        ColumnRanker<Sums> ranker(src.data(), g, vr);
+        for (int y = yBegin; y < yEnd; ++y) {
+            ranker.startRow(y);
+            const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
+            int16_t* out = dst + size_t(y) * size_t(g.w);
+            for (int x = 0; x < g.w; ++x) {
+                if (x > 0) ranker.next();
+                out[x] = value(ranker, rows * (g.lastCol(x) - g.firstCol(x) + 1));
+            }
+        }
+    });
+}
+
 // Pure rank filters: pick(rank, n) returns the result from rank queries. Tall windows
 // use the column histograms, short ones the row-sliding histogram.
 template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pick) {
@@ -419,20 +439,8 @@ template <typename Pick> void pureRankFilter(Plane& p, int aw, int ah, Pick&& pi
         });
         return;
     }
-    const std::vector<int16_t> src = p.samples;
-    int16_t* dst = p.samples.data();
-    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
-        ColumnRanker<false> ranker(src.data(), g, vr);
-        for (int y = yBegin; y < yEnd; ++y) {
-            ranker.startRow(y);
-            const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
-            int16_t* out = dst + size_t(y) * size_t(g.w);
-            for (int x = 0; x < g.w; ++x) {
-                if (x > 0) ranker.next();
-                const int32_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
-                out[x] = int16_t(pick([&](int32_t k) { return ranker.rank(k); }, n));
-            }
-        }
+    sweepColumnRanker<false>(p, g, vr, [&](ColumnRanker<false>& ranker, int32_t n) {
+        return int16_t(pick([&](int32_t k) { return ranker.rank(k); }, n));
     });
 }
 
@@ -544,20 +552,8 @@ void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {
         });
         return;
     }
-    const std::vector<int16_t> src = p.samples;
-    int16_t* dst = p.samples.data();
-    parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
-        ColumnRanker<true> ranker(src.data(), g, vr);
-        for (int y = yBegin; y < yEnd; ++y) {
-            ranker.startRow(y);
-            const int32_t rows = g.lastRow(y) - g.firstRow(y) + 1;
-            int16_t* out = dst + size_t(y) * size_t(g.w);
-            for (int x = 0; x < g.w; ++x) {
-                if (x > 0) ranker.next();
-                const int32_t n = rows * (g.lastCol(x) - g.firstCol(x) + 1);
-                out[x] = result([&](int32_t r) { return ranker.sumSmallest(r); }, n);
-            }
-        }
+    sweepColumnRanker<true>(p, g, vr, [&](ColumnRanker<true>& ranker, int32_t n) {
+        return result([&](int32_t r) { return ranker.sumSmallest(r); }, n);
     });
 }
 
