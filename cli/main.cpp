@@ -4,7 +4,7 @@
 #include "app/file_util.h"
 #include "app/folder_list.h"
 #include "app/image_files.h"
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 #include "app/settings_fields.h"
 #include "app/view_frames.h"
 

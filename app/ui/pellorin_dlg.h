@@ -4,7 +4,7 @@
 // Every control writes the settings and asks for a preview run; saving,
 // printing and the result viewer run the pipeline at full size.
 
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 #include "app/settings_fields.h"
 #include "app/ui/bmp_wnd.h"
 #include "app/ui/registry_settings.h"

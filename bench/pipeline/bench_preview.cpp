@@ -1,7 +1,7 @@
 // One preview run for an 800 x 600 view from a 24-megapixel original: what every
 // slider move costs. Target: under 16 ms (one frame at 60 Hz).
 
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 
 #include <benchmark/benchmark.h>
 

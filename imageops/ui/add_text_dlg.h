@@ -17,7 +17,7 @@
 // (Cancel there keeps the previous colour).
 
 #include "app/bmp_file.h"
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 
 #include <QColor>
 #include <QDialog>

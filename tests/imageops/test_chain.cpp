@@ -2,7 +2,7 @@
 // function with the right settings, and the fixed-chain steps run in their
 // fixed order.
 
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 #include "imageops/color.h"
 #include "imageops/convolve.h"
 #include "imageops/effect_table.h"

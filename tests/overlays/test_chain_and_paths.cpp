@@ -1,7 +1,7 @@
 // The overlay steps inside the pipeline (order, scaling of light rectangles,
 // skipped steps) and the lookup of mask and border pictures.
 
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 #include "imageops/data_paths.h"
 #include "imageops/overlays.h"
 #include "test_overlays_common.h"

@@ -1,4 +1,4 @@
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 
 #include "imageops/color.h"
 #include "imageops/effect_table.h"

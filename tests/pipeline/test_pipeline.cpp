@@ -2,7 +2,7 @@
 // geometric steps of the fixed chain, and the nearest-neighbour index map they
 // share.
 
-#include "app/pipeline.h"
+#include "pipeline/pipeline.h"
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
 #include "imageops/resample.h"
