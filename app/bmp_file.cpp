@@ -1,6 +1,7 @@
 #include "app/bmp_file.h"
 
 #include "app/file_util.h"
+#include "app/safe_save.h"
 
 #include <cstring>
 #include <new>
@@ -192,7 +193,8 @@ std::vector<uint8_t> BMP_File::EncodeBMP() const {
 }
 
 bool BMP_File::SaveBMP(const std::string& path) const {
-    return WriteFileAtomically(path, EncodeBMP());
+    const std::vector<uint8_t> file = EncodeBMP();
+    return SaveFileSafely(path, file.data(), file.size());
 }
 
 void BMP_File::ToBGRA(uint8_t* out) const {

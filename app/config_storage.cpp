@@ -1,6 +1,7 @@
 #include "app/config_storage.h"
 
 #include "app/file_util.h"
+#include "app/safe_save.h"
 #include "app/settings.h"
 
 #include <charconv>
@@ -315,10 +316,9 @@ std::string CFileStorage::FileBytes() const {
     return crlf;
 }
 
-bool CFileStorage::Save(const std::string& path) const {
+bool CFileStorage::Save(const std::string& path, std::string* message) const {
     const std::string crlf = FileBytes();
-    return WriteFileAtomically(
-        path, std::span(reinterpret_cast<const uint8_t*>(crlf.data()), crlf.size()));
+    return SaveFileSafely(path, crlf.data(), crlf.size(), message);
 }
 
 bool CFileStorage::Load(const std::string& path) {

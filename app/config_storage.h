@@ -99,8 +99,8 @@ public:
     CIniPartition& AddPartition(std::string name);
     CIniPartition* FindPartition(std::string_view name) const;
 
-    // Writes the whole file (through a temporary file renamed over the target).
-    bool Save(const std::string& path) const;
+    // Writes the whole file as SaveFileSafely does; on failure message says why.
+    bool Save(const std::string& path, std::string* message = nullptr) const;
     // Applies every section found in the file; false when the file cannot be
     // read or has no complete line (then nothing changes).
     bool Load(const std::string& path);

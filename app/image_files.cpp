@@ -2,6 +2,7 @@
 
 #include "app/file_util.h"
 #include "app/icon.h"
+#include "app/safe_save.h"
 
 #include <FreeImage.h>
 
@@ -233,90 +234,45 @@ FIBITMAP* ToFreeImage(const BMP_File& image, StagingBuffer& staging) {
                                           FALSE);
 }
 
-// stdio behind FreeImage's handle interface, so that an encoder writes straight
-// into our temporary file. Every few megabytes the kernel is asked to start
-// writing back what is there, so that the flush to disk before the rename has
-// only the tail left to wait for instead of the whole file.
-struct SaveStream {
-    static constexpr uint64_t kWritebackChunk = uint64_t(4) << 20;
-    FILE* fp = nullptr;
-    uint64_t written = 0;
-    uint64_t started = 0; // bytes whose writeback has been started
-};
-FILE* StreamFile(fi_handle handle) {
-    return static_cast<SaveStream*>(handle)->fp;
+// FreeImage's handle interface over the sink that the save helper hands out.
+SaveSink& SinkOf(fi_handle handle) {
+    return *static_cast<SaveSink*>(handle);
 }
 unsigned ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    return unsigned(std::fread(buffer, size, count, StreamFile(handle)));
+    if (!size) return 0;
+    return unsigned(SinkOf(handle).Read(buffer, size_t(size) * count) / size);
 }
 unsigned WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-    SaveStream* s = static_cast<SaveStream*>(handle);
-    const size_t n = std::fwrite(buffer, size, count, s->fp);
-    s->written += uint64_t(n) * size;
-    if (s->written - s->started >= SaveStream::kWritebackChunk) {
-        if (std::fflush(s->fp) == 0)
-            ::sync_file_range(::fileno(s->fp), 0, 0, SYNC_FILE_RANGE_WRITE);
-        s->started = s->written;
-    }
-    return unsigned(n);
+    return SinkOf(handle).Write(buffer, size_t(size) * count) ? count : 0;
 }
 int SeekProc(fi_handle handle, long offset, int origin) {
-    return std::fseek(StreamFile(handle), offset, origin);
+    return SinkOf(handle).Seek(offset, origin) ? 0 : -1;
 }
 long TellProc(fi_handle handle) {
-    return std::ftell(StreamFile(handle));
+    return long(SinkOf(handle).Tell());
 }
 
-std::string CannotWrite(const std::string& path, int err) {
-    std::string text = "Cannot write file \"" + path + "\"";
-    if (err) text += std::string(": ") + std::strerror(err);
-    return text;
-}
-
-// Encodes into a temporary file beside the target, flushes it to disk and only
-// then renames it over the target: a failed save never damages an existing file.
+// The encoder writes into whatever the save helper chose: a temporary file
+// that replaces the target only when complete, or memory that is then written
+// into the file itself.
 bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo& format, int flags,
                        std::string* message) {
-    errno = 0;
-    const std::string tmp = TemporaryPathBeside(path);
-    if (tmp.empty()) {
-        SetMessage(message, CannotWrite(path, errno));
-        return false;
-    }
-    FILE* fp = std::fopen(tmp.c_str(), "w+b"); // TIFF reads back what it wrote
-    if (!fp) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        SetMessage(message, CannotWrite(path, err));
-        return false;
-    }
-    std::setvbuf(fp, nullptr, _IOFBF, size_t(1) << 20);
     FreeImageIO io{ReadProc, WriteProc, SeekProc, TellProc};
     t_freeImageMessage.clear();
-    errno = 0;
-    SaveStream stream{fp};
-    bool encoded = FreeImage_SaveToHandle(format.fif, dib, &io, &stream, flags) != FALSE;
-    int err = errno;
-    bool written = encoded && !std::ferror(fp) && std::fflush(fp) == 0;
-    if (written && ::fsync(::fileno(fp)) != 0) written = false;
-    if (written) err = errno;
-    if (std::fclose(fp) != 0) written = false;
-    if (!written) {
-        if (!err) err = errno;
-        ::unlink(tmp.c_str());
-        if (!encoded && !err)
-            SetMessage(message, WithFreeImageDetail(std::string("Unable to encode the image as ") +
-                                                    format.name));
-        else
-            SetMessage(message, CannotWrite(path, err));
-        return false;
-    }
-    errno = 0;
-    if (!CommitTemporary(tmp, path)) {
-        SetMessage(message, CannotWrite(path, errno));
-        return false;
-    }
-    return true;
+    std::string why;
+    if (SaveFileSafely(
+            path,
+            [&](SaveSink& sink) {
+                return FreeImage_SaveToHandle(format.fif, dib, &io, &sink, flags) != FALSE;
+            },
+            &why))
+        return true;
+    // An empty reason: the encoder failed and the file system did not.
+    SetMessage(message, !why.empty()
+                            ? why
+                            : WithFreeImageDetail(std::string("Unable to encode the image as ") +
+                                                  format.name));
+    return false;
 }
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const char* name,
@@ -325,12 +281,10 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
         SetMessage(message, std::string("Unable to encode the image as ") + name);
         return false;
     }
-    errno = 0;
-    if (!WriteFileAtomically(path, bytes)) {
-        SetMessage(message, CannotWrite(path, errno));
-        return false;
-    }
-    return true;
+    std::string why;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &why)) return true;
+    SetMessage(message, why);
+    return false;
 }
 
 bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {

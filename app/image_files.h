@@ -13,8 +13,9 @@
 bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message = nullptr);
 
 // Writes image in the format of the path's extension (png, jpg, gif, bmp, tif,
-// tga, ico). Writes a temporary file beside the target and renames it over the
-// target only on success. On failure returns false with the reason in message.
+// tga, ico) as SaveFileSafely does: through symbolic links, never over a file
+// the user may not write, keeping the old file's permission bits, and without
+// damaging it on failure. On failure returns false with the reason in message.
 bool SaveImageFile(const std::string& path, const BMP_File& image,
                    std::string* message = nullptr);
 

@@ -28,7 +28,9 @@ void BindSettings(CIniPartition& section, ProcessingSettings& s);
 // A storage bound to `s` with its banner and "Settings" section.
 struct SettingsFile {
     explicit SettingsFile(ProcessingSettings& s);
-    bool Save(const std::string& path) const { return storage.Save(path); }
+    bool Save(const std::string& path, std::string* message = nullptr) const {
+        return storage.Save(path, message);
+    }
     // Loads and then gives every effect exactly one tick.
     bool Load(const std::string& path);
     CFileStorage storage;

@@ -2,15 +2,12 @@
 // frames read from a file are copied through unchanged.
 #include "gif.h"
 
+#include "app/safe_save.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zembra {
 namespace {
@@ -224,50 +221,12 @@ void Animation::saveFile(const char* path) {
     looping = true;
     std::vector<uint8_t> file = buildFile();
 
-    // Write a temporary file beside the target and put it in place only when
-    // complete, so that a failure never damages an existing file. A symbolic
-    // link is followed so that the file it points to is replaced, not the link.
-    std::string target = path;
-    struct stat st;
-    bool exists = ::stat(path, &st) == 0;
-    if (exists) {
-        char* real = ::realpath(path, nullptr);
-        if (real) {
-            target = real;
-            std::free(real);
-        }
-        // A file we could not open for writing is not replaced either.
-        if (::access(target.c_str(), W_OK) != 0) throw GifError("Cannot write file");
-    }
-    mode_t mode;
-    if (exists) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    std::string tmp = target + ".XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) throw GifError("Cannot create file");
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < file.size()) {
-        ssize_t n = ::write(fd, file.data() + done, file.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += size_t(n);
-    }
-    if (ok && ::fchmod(fd, mode) != 0) ok = false;
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        throw GifError("Cannot write file");
-    }
+    // The file is built whole before anything touches the disk; the program's
+    // one save helper then decides how it reaches the file (through links, never
+    // over a read-only file, keeping permission bits, and without damaging the
+    // old file when the write fails).
+    std::string why;
+    if (!SaveFileSafely(path, file.data(), file.size(), &why)) throw GifError(why);
 }
 
 } // namespace zembra

@@ -528,8 +528,9 @@ bool CPellorinDlg::SaveConfiguration(QString path, bool firstFilter) {
     if (path.isEmpty()) return false;
     if (firstFilter && (path.size() < 4 || path[path.size() - 4] != '.')) path += ".qvc";
     m_effects->SyncChecks();
-    if (!m_config.Save(path.toStdString())) {
-        ShowError("Unable to save the configuration to " + path);
+    std::string message;
+    if (!m_config.Save(path.toStdString(), &message)) {
+        ShowError(QString::fromStdString(message));
         return false;
     }
     return true;

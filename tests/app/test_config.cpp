@@ -458,6 +458,28 @@ TEST(ConfigStorage, NumbersIgnoreTheLocale) {
     EXPECT_EQ(ParseLeadingInteger("99999999999999999999999"), INT64_MAX);
 }
 
+TEST(ConfigFile, SavesThroughLinksAndRefusesReadOnlyFiles) {
+    ProcessingSettings s;
+    SettingsFile file(s);
+    TempDir dir;
+    const std::string real = dir.File("real.qvc"), link = dir.File("link.qvc");
+    WriteBytes(real, "old contents");
+    fs::permissions(real, fs::perms(0640));
+    fs::create_symlink(real, link);
+    std::string msg;
+    ASSERT_TRUE(file.Save(link, &msg)) << msg;
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
+    EXPECT_EQ(ReadBytes(real), file.storage.FileBytes());
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms(0640));
+
+    const std::string ro = dir.File("ro.qvc");
+    WriteBytes(ro, "old contents");
+    fs::permissions(ro, fs::perms(0444));
+    EXPECT_FALSE(file.Save(ro, &msg));
+    EXPECT_EQ(msg, "cannot write " + ro + ": permission denied");
+    EXPECT_EQ(ReadBytes(ro), "old contents");
+}
+
 TEST(ConfigFile, FailedSaveLeavesTheOldFile) {
     ProcessingSettings s;
     SettingsFile file(s);

@@ -4,6 +4,8 @@
 
 #include "app/image_files.h"
 
+#include "../as_user.h"
+
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
@@ -15,6 +17,7 @@
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -373,6 +376,85 @@ TEST(ImageFileSave, DiskFullKeepsExistingFile) {
         EXPECT_EQ(ReadAll(dir / ("keep." + results[i].first)), old) << results[i].first;
     }
     EXPECT_EQ(dir.Names(), expected) << "temporary files left behind";
+}
+
+TEST(ImageFileSave, ThroughLinksKeepingModeAndRefusingReadOnlyFiles) {
+    TempDir dir;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    std::set<std::string> expected;
+    for (const std::string ext : kSavable) {
+        // The link stays a link and the file it names gets the image, with its
+        // permission bits.
+        const std::string real = dir / ("real." + ext), link = dir / ("link." + ext);
+        WriteAll(real, old);
+        ::chmod(real.c_str(), 0640);
+        fs::create_symlink("real." + ext, link);
+        std::string msg;
+        ASSERT_TRUE(SaveImageFile(link, Picture(21, 13), &msg)) << ext << msg;
+        EXPECT_TRUE(fs::is_symlink(link)) << ext;
+        BMP_File back;
+        ASSERT_TRUE(LoadImageFile(real, back)) << ext;
+        EXPECT_EQ(back.Width(), 21) << ext;
+        EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms(0640)) << ext;
+
+        // A dangling link: the file it names is created.
+        const std::string dangling = dir / ("dangling." + ext);
+        fs::create_symlink("made." + ext, dangling);
+        ASSERT_TRUE(SaveImageFile(dangling, Picture(5, 4), &msg)) << ext << msg;
+        EXPECT_TRUE(fs::is_symlink(dangling)) << ext;
+        ASSERT_TRUE(LoadImageFile(dir / ("made." + ext), back)) << ext;
+        EXPECT_EQ(back.Width(), 5) << ext;
+
+        // A read-only file is refused with the reason, and stays as it was.
+        const std::string ro = dir / ("ro." + ext);
+        WriteAll(ro, old);
+        ::chmod(ro.c_str(), 0444);
+        EXPECT_FALSE(SaveImageFile(ro, Picture(8, 8), &msg)) << ext;
+        EXPECT_EQ(msg, "cannot write " + ro + ": permission denied");
+        EXPECT_EQ(ReadAll(ro), old) << ext;
+        for (const char* name : {"real.", "link.", "dangling.", "made.", "ro."})
+            expected.insert(name + ext);
+    }
+    EXPECT_EQ(dir.Names(), expected) << "temporary files left behind";
+}
+
+TEST(ImageFileSave, UnwritableFolderSavesWritableFilesInPlace) {
+    // As an ordinary user: the folder may not be written, its files may.
+    TempDir dir;
+    ::chmod(dir.path.c_str(), 0755);
+    const std::string folder = dir / "ro";
+    fs::create_directory(folder);
+    std::vector<ino_t> inodes;
+    for (const std::string ext : kSavable) {
+        const std::string f = folder + "/pic." + ext;
+        WriteAll(f, std::vector<uint8_t>(50000, 7)); // longer than the new files
+        ASSERT_TRUE(as_user::GiveToUser(f));
+        struct stat st {};
+        ::stat(f.c_str(), &st);
+        inodes.push_back(st.st_ino);
+    }
+    ::chmod(folder.c_str(), 0555);
+    const std::string out = as_user::Run([&] {
+        std::string r;
+        for (const std::string ext : kSavable) {
+            std::string msg;
+            r += SaveImageFile(folder + "/pic." + ext, Picture(33, 17), &msg) ? ext : msg;
+            r += ";";
+        }
+        return r;
+    });
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(out, "png;jpg;gif;bmp;tif;tga;ico;");
+    size_t i = 0;
+    for (const std::string ext : kSavable) {
+        const std::string f = folder + "/pic." + ext;
+        BMP_File back;
+        ASSERT_TRUE(LoadImageFile(f, back)) << ext;
+        EXPECT_EQ(back.Width(), 33) << ext;
+        struct stat st {};
+        ::stat(f.c_str(), &st);
+        EXPECT_EQ(st.st_ino, inodes[i++]) << ext << " was not written in place";
+    }
 }
 
 } // namespace

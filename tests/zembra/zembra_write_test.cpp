@@ -2,11 +2,14 @@
 // decoder, and by our own reader.
 #include "test_util.h"
 
+#include "../as_user.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 
 using namespace ztest;
 using gifbytes::colorOf;
@@ -354,4 +357,60 @@ TEST(ZembraWrite, SaveReplacesTheFileItself) {
     EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
               std::filesystem::perms(0640));
     EXPECT_EQ(dir.entries(), 2u);
+}
+
+TEST(ZembraWrite, SaveFollowsLinksAndRespectsPermissions) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    ::chmod(dir.file("").c_str(), 0755); // the ordinary user below must reach it
+    Reset();
+    SetFrameCount(1);
+    SetFrameBitmap(0, makeBitmap(3, 3, 8, noise(9, 256, 4)));
+
+    // A chain of links, the first one relative: the links stay, the file gets it.
+    const std::string real = dir.file("real.gif");
+    writeFile(real, {1, 2, 3});
+    fs::create_symlink("real.gif", dir.file("one.gif"));
+    fs::create_symlink(dir.file("one.gif"), dir.file("two.gif"));
+    ASSERT_EQ(Save(dir.file("two.gif").c_str()), -1);
+    EXPECT_TRUE(fs::is_symlink(dir.file("two.gif")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("one.gif")));
+    EXPECT_TRUE(readWithGiflib(real).ok);
+
+    // A dangling link: the file it names is made.
+    fs::create_symlink("made.gif", dir.file("dangling.gif"));
+    ASSERT_EQ(Save(dir.file("dangling.gif").c_str()), -1);
+    EXPECT_TRUE(fs::is_symlink(dir.file("dangling.gif")));
+    EXPECT_TRUE(readWithGiflib(dir.file("made.gif")).ok);
+
+    // A read-only file is refused, whoever asks.
+    const Bytes precious = {'G', 'I', 'F', '8', '9', 'a', 9};
+    writeFile(dir.file("ro.gif"), precious);
+    ::chmod(dir.file("ro.gif").c_str(), 0444);
+    EXPECT_EQ(Save(dir.file("ro.gif").c_str()), 0);
+    EXPECT_EQ(readFile(dir.file("ro.gif")), precious);
+
+    // A folder the user may not write: a writable file in it is rewritten in
+    // place, and no new file can be made there.
+    fs::create_directory(dir.file("locked"));
+    const std::string inside = dir.file("locked/anim.gif");
+    writeFile(inside, Bytes(5000, 1));
+    ASSERT_TRUE(as_user::GiveToUser(inside));
+    struct stat before {};
+    ::stat(inside.c_str(), &before);
+    ::chmod(dir.file("locked").c_str(), 0555);
+    const std::string out = as_user::Run([&] {
+        std::string r = Save(inside.c_str()) == -1 ? "saved;" : "failed;";
+        r += Save(dir.file("locked/new.gif").c_str()) == -1 ? "created" : "refused";
+        return r;
+    });
+    ::chmod(dir.file("locked").c_str(), 0755);
+    EXPECT_EQ(out, "saved;refused");
+    EXPECT_TRUE(readWithGiflib(inside).ok);
+    struct stat after {};
+    ::stat(inside.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "written in place";
+    EXPECT_FALSE(fs::exists(dir.file("locked/new.gif")));
+    EXPECT_EQ(dir.entries(), 7u) << "no temporary file left behind";
+    Reset();
 }
