@@ -45,17 +45,25 @@ void rgbToHsv(int r, int g, int b, int16_t& h, int16_t& s, int16_t& v) {
     const int mx = std::max({r, g, b});
     const int mn = std::min({r, g, b});
     const int d = mx - mn;
-    double hue = 0.0;
+    // The quotient, its product by 60 and the sector offset are all rounded to
+    // single precision step by step: 60 * -1/3f is -20.0000006 in doubles but -20 in
+    // floats, and the hue of (0, 1, 3) must come out 220, not 219. The file is built
+    // without floating-point contraction so that no step is fused away.
+    float hue = 0.0f;
     if (d != 0) {
+        float x, offset;
         if (r == mx) {
-            const float x = float(double(g - b) / d);
-            hue = 60.0 * x;
-            if (g < b) hue += 360.0;
+            x = float(double(g - b) / d);
+            offset = g < b ? 360.0f : 0.0f;
         } else if (g == mx) {
-            hue = 60.0 * float(double(b - r) / d) + 120.0;
+            x = float(double(b - r) / d);
+            offset = 120.0f;
         } else {
-            hue = 60.0 * float(double(r - g) / d) + 240.0;
+            x = float(double(r - g) / d);
+            offset = 240.0f;
         }
+        hue = 60.0f * x;
+        hue = hue + offset;
     }
     double sat = 0.0;
     if (mx != 0) sat = 100.0 * float(1.0 - double(mn) / mx);
