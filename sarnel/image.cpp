@@ -3,6 +3,7 @@
 #include "sarnel/parallel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -29,10 +30,17 @@ int16_t storeTrunc(double v) {
     return int16_t(v); // conversion truncates toward zero
 }
 
-int16_t storeMean(double v) {
+int16_t storeMean(double v, double scale) {
     if (!std::isfinite(v)) return 0;
+    // The filters' own error bounds stay below 8 ulps of their operands.
+    constexpr int kUlps = 8;
+    const double m = std::max(std::fabs(v), std::fabs(scale));
+    // One ulp of m: its power of two scaled by 2^-52 (0 for subnormal m, whose
+    // values truncate to 0 anyway).
+    const double ulp =
+        std::bit_cast<double>(std::bit_cast<uint64_t>(m) & 0x7FF0000000000000ull) * 0x1p-52;
     const double r = std::nearbyint(v);
-    if (std::fabs(v - r) <= 1e-9 * std::max(1.0, std::fabs(r))) v = r;
+    if (std::fabs(v - r) <= kUlps * ulp) v = r;
     return storeTrunc(v);
 }
 
