@@ -3,9 +3,12 @@
 #include "sarnel/parallel.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <new>
+#include <stdexcept>
 
 namespace sarnel {
 
@@ -49,9 +52,12 @@ FftPlan::FftPlan(int n) : n_(n) {
     const std::vector<int> f = factorise(n);
     if (!f.empty() && *std::max_element(f.begin(), f.end()) > kLargestDirectRadix) {
         chirpZ_ = true;
-        int m = 1;
-        while (m < 2 * n - 1) m *= 2;
-        inner_ = std::make_unique<FftPlan>(m);
+        // The convolution length is a power of two of at least 2n - 1, counted in
+        // 64 bits: for lengths beyond 2^30 it no longer fits a plan.
+        int64_t m = 1;
+        while (m < 2 * int64_t(n) - 1) m *= 2;
+        if (m > INT_MAX) throw std::bad_alloc();
+        inner_ = std::make_unique<FftPlan>(int(m));
         // chirp[j] = e^(+i pi j^2 / n); j^2 is reduced modulo 2n to keep the angle small.
         chirp_.resize(size_t(n));
         for (int64_t j = 0; j < n; ++j)
@@ -61,7 +67,7 @@ FftPlan::FftPlan(int n) : n_(n) {
         kernel_.assign(size_t(m), cplx(0.0, 0.0));
         for (int j = 0; j < n; ++j) {
             kernel_[size_t(j)] = std::conj(chirp_[size_t(j)]);
-            if (j > 0) kernel_[size_t(m - j)] = std::conj(chirp_[size_t(j)]);
+            if (j > 0) kernel_[size_t(m) - size_t(j)] = std::conj(chirp_[size_t(j)]);
         }
         std::vector<cplx> work(inner_->workSize(1));
         inner_->transform(kernel_.data(), 1, work.data());
@@ -84,7 +90,7 @@ FftPlan::FftPlan(int n) : n_(n) {
 FftPlan::~FftPlan() = default;
 
 size_t FftPlan::workSize(int batch) const {
-    if (chirpZ_) return 2 * inner_->size() * size_t(batch);
+    if (chirpZ_) return 2 * size_t(inner_->size()) * size_t(batch);
     return size_t(n_) * size_t(batch);
 }
 
@@ -246,6 +252,10 @@ int fft2d(cplx* data, int width, int height, int sign, FftScaling scaling) {
     return 0;
 }
 
+void reportInsufficientMemory() {
+    std::fputs("Error: fftradix() - insufficient memory.\n", stderr);
+}
+
 int fftn(int width, int height, double* re, double* im, int sign, FftScaling scaling) {
     if (width <= 0 || height <= 0) {
         std::fputs("Error: fftn() - dimension error\n", stderr);
@@ -262,7 +272,10 @@ int fftn(int width, int height, double* re, double* im, int sign, FftScaling sca
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        std::fputs("Error: fftradix() - insufficient memory.\n", stderr);
+        reportInsufficientMemory();
+        return -1;
+    } catch (const std::length_error&) { // a size beyond what a vector can hold
+        reportInsufficientMemory();
         return -1;
     }
 }

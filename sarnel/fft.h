@@ -59,6 +59,9 @@ enum class FftScaling { None, Sqrt };
 // std::bad_alloc when work storage cannot be had. Holds no state between calls.
 int fft2d(cplx* data, int width, int height, int sign, FftScaling scaling);
 
+// Writes the transform's report of work storage that cannot be had to standard error.
+void reportInsufficientMemory();
+
 // The same on separate real and imaginary arrays. Failures are reported on standard
 // error ("Error: fftn() - dimension error", "Error: fftradix() - insufficient
 // memory.") with the result -1; the arrays are then left as they were.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 
 namespace sarnel {
 
@@ -19,7 +21,7 @@ constexpr double kPi = 3.14159265;
 
 // Runs the frame; transfer(u, v, coefficient) returns the filtered coefficient, with
 // u and v the centred frequency coordinates (k - W/2, l - H/2).
-template <typename Transfer> void frequencyFilter(Plane& p, int channel, Transfer&& transfer) {
+template <typename Transfer> void runFrame(Plane& p, int channel, Transfer&& transfer) {
     const int W = p.width, H = p.height;
     const size_t total = size_t(W) * size_t(H);
     std::vector<cplx> data(total);
@@ -48,6 +50,18 @@ template <typename Transfer> void frequencyFilter(Plane& p, int channel, Transfe
             if ((x + y) % 2) v = -v;
             p.samples[i] = int16_t(std::clamp(v, range.lo, range.hi));
         }
+}
+
+// The frame, with its failure to get work storage (for the coefficients or inside
+// the transform) reported as the transform reports it; the plane then stays as it was.
+template <typename Transfer> void frequencyFilter(Plane& p, int channel, Transfer&& transfer) {
+    try {
+        runFrame(p, channel, transfer);
+    } catch (const std::bad_alloc&) {
+        reportInsufficientMemory();
+    } catch (const std::length_error&) { // a size beyond what a vector can hold
+        reportInsufficientMemory();
+    }
 }
 
 double squaredDistance(int u, int v) {

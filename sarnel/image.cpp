@@ -3,6 +3,7 @@
 #include "sarnel/parallel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -29,10 +30,17 @@ int16_t storeTrunc(double v) {
     return int16_t(v); // conversion truncates toward zero
 }
 
-int16_t storeMean(double v) {
+int16_t storeMean(double v, double scale) {
     if (!std::isfinite(v)) return 0;
+    // The filters' own error bounds stay below 8 ulps of their operands.
+    constexpr int kUlps = 8;
+    const double m = std::max(std::fabs(v), std::fabs(scale));
+    // One ulp of m: its power of two scaled by 2^-52 (0 for subnormal m, whose
+    // values truncate to 0 anyway).
+    const double ulp =
+        std::bit_cast<double>(std::bit_cast<uint64_t>(m) & 0x7FF0000000000000ull) * 0x1p-52;
     const double r = std::nearbyint(v);
-    if (std::fabs(v - r) <= 1e-9 * std::max(1.0, std::fabs(r))) v = r;
+    if (std::fabs(v - r) <= kUlps * ulp) v = r;
     return storeTrunc(v);
 }
 
@@ -45,17 +53,25 @@ void rgbToHsv(int r, int g, int b, int16_t& h, int16_t& s, int16_t& v) {
     const int mx = std::max({r, g, b});
     const int mn = std::min({r, g, b});
     const int d = mx - mn;
-    double hue = 0.0;
+    // The quotient, its product by 60 and the sector offset are all rounded to
+    // single precision step by step: 60 * -1/3f is -20.0000006 in doubles but -20 in
+    // floats, and the hue of (0, 1, 3) must come out 220, not 219. The file is built
+    // without floating-point contraction so that no step is fused away.
+    float hue = 0.0f;
     if (d != 0) {
+        float x, offset;
         if (r == mx) {
-            const float x = float(double(g - b) / d);
-            hue = 60.0 * x;
-            if (g < b) hue += 360.0;
+            x = float(double(g - b) / d);
+            offset = g < b ? 360.0f : 0.0f;
         } else if (g == mx) {
-            hue = 60.0 * float(double(b - r) / d) + 120.0;
+            x = float(double(b - r) / d);
+            offset = 120.0f;
         } else {
-            hue = 60.0 * float(double(r - g) / d) + 240.0;
+            x = float(double(r - g) / d);
+            offset = 240.0f;
         }
+        hue = 60.0f * x;
+        hue = hue + offset;
     }
     double sat = 0.0;
     if (mx != 0) sat = 100.0 * float(1.0 - double(mn) / mx);

@@ -37,11 +37,13 @@ void clampPlane(Plane& plane, int channel);
 // the int16 range saturate, everything else is truncated toward zero.
 int16_t storeTrunc(double v);
 
-// As storeTrunc, but a value within a relative 1e-9 of an integer is taken as that
-// integer first. Means computed through sums of logarithms, reciprocals or powers
-// carry rounding of a few ulps, and truncating 99.99999999999999 would turn the
-// mean of a constant window of 100 into 99.
-int16_t storeMean(double v);
+// As storeTrunc, but a value within a few units in the last place of a whole
+// number is taken as that number first, the units measured at `scale` (the
+// magnitude of the operands the value was computed from; |v| when smaller). Means
+// computed through logarithms, reciprocals or powers carry rounding of a few ulps,
+// and truncating 99.99999999999999 would turn the mean of a constant window of 100
+// into 99; anything further from the whole number is a genuine result and truncates.
+int16_t storeMean(double v, double scale = 0.0);
 
 } // namespace sarnel
 

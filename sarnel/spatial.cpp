@@ -52,17 +52,17 @@ ValueRange valueRange(const std::vector<int16_t>& s) {
 }
 
 // ---------------------------------------------------------------------------
-// Exact integer box sums. Map gives K integer terms per sample (through a table over
-// the value range); out(x, y, n, sums) receives the window's sums. Column sums are
-// kept per row band and updated by one row in and one row out; the row sum slides
-// by one column in and one out. Integer arithmetic makes the running sums exact.
+// Exact integer box sums. Map gives K integer terms of type T per sample (through a
+// table over the value range); out(x, y, n, sums) receives the window's sums. Column
+// sums are kept per row band and updated by one row in and one row out; the row sum
+// slides by one column in and one out. Integer arithmetic makes the running sums exact.
 
-template <int K, typename Out>
+template <int K, typename T, typename Out>
 void boxSums(const std::vector<int16_t>& src, const Geometry& g, const ValueRange& vr,
-             const std::vector<std::array<int64_t, K>>& table, Out&& out) {
+             const std::vector<std::array<T, K>>& table, Out&& out) {
     parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
         const int W = g.w;
-        std::vector<std::array<int64_t, K>> col(size_t(W), std::array<int64_t, K>{});
+        std::vector<std::array<T, K>> col(size_t(W), std::array<T, K>{});
         auto addRow = [&](int r, int sign) {
             const int16_t* row = src.data() + size_t(r) * size_t(W);
             for (int x = 0; x < W; ++x) {
@@ -77,7 +77,7 @@ void boxSums(const std::vector<int16_t>& src, const Geometry& g, const ValueRang
                 if (y + g.ry < g.h) addRow(y + g.ry, 1);
             }
             const int64_t rows = g.lastRow(y) - g.firstRow(y) + 1;
-            std::array<int64_t, K> s{};
+            std::array<T, K> s{};
             for (int c = 0; c <= g.lastCol(0); ++c)
                 for (int k = 0; k < K; ++k) s[k] += col[size_t(c)][k];
             for (int x = 0; x < W; ++x) {
@@ -97,9 +97,33 @@ void boxSums(const std::vector<int16_t>& src, const Geometry& g, const ValueRang
 // contraharmonic means. Floating-point running sums would drift (and never recover
 // from an infinite term), so each window sum is recomputed: first the column sums of
 // the window's rows, then the row sum of the window's columns, a + b additions per
-// pixel instead of a * b. The order of the additions differs from a plain window
-// sum only by rounding, which the storage rule absorbs; where samples of both signs
-// make a sum cancel to nearly nothing the quotient is ill-conditioned in any order.
+// pixel instead of a * b. Every addition also keeps its rounding error (Knuth's
+// two-sum), so a window sum is within about one ulp of the exact sum of its terms
+// however large the window: the mean of a constant window then lies within a few
+// ulps of the sample, where the storage rule takes it as whole, while a mean a hair
+// below a whole number is not pulled up to it. Where samples of both signs make a sum
+// cancel to nearly nothing the quotient is ill-conditioned in any order.
+
+// Adds x to the sum hi and the rounding error of that addition to lo. An infinite
+// term leaves a NaN in lo, and the quotient then stores 0, as a plain sum's infinite
+// or NaN quotient (or a finite one over an infinite sum) does.
+inline void addCompensated(double& hi, double& lo, double x) {
+    const double t = hi + x;
+    const double z = t - hi;
+    lo += (hi - (t - z)) + (x - z);
+    hi = t;
+}
+
+// Sums kept as separate arrays of high parts and error parts, one per column, so
+// that the loops over a row run through independent lanes.
+struct CompensatedRow {
+    std::vector<double> hi, lo;
+    explicit CompensatedRow(int w) : hi(size_t(w)), lo(size_t(w)) {}
+    void clear() {
+        std::fill(hi.begin(), hi.end(), 0.0);
+        std::fill(lo.begin(), lo.end(), 0.0);
+    }
+};
 
 void ratioMeans(Plane& p, int aw, int ah, const std::vector<double>& numTable,
                 const std::vector<double>& denTable, int lo) {
@@ -108,26 +132,35 @@ void ratioMeans(Plane& p, int aw, int ah, const std::vector<double>& numTable,
     int16_t* dst = p.samples.data();
     const int W = g.w;
     parallelFor(g.h, g.rowGrain(), [&](int yBegin, int yEnd) {
-        std::vector<double> colNum(static_cast<size_t>(W)), colDen(static_cast<size_t>(W));
+        CompensatedRow colNum(W), colDen(W), num(W), den(W);
         for (int y = yBegin; y < yEnd; ++y) {
-            const int y0 = g.firstRow(y), y1 = g.lastRow(y);
-            std::fill(colNum.begin(), colNum.end(), 0.0);
-            std::fill(colDen.begin(), colDen.end(), 0.0);
-            for (int r = y0; r <= y1; ++r) {
+            colNum.clear();
+            colDen.clear();
+            for (int r = g.firstRow(y); r <= g.lastRow(y); ++r) {
                 const int16_t* row = src.data() + size_t(r) * size_t(W);
-                for (int x = 0; x < W; ++x) {
-                    colNum[size_t(x)] += numTable[size_t(row[x] - lo)];
-                    colDen[size_t(x)] += denTable[size_t(row[x] - lo)];
+                for (size_t x = 0; x < size_t(W); ++x) {
+                    const size_t v = size_t(row[x] - lo);
+                    addCompensated(colNum.hi[x], colNum.lo[x], numTable[v]);
+                    addCompensated(colDen.hi[x], colDen.lo[x], denTable[v]);
                 }
             }
-            for (int x = 0; x < W; ++x) {
-                double num = 0.0, den = 0.0;
-                for (int c = g.firstCol(x); c <= g.lastCol(x); ++c) {
-                    num += colNum[size_t(c)];
-                    den += colDen[size_t(c)];
+            // The window of column x takes the column sums x - rx .. x + rx that exist:
+            // offset d adds column x + d to every x for which that column is inside.
+            num.clear();
+            den.clear();
+            for (int d = -g.rx; d <= g.rx; ++d) {
+                const size_t x0 = size_t(std::max(0, -d)), x1 = size_t(std::min(W, W - d));
+                for (size_t x = x0; x < x1; ++x) {
+                    const size_t c = x + size_t(ptrdiff_t(d));
+                    addCompensated(num.hi[x], num.lo[x], colNum.hi[c]);
+                    num.lo[x] += colNum.lo[c];
+                    addCompensated(den.hi[x], den.lo[x], colDen.hi[c]);
+                    den.lo[x] += colDen.lo[c];
                 }
-                dst[size_t(y) * size_t(W) + size_t(x)] = storeMean(num / den);
             }
+            int16_t* out = dst + size_t(y) * size_t(W);
+            for (size_t x = 0; x < size_t(W); ++x)
+                out[x] = storeMean((num.hi[x] + num.lo[x]) / (den.hi[x] + den.lo[x]));
         }
     });
 }
@@ -461,33 +494,53 @@ void normalFilter(Plane& p, int aw, int ah) {
     std::vector<std::array<int64_t, 1>> table(size_t(vr.bins()));
     for (int v = vr.lo; v <= vr.hi; ++v) table[size_t(v - vr.lo)] = {v};
     int16_t* dst = p.samples.data();
+    // The quotient of exact integers is correctly rounded; when it is not whole it
+    // lies at least 1/n from every whole number, far beyond its rounding, so plain
+    // truncation is exact.
     boxSums<1>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<int64_t, 1>& s) {
-        dst[size_t(y) * size_t(g.w) + size_t(x)] = storeMean(double(s[0]) / double(n));
+        dst[size_t(y) * size_t(g.w) + size_t(x)] = storeTrunc(double(s[0]) / double(n));
     });
 }
 
 void geometricFilter(Plane& p, int aw, int ah) {
     // The product of a 21 x 21 window of 255s overflows a double, so the window's
-    // product is kept as a sum of logarithms of the magnitudes, in fixed point so that
-    // the running sums are exact, with counts of zero and negative samples for the
-    // sign. The scale leaves room for the largest window's sum in 62 bits.
+    // product is kept as a sum of logarithms of the magnitudes, in 60-bit fixed point
+    // so that the running sums are exact (128-bit sums leave room for any window), with
+    // counts of zero and negative samples for the sign. The mean is then taken relative
+    // to a whole magnitude k from the table, k * exp((sum - n log k) / n): first k is
+    // the pixel's own sample, then the whole number nearest that estimate, so that the
+    // last exponential is of a small argument and the result is within an ulp or two.
+    // A constant window gives exp(0) and exactly its sample.
+    using Wide = __int128;
+    constexpr int kFractionBits = 60;
+    const double scale = std::ldexp(1.0, kFractionBits);
     const Geometry g = geometry(p, aw, ah);
     const std::vector<int16_t> src = p.samples;
     const ValueRange vr = valueRange(src);
-    const double nMax = double(std::min(2 * g.rx + 1, g.w)) * double(std::min(2 * g.ry + 1, g.h));
-    const int scaleBits =
-        std::min(50, int(std::floor(std::log2(std::ldexp(1.0, 62) / (nMax * 11.0)))));
-    const double scale = std::ldexp(1.0, scaleBits);
-    std::vector<std::array<int64_t, 3>> table(size_t(vr.bins()));
-    for (int v = vr.lo; v <= vr.hi; ++v) {
-        const int64_t logTerm = v == 0 ? 0 : std::llround(std::log(std::fabs(double(v))) * scale);
-        table[size_t(v - vr.lo)] = {logTerm, v == 0 ? 1 : 0, v < 0 ? 1 : 0};
-    }
+    const int maxMagnitude = std::max(std::abs(vr.lo), std::abs(vr.hi));
+    std::vector<Wide> logOf(size_t(maxMagnitude) + 1, 0);
+    for (int m = 1; m <= maxMagnitude; ++m)
+        logOf[size_t(m)] = Wide(std::nearbyint(std::log(static_cast<long double>(m)) *
+                                               std::ldexp(1.0L, kFractionBits)));
+    std::vector<std::array<Wide, 3>> table(size_t(vr.bins()));
+    for (int v = vr.lo; v <= vr.hi; ++v)
+        table[size_t(v - vr.lo)] = {logOf[size_t(std::abs(v))], v == 0 ? 1 : 0, v < 0 ? 1 : 0};
     int16_t* dst = p.samples.data();
-    boxSums<3>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<int64_t, 3>& s) {
+    boxSums<3>(src, g, vr, table, [&](int x, int y, int64_t n, const std::array<Wide, 3>& s) {
+        const size_t i = size_t(y) * size_t(g.w) + size_t(x);
         double r = 0.0;
-        if (s[1] == 0 && s[2] % 2 == 0) r = std::exp(double(s[0]) / scale / double(n));
-        dst[size_t(y) * size_t(g.w) + size_t(x)] = storeMean(r);
+        if (s[1] == 0 && s[2] % 2 == 0) {
+            // mean = k * exp(log ratio), for any k with a logarithm in the table.
+            auto relativeTo = [&](int k) {
+                const Wide excess = s[0] - Wide(n) * logOf[size_t(k)];
+                return k * std::exp(double(excess) / double(n) / scale);
+            };
+            // The own sample is in the window, so it is not 0 here; the mean lies
+            // between the window's smallest and largest magnitudes.
+            const double estimate = relativeTo(std::abs(int(src[i])));
+            r = relativeTo(std::clamp(int(std::nearbyint(estimate)), 1, maxMagnitude));
+        }
+        dst[i] = storeMean(r);
     });
 }
 
@@ -539,7 +592,8 @@ void trimmedMeanFilter(Plane& p, int aw, int ah, int d) {
         int32_t k = std::min(d, n - 3) / 2;
         if (k < 0) k = 0;
         const int64_t kept = sumSmallest(n - k) - (k > 0 ? sumSmallest(k) : 0);
-        return storeMean(double(kept) / double(n - 2 * k));
+        // A quotient of exact integers: truncation is exact (see normalFilter).
+        return storeTrunc(double(kept) / double(n - 2 * k));
     };
     const Geometry g = geometry(p, aw, ah);
     const ValueRange vr = valueRange(p.samples);
@@ -575,8 +629,9 @@ void adaptiveLocalFilter(Plane& p, int channel, int aw, int ah, double noiseVari
         const double variance = double(spread) / (double(n) * double(n));
         double r = noiseVariance / variance;
         if (!(r < 1.0)) r = 1.0; // also a zero local variance
+        // The rounding of m, the variance, r and the products is a few ulps of g and m.
         const double gv = src[i];
-        dst[i] = storeMean(gv - r * (gv - m));
+        dst[i] = storeMean(gv - r * (gv - m), std::max(std::fabs(gv), std::fabs(m)));
     });
     if (channel >= 4 && channel <= 8) clampPlane(p, channel);
 }

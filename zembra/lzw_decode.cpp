@@ -111,9 +111,13 @@ DecodeResult lzwDecode(const std::vector<uint8_t>& stream, int bitsPerPixel, uin
             continue;
         }
         if (!havePrev) {
-            if (code > end) { // a string code with no table to refer to
+            // The first code after a clear is a single pixel. A string code here
+            // has no table to refer to: damaged data, whose low bits are taken as
+            // a literal (the pixel mask's bits, unless the frame claims more bits
+            // per pixel than its codes carry).
+            if (code > end) {
                 damaged = true;
-                break;
+                code &= clear - 1;
             }
             out[pos++] = suffix[code];
             prev = code;
@@ -121,17 +125,22 @@ DecodeResult lzwDecode(const std::vector<uint8_t>& stream, int bitsPerPixel, uin
             continue;
         }
 
+        if (code > next) {
+            // Beyond the table: damaged data. It is decoded as the code being
+            // defined would be, from the previous string, so that a damaged frame
+            // shows as much of the picture as its data holds, and it stands for that
+            // new entry from here on.
+            damaged = true;
+            code = next;
+        }
         uint8_t firstPixel;
         if (code < next) {
             firstPixel = first[code];
             emit(code, false, 0);
-        } else if (code == next) {
+        } else {
             // The string being defined: the previous one plus its own first pixel.
             firstPixel = first[prev];
             emit(prev, true, firstPixel);
-        } else {
-            damaged = true;
-            break;
         }
         if (next < kTableSize) {
             prefix[next] = uint16_t(prev);

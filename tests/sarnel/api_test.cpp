@@ -71,10 +71,17 @@ TEST(SarnelColour, RgbToHsvEdgeCases) {
         {{255, 0, 1, 255}, {359, 100, 100}}, // R max, G < B: 60 * (-1/255) + 360
         {{255, 128, 0, 255}, {30, 100, 100}},
         {{200, 100, 50, 255}, {20, 75, 78}}, // 60*50/150; 100*(1-50/200); 100*200/255
-        // Single-precision steps: 0.7f * 60 = 41.99999 (not 42), and the bracket
-        // 1 - 1/10 = 0.9f gives 89.99999 (not 90).
-        {{10, 7, 0, 255}, {41, 100, 3}},
+        // Single-precision steps: the hue 60 * 0.7f is 41.9999993 in doubles but
+        // rounds to 42 in floats; the saturation's bracket 1 - 1/10 = 0.9f is rounded
+        // to single precision but scaled by 100 in doubles, giving 89.99999 (not 90).
+        {{10, 7, 0, 255}, {42, 100, 3}},
         {{10, 5, 1, 255}, {26, 89, 3}},
+        // The hue's product by 60 and the sums after it stay in single precision:
+        // 60 * -1/3f is -20.0000006 in doubles but -20 in floats, so 240 - 20 is 220,
+        // not 219.99999; likewise 360 - 20 = 340 and 360 + 60 * -74/120f = 323.
+        {{0, 1, 3, 255}, {220, 100, 1}},
+        {{3, 0, 1, 255}, {340, 100, 1}},
+        {{215, 95, 169, 255}, {323, 55, 84}},
     };
     std::vector<Pixel> pixels;
     for (const auto& c : cases) pixels.push_back(c.first);

@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 using namespace sarnel_test;
 using sarnel::cplx;
 using sarnel::Plane;
@@ -305,4 +311,44 @@ TEST(SarnelFrequency, TwoHandlesOneAfterTheOther) {
     Plane b2 = b;
     sarnel::gaussBandReject(b2, 0, 5, 3);
     EXPECT_EQ(b1.samples, b2.samples);
+}
+
+// Work storage that cannot be had: the filter reports it on standard error, as the
+// transform does, and leaves the plane as it was. The address space of a child
+// process is capped a few megabytes above what it holds once the picture is loaded:
+// a 65537 x 1 plane (65537 is prime) needs about 1 MB for its coefficients but about
+// 13 MB for the 262144-point chirp-z transform behind its rows.
+TEST(SarnelFrequencyDeathTest, ReportsWorkStorageThatCannotBeHad) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not combine with the sanitiser's shadow memory";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto filterUnderLimit = [] {
+        constexpr int kWidth = 65537;
+        SR_Bitmap* bm = SR_CreateBitmap(kWidth, 1);
+        if (bm == nullptr) std::_Exit(10);
+        for (int x = 0; x < kWidth; ++x) bm->pixels[4 * x + 2] = uint8_t(x * 7);
+        SR_Image* image = SR_LoadBitmap(bm);
+        if (image == nullptr) std::_Exit(11);
+        const std::vector<int16_t> before = image->planes[SR_CHANNEL_RED].samples;
+        testing::internal::CaptureStderr();
+        long pages = 0;
+        if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+            std::fclose(f);
+        }
+        if (pages <= 0) std::_Exit(12);
+        const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (6u << 20);
+        const rlimit cap{limit, limit};
+        if (setrlimit(RLIMIT_AS, &cap) != 0) std::_Exit(13);
+        SR_ButterworthFilter(image, SR_CHANNEL_RED, 100.0, 10.0, 2);
+        const std::string said = testing::internal::GetCapturedStderr();
+        std::fputs(said.c_str(), stderr);
+        if (said != "Error: fftradix() - insufficient memory.\n") std::_Exit(2);
+        if (image->planes[SR_CHANNEL_RED].samples != before) std::_Exit(3);
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(filterUnderLimit(), testing::ExitedWithCode(0),
+                "Error: fftradix\\(\\) - insufficient memory\\.");
+#endif
 }

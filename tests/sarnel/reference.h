@@ -57,13 +57,16 @@ inline Plane mapWindows(const Plane& p, int aw, int ah,
     return out;
 }
 
-// The library's storage rule, restated: non-finite results are 0, a result within
-// 1e-9 (relative) of an integer is that integer, the rest truncates toward zero.
-inline int refTrunc(double v) {
+// Stores a result computed in extended precision: non-finite results are 0, values
+// beyond the sample range saturate, the rest truncates toward zero. A value within
+// 1e-13 (relative) of a whole number is taken as whole: that is far beyond the
+// rounding of the extended computation, and far closer than any result of the
+// test planes that is not whole in exact arithmetic.
+inline int refTrunc(long double v) {
     if (!std::isfinite(v)) return 0;
-    v = std::clamp(v, -32768.0, 32767.0);
-    const double r = std::round(v);
-    if (std::fabs(v - r) <= 1e-9 * std::max(1.0, std::fabs(r))) return int(r);
+    v = std::clamp(v, -32768.0L, 32767.0L);
+    const long double r = std::round(v);
+    if (std::fabs(v - r) <= 1e-13L * std::max(1.0L, std::fabs(r))) return int(r);
     return int(std::trunc(v));
 }
 
@@ -84,7 +87,7 @@ inline Plane refTrimmed(const Plane& p, int aw, int ah, int d) {
         const int n = int(s.size());
         const int k = std::min(d, n - 3) / 2;
         const int drop = k > 0 ? k : 0;
-        double sum = 0;
+        long double sum = 0;
         for (int i = drop; i < n - drop; ++i) sum += s[size_t(i)];
         return refTrunc(sum / (n - 2 * drop));
     });
@@ -96,12 +99,13 @@ inline Plane refContraharmonic(const Plane& p, int aw, int ah, double q,
                                std::vector<bool>* illConditioned = nullptr) {
     if (illConditioned) illConditioned->clear();
     return mapWindows(p, aw, ah, [q, illConditioned](std::vector<int>& w, int) {
-        double num = 0, den = 0, numMag = 0, denMag = 0;
+        long double num = 0, den = 0, numMag = 0, denMag = 0;
         for (int s : w) {
-            num += std::pow(double(s), q + 1);
-            den += std::pow(double(s), q);
-            numMag += std::fabs(std::pow(double(s), q + 1));
-            denMag += std::fabs(std::pow(double(s), q));
+            const long double v = s;
+            num += std::pow(v, q + 1);
+            den += std::pow(v, static_cast<long double>(q));
+            numMag += std::fabs(std::pow(v, q + 1));
+            denMag += std::fabs(std::pow(v, static_cast<long double>(q)));
         }
         if (illConditioned)
             illConditioned->push_back(std::fabs(num) < 1e-9 * numMag ||
@@ -114,10 +118,10 @@ inline Plane refHarmonic(const Plane& p, int aw, int ah,
                          std::vector<bool>* illConditioned = nullptr) {
     if (illConditioned) illConditioned->clear();
     return mapWindows(p, aw, ah, [illConditioned](std::vector<int>& w, int) {
-        double den = 0, mag = 0;
-        for (int s : w) den += 1.0 / s, mag += std::fabs(1.0 / s);
+        long double den = 0, mag = 0;
+        for (int s : w) den += 1.0L / s, mag += std::fabs(1.0L / s);
         if (illConditioned) illConditioned->push_back(std::fabs(den) < 1e-9 * mag);
-        return refTrunc(double(w.size()) / den);
+        return refTrunc(static_cast<long double>(w.size()) / den);
     });
 }
 
@@ -126,19 +130,19 @@ inline Plane refGeometric(const Plane& p, int aw, int ah) {
         long double prod = 1;
         for (int s : w) prod *= s;
         if (prod <= 0) return 0;
-        return refTrunc(double(std::pow(prod, 1.0L / w.size())));
+        return refTrunc(std::pow(prod, 1.0L / w.size()));
     });
 }
 
 inline Plane refAdaptiveLocal(const Plane& p, int aw, int ah, double noise) {
     return mapWindows(p, aw, ah, [noise](std::vector<int>& w, int g) {
-        double m = 0;
+        long double m = 0;
         for (int s : w) m += s;
-        m /= double(w.size());
-        double var = 0;
+        m /= static_cast<long double>(w.size());
+        long double var = 0;
         for (int s : w) var += (s - m) * (s - m);
-        var /= double(w.size());
-        double r = noise / var;
+        var /= static_cast<long double>(w.size());
+        long double r = noise / var;
         if (!(r < 1)) r = 1;
         return refTrunc(g - r * (g - m));
     });

@@ -210,6 +210,47 @@ TEST(SarnelSpatial, ConstantPlaneUnchangedByEveryFilter) {
     }
 }
 
+TEST(SarnelMeans, ConstantWindowsOfAnySizeGiveTheirSample) {
+    // Sums over large windows must not drift so far that the mean of a constant
+    // window falls below its sample: every value of every channel, windows of 1600
+    // samples, and orders whose powers are inexact.
+    std::vector<int> values;
+    for (int v = -128; v <= 360; ++v) values.push_back(v);
+    for (int v : {1000, 4097, 9999, 32767, -32768}) values.push_back(v);
+    for (int value : values) {
+        const Plane src = constantPlane(40, 40, value);
+        auto check = [&](const char* name, Plane p) {
+            EXPECT_EQ(p.samples, src.samples) << name << " on constant " << value;
+        };
+        // Every window is the whole plane: 1600 samples, an even count of negatives
+        // (and 32768 saturates).
+        Plane p = src;
+        sarnel::geometricFilter(p, 200, 200);
+        EXPECT_EQ(p.samples, constantPlane(40, 40, std::min(std::abs(value), 32767)).samples)
+            << "geometric on constant " << value;
+        if (value <= 0) continue; // zeros and fractional powers of negatives store 0
+        p = src;
+        sarnel::harmonicFilter(p, INT_MAX, INT_MAX);
+        check("harmonic", p);
+        for (double q : {-2.0, 0.5, 1.5, 3.0}) {
+            p = src;
+            sarnel::contraharmonicFilter(p, 81, 81, q);
+            check("contraharmonic", p);
+        }
+        p = src;
+        sarnel::adaptiveLocalFilter(p, -1, 81, 81, 1e-3);
+        check("adaptive local", p);
+    }
+    // Negative constants: the geometric mean of an even count of negatives is their
+    // magnitude, of an odd count 0; integer orders keep the sign.
+    Plane p = constantPlane(3, 2, -77);
+    sarnel::geometricFilter(p, 3, 1); // windows of 2 and 3 samples
+    EXPECT_EQ(p.samples, (std::vector<int16_t>{77, 0, 77, 77, 0, 77}));
+    p = constantPlane(40, 40, -77);
+    sarnel::contraharmonicFilter(p, 41, 41, 2.0);
+    EXPECT_EQ(p.samples, constantPlane(40, 40, -77).samples);
+}
+
 TEST(SarnelSpatial, OneByOneApertureLeavesPlaneUnchanged) {
     const Plane src = randomPlane(17, 11, 1, 255, 7);
     const std::vector<std::pair<const char*, std::function<void(Plane&)>>> filters = {
@@ -393,4 +434,73 @@ TEST(SarnelMeans, ResultsBeyondSampleRangeSaturate) {
     // And the wide plane that leaves stays usable by the order statistics.
     sarnel::medianFilter(p, 3, 3);
     EXPECT_EQ(p.samples[0], -32768);
+}
+
+// Results a hair below a whole number truncate to the number below: only rounding
+// noise of the computation itself may be taken as the whole number. The expected
+// values are worked out here in exact integers or in long double.
+TEST(SarnelMeans, ResultsJustBelowWholeNumbersTruncate) {
+    // Contraharmonic of order 5 on 1s around a 255: every window holds the 255, and
+    // (k + 255^6) / (k + 255^5) is 255 - 254 k / (k + 255^5), about 255 - 2e-9.
+    Plane p = constantPlane(3, 3, 1);
+    p.samples[4] = 255;
+    const Plane src = p;
+    sarnel::contraharmonicFilter(p, 3, 3, 5.0);
+    const Plane expected = mapWindows(src, 3, 3, [](std::vector<int>& w, int) {
+        __int128 num = 0, den = 0;
+        for (int s : w) {
+            __int128 p5 = 1;
+            for (int i = 0; i < 5; ++i) p5 *= s;
+            num += p5 * s;
+            den += p5;
+        }
+        return int(num / den);
+    });
+    for (int16_t s : expected.samples) ASSERT_EQ(s, 254);
+    EXPECT_EQ(p.samples, expected.samples);
+
+    // Adaptive local filter on [255, 0] with a noise variance of 1e-5: r is about
+    // 6e-10, so 255 moves to 254.99999992 and 0 to 0.00000008.
+    Plane q = constantPlane(2, 1, 0);
+    q.samples = {255, 0};
+    const double noise = 1e-5;
+    sarnel::adaptiveLocalFilter(q, 0, 3, 3, noise);
+    const long double m = (255.0L + 0.0L) / 2, var = ((255 - m) * (255 - m) + m * m) / 2;
+    const long double r = noise / var;
+    ASSERT_LT(r, 1.0L);
+    EXPECT_EQ(q.samples[0], int(255 - r * (255 - m)));
+    EXPECT_EQ(q.samples[1], int(0 - r * (0 - m)));
+    EXPECT_EQ(q.samples[0], 254);
+}
+
+TEST(SarnelMeans, WholeMeansOfMixedWindowsStayWhole) {
+    // Means that are whole in exact arithmetic but pass through logarithms,
+    // reciprocals or inexact powers: rounding a few ulps low must not cost a unit.
+    auto run = [](std::vector<int16_t> samples, auto filter) {
+        Plane p = constantPlane(int(samples.size()), 1, 0);
+        p.samples = std::move(samples);
+        filter(p);
+        return p.samples;
+    };
+    using V = std::vector<int16_t>;
+    auto geometric = [](Plane& p) { sarnel::geometricFilter(p, 3, 1); };
+    auto harmonic = [](Plane& p) { sarnel::harmonicFilter(p, 3, 1); };
+    // Windows {a, b}, {a, b, c}, {b, c}: sqrt(1 * 4) = 2, cbrt(1 * 4 * 16) = 4,
+    // sqrt(4 * 16) = 8; sqrt(4 * 9) = 6, cbrt(1296) = 10.9, sqrt(9 * 36) = 18;
+    // sqrt(27 * 243) = 81, cbrt(19683) = 27, sqrt(729) = 27.
+    EXPECT_EQ(run({1, 4, 16}, geometric), (V{2, 4, 8}));
+    EXPECT_EQ(run({4, 9, 36}, geometric), (V{6, 10, 18}));
+    EXPECT_EQ(run({27, 243, 3}, geometric), (V{81, 27, 27}));
+    // Two negatives: sqrt(16) = 4, cbrt(80) = 4.3; one negative: 0.
+    EXPECT_EQ(run({-2, -8, 5}, geometric), (V{4, 4, 0}));
+    // 2 / (1/3 + 1/6) = 4; 3 / (1/3 + 1/6 + 1/2) = 3; 2 / (1/6 + 1/2) = 3;
+    // 2 / (1/10 + 1/15) = 12, 3 / (1/10 + 1/15 + 1/6) = 9, 2 / (1/15 + 1/6) = 8.57.
+    EXPECT_EQ(run({3, 6, 2}, harmonic), (V{4, 3, 3}));
+    EXPECT_EQ(run({10, 15, 6}, harmonic), (V{12, 9, 8}));
+    // Order 0.5: (9^1.5 + 16^1.5) / (9^0.5 + 16^0.5) = (27 + 64) / (3 + 4) = 13.
+    EXPECT_EQ(run({9, 16}, [](Plane& p) { sarnel::contraharmonicFilter(p, 3, 1, 0.5); }),
+              (V{13, 13}));
+    // Order -0.5: (3 + 4) / (1/3 + 1/4) = 12.
+    EXPECT_EQ(run({9, 16}, [](Plane& p) { sarnel::contraharmonicFilter(p, 3, 1, -0.5); }),
+              (V{12, 12}));
 }

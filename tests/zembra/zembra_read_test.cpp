@@ -238,13 +238,75 @@ TEST(ZembraRead, DamagedData) {
     auto b = parse(Gif().header(3, 2, 2).image(0, 0, 3, 2, wide, 8).trailer().b);
     EXPECT_EQ(decoded(*b, 0), (Bytes{0, 3, 3, 3, 0, 1}));
 
-    // A code that refers to no string yet ends the decoding as damaged.
+    // A code beyond the table is decoded as the code being defined would be, from
+    // the previous string, and decoding goes on; the frame is marked damaged.
+    // Codes 4 (clear), 1, 7 (table ends at 6): 1 then 1 1, defining 6 = "1 1";
+    // 2 defines 7 and fills the row.
     Bytes bad = gifbytes::packCodes({{4, 3}, {1, 3}, {7, 3}, {2, 3}, {5, 3}});
     Gif gb;
     gb.header(4, 1, 2).descriptor(0, 0, 4, 1).raw({2}).raw(gifbytes::subBlocks(bad)).trailer();
     auto c = parse(gb.b);
-    EXPECT_EQ(decoded(*c, 0), (Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(decoded(*c, 0), (Bytes{1, 1, 1, 2}));
     EXPECT_TRUE(c->frames[0]->corrupted);
+}
+
+TEST(ZembraRead, CodesBeyondTheTableDecodeFromThePreviousString) {
+    // 8-bit frame: clear 256, end 257, 9-bit codes, first free code 258.
+    auto frame = [](const std::vector<int>& codes, int w, int h) {
+        std::vector<std::pair<int, int>> sized;
+        for (int code : codes) sized.push_back({code, 9});
+        Gif g;
+        g.header(w, h, 8).descriptor(0, 0, w, h).raw({8});
+        g.raw(gifbytes::subBlocks(gifbytes::packCodes(sized))).trailer();
+        return parse(g.b);
+    };
+    // clear; 10; 20 defines 258 = "10 20"; 300 is beyond the table: the previous
+    // string "20" and its first pixel, "20 20", which also defines 259; 30 defines
+    // 260 and ends the data. The rest of the frame stays 0.
+    auto a = frame({256, 10, 20, 300, 30, 257}, 4, 2);
+    EXPECT_EQ(decoded(*a, 0), (Bytes{10, 20, 20, 20, 30, 0, 0, 0}));
+    EXPECT_TRUE(a->frames[0]->corrupted);
+    // The table grew as usual: 259 is the "20 20" that the damaged code gave.
+    auto b = frame({256, 10, 20, 300, 259, 30, 257}, 4, 2);
+    EXPECT_EQ(decoded(*b, 0), (Bytes{10, 20, 20, 20, 20, 20, 30, 0}));
+    // Right after a clear code there is no previous string: the code's low bits
+    // are the pixel (300 & 255 = 44).
+    auto c = frame({256, 300, 10, 257}, 4, 1);
+    EXPECT_EQ(decoded(*c, 0), (Bytes{44, 10, 0, 0}));
+    // As the first code of the data, too.
+    auto d = frame({511, 10, 257}, 4, 1);
+    EXPECT_EQ(decoded(*d, 0), (Bytes{255, 10, 0, 0}));
+    // An 8-bit frame whose codes carry 2 bits (clear 4, end 5): only the literal
+    // bits of 7 are taken, 3.
+    Gif narrow;
+    narrow.header(4, 1, 8).descriptor(0, 0, 4, 1).raw({2});
+    narrow.raw(gifbytes::subBlocks(gifbytes::packCodes({{4, 3}, {7, 3}, {1, 3}, {5, 3}})));
+    EXPECT_EQ(decoded(*parse(narrow.trailer().b), 0), (Bytes{3, 1, 0, 0}));
+
+    // 12-bit codes: 1900 literal 1s grow the table to 2157 entries; 4095 is far
+    // beyond it and gives "1 1", defining 2157; then 2157 gives "1 1" again.
+    std::vector<std::pair<int, int>> codes = {{256, 9}};
+    int size = 9, next = 258;
+    auto add = [&](int code, bool defines) {
+        codes.push_back({code, size});
+        if (!defines) return;
+        if (++next == (1 << size) && size < 12) ++size;
+    };
+    add(1, false);
+    for (int i = 1; i < 1900; ++i) add(1, true);
+    ASSERT_EQ(size, 12);
+    ASSERT_EQ(next, 2157);
+    add(4095, true);
+    add(2157, true);
+    codes.push_back({257, size});
+    Gif g;
+    g.header(64, 64, 8).descriptor(0, 0, 64, 64).raw({8});
+    g.raw(gifbytes::subBlocks(gifbytes::packCodes(codes))).trailer();
+    auto e = parse(g.b);
+    Bytes expected(64 * 64, 0);
+    std::fill(expected.begin(), expected.begin() + 1904, 1);
+    EXPECT_EQ(decoded(*e, 0), expected);
+    EXPECT_TRUE(e->frames[0]->corrupted);
 }
 
 TEST(ZembraRead, NeverReadsPastTheData) {
