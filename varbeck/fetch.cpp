@@ -223,6 +223,9 @@ int32_t HttpFetch(UrlPtr url, int32_t timeLimitMs, std::string& body) {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L); // a worker thread must not get signals
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(timeLimitMs));
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(timeLimitMs));
+    // A proxy's answer to CONNECT is not the server's: its headers must not
+    // reach OnHeader, which would take them for an answer without a length.
+    curl_easy_setopt(c, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &d);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnBody);

@@ -407,6 +407,27 @@ TEST_F(UpdateCheck, SilentServersCannotHoldTheCheck) {
     EXPECT_EQ(r.Asked(), 0);
 }
 
+TEST_F(UpdateCheck, HttpGoesThroughTheProxyOfTheEnvironment) {
+    // The proxy is a server of the test too; the address it is asked for is
+    // never contacted.
+    LocalServer proxy([](LocalServer::Connection& c) { c.Send(LocalServer::Answer(Info("6.0"))); });
+    ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy.Port())).c_str(), 1);
+    ::unsetenv("no_proxy");
+    ::unsetenv("NO_PROXY");
+    int32_t outcome = -1;
+    {
+        Recorder r;
+        outcome = Check(r, "http://127.0.0.1:9/updates/pellorin.info");
+    }
+    varbeck_test::KeepToLoopback();
+    EXPECT_EQ(outcome, VARBECK_ACCEPTED);
+    ASSERT_EQ(proxy.Requests().size(), 1u);
+    EXPECT_EQ(
+        proxy.Requests()[0].rfind("GET http://127.0.0.1:9/updates/pellorin.info HTTP/1.1\r\n", 0),
+        0u)
+        << proxy.Requests()[0];
+}
+
 TEST_F(UpdateCheck, UnreachableServerIsSilent) {
     int port = 0;
     {
