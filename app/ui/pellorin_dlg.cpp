@@ -9,6 +9,7 @@
 #include "app/ui/print_support.h"
 #include "app/ui/result_viewer.h"
 #include "app/ui/select_file_dlg.h"
+#include "app/ui/update_check.h"
 #include "app/view_frames.h"
 #include "imageops/image_on_top.h"
 #include "imageops/ui/add_text_dlg.h"
@@ -50,6 +51,7 @@ CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
     QSettings registry("Quorvel", "Pellorin");
     m_devices.Read(registry);
+    StartUpdateCheck(registry);
     BuildUi();
     UpdateControls();
 }
