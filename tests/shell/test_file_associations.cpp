@@ -197,16 +197,6 @@ TEST_F(Associations, OnlyTheFirstExtensionOfABoxDecidesItsMark) {
     EXPECT_FALSE(a.ReadBoxes(flags)[4]);
 }
 
-TEST_F(Associations, AListThatCannotBeReadIsNotReplaced) {
-    // A folder where the list should be: unreadable as a file, also for root.
-    std::filesystem::create_directories(dirs.UserMimeAppsList());
-    auto a = Make();
-    std::string error;
-    EXPECT_FALSE(a.Associate(".png", &error));
-    EXPECT_NE(error.find(dirs.UserMimeAppsList()), std::string::npos) << error;
-    EXPECT_TRUE(std::filesystem::is_directory(dirs.UserMimeAppsList()));
-}
-
 TEST_F(Associations, AConfigFolderThatCannotBeMadeIsReported) {
     WriteFile(dir.Path("file"), "not a folder");
     dirs.configHome = dir.Path("file/config");
@@ -222,8 +212,8 @@ TEST_F(Associations, AConfigFolderThatCannotBeMadeIsReported) {
 
 // Runs fn in a child process as an unprivileged user (when running as root,
 // where permission bits would not stop anything) and returns what it wrote.
-// The child fails loudly if the folder is still writable for it.
-std::string RunUnprivileged(const std::string& readOnlyFolder,
+// The child fails loudly if `blocked` (path, access mode) is still allowed.
+std::string RunUnprivileged(const std::string& blocked, int mode,
                             const std::function<std::string()>& fn) {
     int fds[2];
     if (::pipe(fds) != 0) return "pipe failed";
@@ -234,8 +224,8 @@ std::string RunUnprivileged(const std::string& readOnlyFolder,
         if (::geteuid() == 0 &&
             (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             out = "could not drop privileges";
-        else if (::access(readOnlyFolder.c_str(), W_OK) == 0)
-            out = "the folder is still writable";
+        else if (::access(blocked.c_str(), mode) == 0)
+            out = blocked + " is still open to the test";
         else
             out = fn();
         (void)!::write(fds[1], out.data(), out.size());
@@ -259,7 +249,7 @@ TEST_F(Associations, AReadOnlyConfigFolderIsReportedAndLeftAlone) {
     std::filesystem::create_directories(dirs.dataHome);
     ::chmod(dirs.dataHome.c_str(), 0777);
     ::chmod(dirs.configHome.c_str(), 0555);
-    const std::string got = RunUnprivileged(dirs.configHome, [&] {
+    const std::string got = RunUnprivileged(dirs.configHome, W_OK, [&] {
         WasAssociatedFlags flags;
         std::array<bool, kAssociationBoxCount> checked{};
         checked[3] = true;
@@ -271,6 +261,32 @@ TEST_F(Associations, AReadOnlyConfigFolderIsReportedAndLeftAlone) {
     EXPECT_EQ(List(), list);
     // The entry went where it could.
     EXPECT_TRUE(Exists(dir.Path("data/applications/pellorin.desktop")));
+}
+
+TEST_F(Associations, AListThatCannotBeReadIsNotReplaced) {
+    // A folder where the list should be.
+    std::filesystem::create_directories(dirs.UserMimeAppsList());
+    std::string error;
+    EXPECT_FALSE(Make().Associate(".png", &error));
+    EXPECT_NE(error.find(dirs.UserMimeAppsList()), std::string::npos) << error;
+    EXPECT_TRUE(std::filesystem::is_directory(dirs.UserMimeAppsList()));
+    std::filesystem::remove(dirs.UserMimeAppsList());
+
+    // A list the user cannot read in a folder the user can write: replacing it
+    // would be possible, and would lose every other program's defaults.
+    const std::string list = "[Default Applications]\nimage/jpeg=viewer.desktop;\n";
+    WriteFile(dirs.UserMimeAppsList(), list);
+    ::chmod(dirs.configHome.c_str(), 0777);
+    ::chmod(dirs.UserMimeAppsList().c_str(), 0200);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dirs.UserMimeAppsList().c_str(), 65534, 65534), 0);
+    }
+    const std::string got = RunUnprivileged(dirs.UserMimeAppsList(), R_OK, [&] {
+        std::string e;
+        return Make().Associate(".png", &e) ? std::string("associated") : e;
+    });
+    EXPECT_EQ(got, dirs.UserMimeAppsList() + ": cannot be read, so it was left unchanged");
+    EXPECT_EQ(List(), list);
 }
 
 TEST_F(Associations, DesktopDatabaseIsRefreshedWhereTheToolExists) {
