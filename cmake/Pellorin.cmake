@@ -75,3 +75,46 @@ function(pellorin_ui_sources)
        ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
   target_sources(pellorin_ui PRIVATE ${srcs})
 endfunction()
+
+# pellorin_install_library(TARGET name HEADER file DESCRIPTION text
+#                          [REQUIRES_PRIVATE module...])
+# Installs one of the shared libraries with its public header (as
+# <includedir>/<name>/<header>) and a pkg-config file <name>.pc, so that other
+# programs build against it with `pkg-config --cflags --libs <name>` and
+# `#include <name/header>`. The .pc file finds its prefix from its own place,
+# so the installed tree can be moved (cmake --install --prefix, packages).
+function(pellorin_install_library)
+  cmake_parse_arguments(L "" "TARGET;HEADER;DESCRIPTION" "REQUIRES_PRIVATE" ${ARGN})
+  if(PELLORIN_FUZZ)
+    return()
+  endif()
+  include(GNUInstallDirs)
+  install(TARGETS ${L_TARGET} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${L_HEADER} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${L_TARGET})
+
+  set(pcdir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+    set(PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+  else()
+    file(RELATIVE_PATH up /p/${pcdir} /p)
+    string(REGEX REPLACE "/$" "" up "${up}")
+    set(PC_PREFIX "\${pcfiledir}/${up}")
+    set(PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  endif()
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    set(PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+  else()
+    set(PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+  endif()
+  set(PC_NAME ${L_TARGET})
+  set(PC_DESCRIPTION "${L_DESCRIPTION}")
+  set(PC_REQUIRES_LINE "")
+  if(L_REQUIRES_PRIVATE)
+    string(JOIN " " requires ${L_REQUIRES_PRIVATE})
+    set(PC_REQUIRES_LINE "Requires.private: ${requires}\n")
+  endif()
+  configure_file(${PELLORIN_SOURCE_DIR}/cmake/library.pc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/${L_TARGET}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${L_TARGET}.pc DESTINATION ${pcdir})
+endfunction()

@@ -40,6 +40,12 @@ std::vector<std::string> DataFolderCandidates(std::string_view name) {
     std::vector<std::string> out;
     const std::string beside = ProgramFolder();
     if (!beside.empty()) out.push_back(beside + std::string(name));
+    // A program installed as <prefix>/bin/ has its data in <prefix>/share/,
+    // also where that prefix is not among the data folders (a user's own
+    // prefix, /opt, an unpacked package).
+    const fs::path folder = fs::path(beside).parent_path();
+    if (!beside.empty() && folder.filename() == "bin")
+        out.push_back((folder.parent_path() / "share/pellorin" / std::string(name)).string());
 
     const char* env = std::getenv("XDG_DATA_DIRS");
     // An unset or empty variable means the freedesktop default.

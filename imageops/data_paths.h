@@ -1,8 +1,9 @@
 #pragma once
 // Where the read-only pictures the user picks from (masks, borders) live: a
 // folder beside the program first, so that a build tree or an unpacked copy
-// works as it is, then "pellorin/<name>" in each folder of $XDG_DATA_DIRS
-// (default /usr/local/share:/usr/share) for an installed program.
+// works as it is; for a program in <prefix>/bin, <prefix>/share/pellorin/<name>;
+// then "pellorin/<name>" in each folder of $XDG_DATA_DIRS (default
+// /usr/local/share:/usr/share).
 
 #include <string>
 #include <string_view>

@@ -15,6 +15,7 @@
 #include "imageops/ui/add_text_dlg.h"
 #include "imageops/ui/effect_dialogs.h"
 #include "imageops/ui/overlay_dialogs.h"
+#include "shell/ui/file_associates_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -152,6 +153,10 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         RunPreviewNow();
     });
     l->addSpacing(8);
+    add("File Associates...", [this] {
+        CFileAssociatesDlg dlg(this);
+        dlg.exec();
+    });
     add("Help...", [this] { ShowHelp(this); });
     add("About...", [this] { ShowAbout(this); });
     l->addStretch();
