@@ -1,5 +1,6 @@
 #include "upload/upload_settings.h"
 
+#include "app/file_util.h"
 #include "upload/upload_request.h"
 
 #include <cstdlib>
@@ -71,4 +72,21 @@ std::string MakeUploadTempFolder() {
 
 std::string UploadTempFile(const std::string& folder, int format) {
     return folder + "/utemp48924086719482." + std::string(UploadFormatExtension(format));
+}
+
+UploadFileStatus ReadUploadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) return UploadFileStatus::Unreadable;
+    if (size > kMaxUploadBytes) return UploadFileStatus::TooBig;
+    // The size is checked again on reading, in case the file grew meanwhile.
+    if (!ReadWholeFile(path, bytes, kMaxUploadBytes)) {
+        bytes.clear();
+        std::error_code again;
+        return fs::file_size(path, again) > kMaxUploadBytes && !again
+                   ? UploadFileStatus::TooBig
+                   : UploadFileStatus::Unreadable;
+    }
+    return UploadFileStatus::Ok;
 }

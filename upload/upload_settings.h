@@ -5,6 +5,7 @@
 
 #include "app/config_storage.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,3 +49,7 @@ inline constexpr const char* kReceivedPageName = "_receive.html";
 std::string MakeUploadTempFolder();
 // The picture's temporary name in that folder for a format index.
 std::string UploadTempFile(const std::string& folder, int format);
+
+enum class UploadFileStatus { Ok, Unreadable, TooBig };
+// Reads the saved picture; one larger than kMaxUploadBytes is refused unread.
+UploadFileStatus ReadUploadFile(const std::string& path, std::vector<uint8_t>& bytes);
