@@ -42,11 +42,14 @@ CUploadDlg::CUploadDlg(UploadPictureSaver save, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     m_server = new QLineEdit(Q(m_settings.m_strServer), this);
+    m_server->setObjectName("server");
     m_server->setPlaceholderText(kServerHelp);
     form->addRow("Upload server:", m_server);
     m_description = new QLineEdit(this);
+    m_description->setObjectName("description");
     form->addRow("Description:", m_description);
     m_email = new QComboBox(this);
+    m_email->setObjectName("email");
     m_email->setEditable(true);
     for (const std::string& e : m_settings.m_arrEMails) m_email->addItem(Q(e));
     m_email->setEditText(Q(m_settings.m_strLastEMail));
