@@ -1,6 +1,7 @@
 #include "shell/file_associations.h"
 
 #include "app/file_util.h"
+#include "app/safe_save.h"
 #include "shell/desktop_tools.h"
 #include "shell/mimeapps_list.h"
 
@@ -46,11 +47,9 @@ bool MakeFolders(const std::string& folder, std::string* error) {
 bool WriteFile(const std::string& folder, const std::string& path, const std::string& bytes,
                std::string* error) {
     if (!MakeFolders(folder, error)) return false;
-    errno = 0;
-    if (WriteFileAtomically(
-            path, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())))
-        return true;
-    if (error) *error = path + ": " + Reason(errno);
+    std::string message;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &message)) return true;
+    if (error) *error = message;
     return false;
 }
 

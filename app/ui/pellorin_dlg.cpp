@@ -16,6 +16,7 @@
 #include "imageops/ui/effect_dialogs.h"
 #include "imageops/ui/overlay_dialogs.h"
 #include "shell/ui/file_associates_dlg.h"
+#include "upload/ui/upload_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -151,6 +152,18 @@ QWidget* CPellorinDlg::BuildFileButtons() {
     add("Advanced Print Preview...", [this] {
         if (RunFinal()) AdvancedPrintPreview(m_images.work, this);
         RunPreviewNow();
+    });
+    add("Upload Image to External Server....", [this] {
+        // The full-size result goes out, as Save As would write it.
+        RunImageUpload(this, [this](const std::string& path, std::string* message) {
+            if (m_images.work.Empty()) {
+                *message = "No picture is loaded.";
+                return false;
+            }
+            const bool ok = RunFinal() && SaveImageFile(path, m_images.work, message);
+            RunPreviewNow();
+            return ok;
+        });
     });
     l->addSpacing(8);
     add("File Associates...", [this] {
