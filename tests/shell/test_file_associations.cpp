@@ -257,7 +257,7 @@ TEST_F(Associations, AReadOnlyConfigFolderIsReportedAndLeftAlone) {
         for (const std::string& f : Make().ApplyBoxes(checked, flags, Entry())) all += f + "|";
         return all;
     });
-    EXPECT_EQ(got, dirs.UserMimeAppsList() + ": Permission denied|");
+    EXPECT_EQ(got, "cannot write " + dirs.UserMimeAppsList() + ": permission denied|");
     EXPECT_EQ(List(), list);
     // The entry went where it could.
     EXPECT_TRUE(Exists(dir.Path("data/applications/pellorin.desktop")));

@@ -1,6 +1,6 @@
 #include "upload/ui/upload_dlg.h"
 
-#include "app/file_util.h"
+#include "app/safe_save.h"
 #include "upload/ui/upload_links_dlg.h"
 #include "upload/ui/upload_process_dlg.h"
 
@@ -167,9 +167,8 @@ void CUploadDlg::Upload() {
     }
 
     m_receivedPage = ReceivedPagePath();
-    const auto* page = reinterpret_cast<const uint8_t*>(outcome.answer.data());
     if (m_receivedPage.empty() ||
-        !WriteFileAtomically(m_receivedPage, std::span(page, outcome.answer.size()))) {
+        !SaveFileSafely(m_receivedPage, outcome.answer.data(), outcome.answer.size())) {
         Message("Unable to save the server's answer to " +
                 (m_receivedPage.empty() ? QString(kReceivedPageName) : Q(m_receivedPage)));
         m_receivedPage.clear();
