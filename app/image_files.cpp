@@ -6,8 +6,10 @@
 #include <FreeImage.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -20,12 +22,58 @@
 
 namespace {
 
-// FreeImage reports details of a failure through a process-wide callback; keep
-// the last text per thread so that a failure can say why.
-thread_local std::string t_freeImageMessage;
+// What FreeImage and the codec libraries beneath it said during the current
+// load or save. Their handlers are process-wide and pictures load on several
+// threads at once, so each thread keeps its own: a failure then names its own
+// reason, never another thread's. Nothing of this reaches standard error.
+struct CodecMessages {
+    std::string freeImage; // FreeImage's last message
+    std::string library;   // the last error of the codec library (libtiff)
+
+    void clear() {
+        freeImage.clear();
+        library.clear();
+    }
+    bool empty() const { return freeImage.empty() && library.empty(); }
+    // FreeImage's words first, then the library's more specific ones.
+    std::string Text() const {
+        if (freeImage.empty() || library == freeImage) return library;
+        if (library.empty()) return freeImage;
+        return freeImage + ": " + library;
+    }
+};
+thread_local CodecMessages t_freeImageMessage;
 
 void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
-    t_freeImageMessage = message ? message : "";
+    t_freeImageMessage.freeImage = message ? message : "";
+}
+
+// FreeImage reads TIFF through the system's libtiff, whose own handlers write
+// every warning and error to standard error: dozens of lines for a file with
+// private tags, which would bury pellorin-cli's one line per failed input.
+// Warnings say nothing about the result and are dropped; an error is kept as
+// the reason for a failure.
+using TiffMessageHandler = void (*)(const char*, const char*, va_list);
+
+void OnTiffWarning(const char*, const char*, va_list) {}
+
+void OnTiffError(const char* module, const char* format, va_list args) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format ? format : "", args);
+    std::string& out = t_freeImageMessage.library;
+    out = module && *module ? std::string(module) + ": " + text : std::string(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '.')) out.pop_back();
+}
+
+// libtiff is a library of FreeImage's, not ours: its handlers are found by name
+// in the process. A FreeImage built with its own hidden copy keeps that copy's
+// handlers.
+void RouteTiffMessages() {
+    using SetHandler = TiffMessageHandler (*)(TiffMessageHandler);
+    if (void* set = ::dlsym(RTLD_DEFAULT, "TIFFSetWarningHandler"))
+        reinterpret_cast<SetHandler>(set)(OnTiffWarning);
+    if (void* set = ::dlsym(RTLD_DEFAULT, "TIFFSetErrorHandler"))
+        reinterpret_cast<SetHandler>(set)(OnTiffError);
 }
 
 void SetMessage(std::string* message, std::string text) {
@@ -34,9 +82,21 @@ void SetMessage(std::string* message, std::string text) {
 
 // Appends FreeImage's own explanation, when it gave one for this call.
 std::string WithFreeImageDetail(std::string text) {
-    if (!t_freeImageMessage.empty()) text += " (" + t_freeImageMessage + ")";
+    if (!t_freeImageMessage.empty()) text += " (" + t_freeImageMessage.Text() + ")";
     return text;
 }
+
+// What a failed load reports: the text for the user and the decoder's reason.
+struct LoadFailure {
+    std::string* message;
+    std::string* reason;
+
+    bool Fail(std::string text, std::string why) const {
+        SetMessage(message, std::move(text));
+        SetMessage(reason, std::move(why));
+        return false;
+    }
+};
 
 struct FormatInfo {
     const char* ext;
@@ -137,7 +197,7 @@ void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep
 // Copies a decoded FreeImage bitmap into a 24-bit image. 24-bit and 32-bit
 // bitmaps are read directly (alpha dropped); every other kind goes through
 // FreeImage's 24-bit conversion first.
-bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
+bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure) {
     Dib converted;
     FIBITMAP* use = dib;
     const bool direct = FreeImage_GetImageType(dib) == FIT_BITMAP &&
@@ -149,26 +209,22 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
             Dib standard(FreeImage_ConvertToStandardType(dib, TRUE));
             if (standard) converted.Reset(FreeImage_ConvertTo24Bits(standard.p));
         }
-        if (!converted) {
-            SetMessage(message, "Unable to convert the image to 24 bits");
-            return false;
-        }
+        if (!converted) return failure.Fail("Unable to convert the image to 24 bits", "");
         use = converted.p;
     }
     const unsigned w = FreeImage_GetWidth(use);
     const unsigned h = FreeImage_GetHeight(use);
     const unsigned bpp = FreeImage_GetBPP(use);
     if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
-        int64_t(w) * int64_t(h) > BMP_File::kMaxPixels) {
-        SetMessage(message, "The image is too large");
-        return false;
-    }
+        int64_t(w) * int64_t(h) > BMP_File::kMaxPixels)
+        return failure.Fail("The image is too large", "");
     // Decoding is done and nothing below can fail, so the pixels may go
     // straight into the target. Loading the next picture of a folder usually
     // finds a target of the same size, whose memory is reused as it is.
     if (target.Width() != int(w) || target.Height() != int(h) || target.Empty()) {
         BMP_File fresh;
-        fresh.CreateUninitialized(int(w), int(h));
+        if (!fresh.CreateUninitialized(int(w), int(h)))
+            return failure.Fail("Not enough memory to load the picture", "");
         target = std::move(fresh);
     }
     target.SparePixel() = CColor24();
@@ -333,14 +389,12 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return true;
 }
 
-bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {
+bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failure) {
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, file,
                        uint64_t(BMP_File::kMaxPixels) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
-                           65536)) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
-    }
+                           65536))
+        return failure.Fail("Cannot open file \"" + path + "\"", "");
     BMP_File image;
     if (image.DecodeBMP(file)) {
         // Our reader takes the rows bottom-up whatever the header says; a
@@ -362,59 +416,60 @@ bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {
     // Other BMP kinds (palettes, 16 and 32 bits, run-length compression) are
     // still BMP files; FreeImage reads them from the bytes we already have.
     InitFreeImageOnce();
+    t_freeImageMessage.clear();
+    const std::string failText = "Unable to decode the BMP file";
+    // FreeImage's memory streams count their bytes in 32 bits.
+    FIMEMORY* mem =
+        file.size() <= UINT32_MAX ? FreeImage_OpenMemory(file.data(), DWORD(file.size())) : nullptr;
+    if (!mem) return failure.Fail(failText, "");
     bool ok = false;
-    if (FIMEMORY* mem = FreeImage_OpenMemory(file.data(), DWORD(file.size()))) {
-        if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
-            Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
-            ok = dib && FromFreeImage(dib.p, target, message);
-            if (!dib) SetMessage(message, "Unable to decode the BMP file");
-        } else {
-            SetMessage(message, "Unable to decode the BMP file");
-        }
-        FreeImage_CloseMemory(mem);
+    if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
+        Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
+        if (dib)
+            ok = FromFreeImage(dib.p, target, failure);
+        else
+            failure.Fail(failText, t_freeImageMessage.Text());
+    } else {
+        failure.Fail(failText, "");
     }
+    FreeImage_CloseMemory(mem);
     return ok;
 }
 
-bool LoadIco(const std::string& path, BMP_File& target, std::string* message) {
+bool LoadIco(const std::string& path, BMP_File& target, const LoadFailure& failure) {
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file, CIcon::kMaxFileBytes)) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
-    }
+    if (!ReadWholeFile(path, file, CIcon::kMaxFileBytes))
+        return failure.Fail("Cannot open file \"" + path + "\"", "");
+    InitFreeImageOnce(); // an icon image may be a PNG stream
+    t_freeImageMessage.clear();
     std::string why;
-    if (!DecodeIcon(file, target, &why)) {
-        SetMessage(message, "Unable to read the icon file: " + why);
-        return false;
-    }
+    if (!DecodeIcon(file, target, &why))
+        return failure.Fail("Unable to read the icon file: " + why, t_freeImageMessage.Text());
     return true;
 }
 
 bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_File& target,
-                       std::string* message) {
+                       const LoadFailure& failure) {
     InitFreeImageOnce();
+    t_freeImageMessage.clear();
     // These formats have always given one message for every failure.
     const bool badFormatMessage = format.fif == FIF_TIFF || format.fif == FIF_TARGA ||
                                   format.fif == FIF_PSD || format.fif == FIF_PCD;
+    const std::string failText = badFormatMessage
+                                     ? std::string("Unable load file (bad format)")
+                                     : std::string("Unable to decode the ") + format.name + " file";
     if (!badFormatMessage && ::access(path.c_str(), R_OK) != 0) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
+        const int err = errno;
+        return failure.Fail("Cannot open file \"" + path + "\"", std::strerror(err));
     }
     // The content decides the decoder; PhotoCD and some TARGA files carry no
     // signature, so the extension is the fallback.
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
     Dib dib;
-    t_freeImageMessage.clear();
     if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
-    if (!dib) {
-        SetMessage(message, badFormatMessage
-                                ? std::string("Unable load file (bad format)")
-                                : WithFreeImageDetail(std::string("Unable to decode the ") +
-                                                      format.name + " file"));
-        return false;
-    }
-    return FromFreeImage(dib.p, target, message);
+    if (!dib) return failure.Fail(failText, t_freeImageMessage.Text());
+    return FromFreeImage(dib.p, target, failure);
 }
 
 } // namespace
@@ -424,6 +479,7 @@ void InitFreeImageOnce() {
     std::call_once(once, [] {
         FreeImage_Initialise(FALSE);
         FreeImage_SetOutputMessage(OnFreeImageMessage);
+        RouteTiffMessages();
     });
 }
 
@@ -438,14 +494,16 @@ bool IsSavableStillImage(const std::string& path) {
            ext == "tga" || ext == "ico";
 }
 
-bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message) {
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
+                   std::string* reason) {
+    SetMessage(reason, "");
+    const LoadFailure failure{message, reason};
     const std::string ext = ExtensionOf(path);
-    if (ext == "bmp") return LoadBmp(path, target, message);
-    if (ext == "ico") return LoadIco(path, target, message);
+    if (ext == "bmp") return LoadBmp(path, target, failure);
+    if (ext == "ico") return LoadIco(path, target, failure);
     if (const FormatInfo* format = FindFormat(ext))
-        return LoadWithFreeImage(path, *format, target, message);
-    SetMessage(message, "Unknown File Format!");
-    return false;
+        return LoadWithFreeImage(path, *format, target, failure);
+    return failure.Fail("Unknown File Format!", "");
 }
 
 bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {

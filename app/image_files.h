@@ -9,8 +9,11 @@
 
 // Fills target with the decoded image. On failure returns false, leaves target
 // unchanged and sets message to the text to show the user ("Unknown File
-// Format!", "Unable load file (bad format)", or why the file could not be read).
-bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message = nullptr);
+// Format!", "Unable load file (bad format)", or why the file could not be read)
+// and reason to what the decoding library said about the failure (empty when
+// it said nothing). Nothing is written to standard error.
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message = nullptr,
+                   std::string* reason = nullptr);
 
 // Writes image in the format of the path's extension (png, jpg, gif, bmp, tif,
 // tga, ico). Writes a temporary file beside the target and renames it over the

@@ -78,6 +78,11 @@ bool ParseSize(const std::string& s, ViewSize& v) {
     return true;
 }
 
+// One line per failed input: the message and, when the decoder said more, its reason.
+std::string FailureText(const std::string& message, const std::string& reason) {
+    return reason.empty() ? message : message + ": " + reason;
+}
+
 std::string BaseName(const std::string& p) {
     const size_t slash = p.find_last_of('/');
     return slash == std::string::npos ? p : p.substr(slash + 1);
@@ -103,9 +108,9 @@ int Info(const std::vector<std::string>& files) {
     int status = kExitOk;
     for (const auto& f : files) {
         BMP_File img;
-        std::string message;
-        if (!LoadImageFile(f, img, &message)) {
-            std::cerr << "pellorin-cli: " << f << ": " << message << "\n";
+        std::string message, reason;
+        if (!LoadImageFile(f, img, &message, &reason)) {
+            std::cerr << "pellorin-cli: " << f << ": " << FailureText(message, reason) << "\n";
             status = kExitFailed;
             continue;
         }
@@ -194,9 +199,9 @@ int Apply(const ApplyOptions& o) {
                 fail(j, j.error);
             } else {
                 BMP_File image, work;
-                std::string message;
-                if (!LoadImageFile(j.input, image, &message)) {
-                    fail(j, message);
+                std::string message, reason;
+                if (!LoadImageFile(j.input, image, &message, &reason)) {
+                    fail(j, FailureText(message, reason));
                 } else if (!RunPipeline(image, settings, mode, o.view, work) || work.Empty()) {
                     fail(j, "the treatment left no picture");
                 } else if (!SaveImageFile(j.output, work, &message)) {

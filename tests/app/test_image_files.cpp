@@ -8,13 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -282,6 +286,144 @@ TEST(ImageFileErrors, FormatsByExtension) {
     EXPECT_FALSE(SaveImageFile(dir / "a.psd", Picture(4, 4), &msg));
     EXPECT_EQ(msg, "Unknown File Format!");
     EXPECT_TRUE(dir.Names().empty());
+}
+
+CColor24 Grey(uint8_t v) {
+    return CColor24(v, v, v);
+}
+
+// Little-endian baseline TIFF, 8-bit grey, one strip; `privateTags` unknown
+// tags make libtiff warn; a cut strip makes it fail.
+std::vector<uint8_t> GreyTiff(int w, int h, int privateTags, bool cutStrip) {
+    std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put16 = [&](uint32_t v) {
+        f.push_back(uint8_t(v));
+        f.push_back(uint8_t(v >> 8));
+    };
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) f.push_back(uint8_t(v >> (8 * i)));
+    };
+    const int entries = 8 + privateTags;
+    const uint32_t data = uint32_t(8 + 2 + entries * 12 + 4);
+    const uint32_t bytes = cutStrip ? 1 : uint32_t(w * h);
+    put16(uint32_t(entries));
+    auto entry = [&](uint32_t tag, uint32_t type, uint32_t value) {
+        put16(tag);
+        put16(type);
+        put32(1);
+        put32(value);
+    };
+    entry(256, 4, uint32_t(w));
+    entry(257, 4, uint32_t(h));
+    entry(258, 3, 8); // bits per sample
+    entry(259, 3, 1); // no compression
+    entry(262, 3, 1); // black is zero
+    entry(273, 4, data);
+    entry(278, 4, uint32_t(h));
+    entry(279, 4, bytes);
+    for (int i = 0; i < privateTags; ++i) entry(uint32_t(65000 + i), 3, 7);
+    put32(0);
+    for (uint32_t i = 0; i < bytes; ++i) f.push_back(uint8_t(i * 10));
+    return f;
+}
+
+// Everything written to file descriptor 2 while it lives.
+class StderrCapture {
+public:
+    explicit StderrCapture(std::string path) : path_(std::move(path)) {
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~StderrCapture() { Restore(); }
+    std::string Text() {
+        Restore();
+        const std::vector<uint8_t> bytes = ReadAll(path_);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+private:
+    void Restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::string path_;
+    int saved_ = -1;
+};
+
+TEST(ImageFileMessages, CodecWarningsStayOffStandardErrorAndErrorsBecomeTheReason) {
+    TempDir dir;
+    WriteAll(dir / "tags.tif", GreyTiff(4, 2, 6, false));
+    WriteAll(dir / "cut.tif", GreyTiff(4, 2, 6, true));
+    BMP_File good, bad;
+    std::string goodMsg, badMsg, badReason;
+    bool goodOk = false, badOk = true;
+    std::string written;
+    {
+        StderrCapture capture(dir / "stderr.txt");
+        goodOk = LoadImageFile(dir / "tags.tif", good, &goodMsg);
+        badOk = LoadImageFile(dir / "cut.tif", bad, &badMsg, &badReason);
+        written = capture.Text();
+    }
+    EXPECT_EQ(written, "") << "the codecs wrote to standard error";
+    ASSERT_TRUE(goodOk) << goodMsg;
+    EXPECT_EQ(good.Pixel(3, 1), Grey(70));
+    EXPECT_FALSE(badOk);
+    EXPECT_EQ(badMsg, "Unable load file (bad format)") << "the message itself stays as it was";
+    EXPECT_FALSE(badReason.empty()) << "the reason goes with the failure";
+}
+
+TEST(ImageFileMessages, EachThreadGetsItsOwnReason) {
+    // FreeImage's and libtiff's handlers are shared by the whole process; the
+    // reason of a failed load must still be the one of its own file, whatever
+    // other threads load at the same time.
+    TempDir dir;
+    WriteAll(dir / "cut.tif", GreyTiff(4, 2, 6, true));
+    WriteAll(dir / "tags.tif", GreyTiff(4, 2, 6, false));
+    std::string msg;
+    ASSERT_TRUE(SaveImageFile(dir / "n.png", Noise(64, 64), &msg)) << msg;
+    ASSERT_TRUE(SaveImageFile(dir / "n.jpg", Noise(64, 64), &msg)) << msg;
+    std::vector<uint8_t> png = ReadAll(dir / "n.png");
+    png.resize(png.size() / 2);
+    WriteAll(dir / "cut.png", png);
+    std::vector<uint8_t> jpg = ReadAll(dir / "n.jpg");
+    jpg.resize(300);
+    WriteAll(dir / "cut.jpg", jpg);
+
+    const std::vector<std::string> files = {"cut.tif", "cut.png", "cut.jpg", "tags.tif"};
+    // Each file's reason when it is loaded alone.
+    std::vector<std::string> alone;
+    for (const auto& f : files) {
+        BMP_File img;
+        std::string m, r;
+        LoadImageFile(dir / f, img, &m, &r);
+        alone.push_back(r);
+    }
+    for (size_t i = 0; i < 3; ++i) EXPECT_FALSE(alone[i].empty()) << files[i];
+    EXPECT_NE(alone[0], alone[1]);
+    EXPECT_NE(alone[0], alone[2]);
+    EXPECT_NE(alone[1], alone[2]);
+    EXPECT_EQ(alone[3], "");
+
+    std::vector<std::string> mismatch(files.size());
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < files.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 60 && mismatch[t].empty(); ++i) {
+                BMP_File img;
+                std::string m, r;
+                const bool ok = LoadImageFile(dir / files[t], img, &m, &r);
+                if (ok != (t == 3) || r != alone[t]) mismatch[t] = r;
+            }
+        });
+    for (auto& th : threads) th.join();
+    for (size_t t = 0; t < files.size(); ++t)
+        EXPECT_EQ(mismatch[t], "") << files[t] << " got another reason";
 }
 
 const char* const kSavable[] = {"png", "jpg", "gif", "bmp", "tif", "tga", "ico"};

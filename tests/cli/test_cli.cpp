@@ -88,6 +88,42 @@ int CountLines(const std::string& s) {
     return int(std::count(s.begin(), s.end(), '\n'));
 }
 
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Little-endian 8-bit grey TIFF with `privateTags` tags libtiff does not know
+// (each one a warning); a cut strip makes the load fail.
+std::vector<uint8_t> GreyTiff(int w, int h, int privateTags, bool cutStrip) {
+    std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) f.push_back(uint8_t(v >> (8 * i)));
+    };
+    const int entries = 8 + privateTags;
+    const uint32_t bytes = cutStrip ? 1 : uint32_t(w * h);
+    put(uint32_t(entries), 2);
+    const uint32_t values[8][3] = {
+        {256, 4, uint32_t(w)}, {257, 4, uint32_t(h)}, {258, 3, 8},
+        {259, 3, 1},           {262, 3, 1},           {273, 4, uint32_t(8 + 2 + entries * 12 + 4)},
+        {278, 4, uint32_t(h)}, {279, 4, bytes}};
+    for (const auto& e : values) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(1, 4);
+        put(e[2], 4);
+    }
+    for (int i = 0; i < privateTags; ++i) {
+        put(uint32_t(65000 + i), 2);
+        put(3, 2);
+        put(1, 4);
+        put(7, 4);
+    }
+    put(0, 4);
+    for (uint32_t i = 0; i < bytes; ++i) f.push_back(uint8_t(i));
+    return f;
+}
+
 } // namespace
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
@@ -244,4 +280,28 @@ TEST_F(CliTest, InfoReportsSizesAndFailures) {
     const Result bad = Run({"info", Path("a.bmp"), Path("b.xyz")});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("b.xyz: Unknown File Format!"), std::string::npos) << bad.err;
+}
+
+TEST_F(CliTest, TiffWarningsStayQuietAndFailuresGiveTheirReason) {
+    fs::create_directories(Path("in"));
+    fs::create_directories(Path("out"));
+    WriteBytes(Path("in/tags.tif"), GreyTiff(6, 4, 8, false));
+    WriteBytes(Path("in/cut.tif"), GreyTiff(6, 4, 8, true));
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    for (const char* jobs : {"1", "2"}) {
+        const Result r = Run({"apply", "--config", cfg, "--jobs", jobs, "--out-dir", Path("out"),
+                              "--format", "bmp", Path("in")});
+        EXPECT_EQ(r.status, 1);
+        ASSERT_EQ(CountLines(r.err), 1) << r.err;
+        const std::string line = "cut.tif: Unable load file (bad format): ";
+        const size_t at = r.err.find(line);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        EXPECT_GT(r.err.size(), at + line.size() + 1) << "a reason follows: " << r.err;
+        BMP_File out;
+        ASSERT_TRUE(out.LoadBMP(Path("out/tags.bmp")));
+        EXPECT_EQ(out.Pixel(5, 3), CColor24(23, 23, 23));
+    }
+    const Result info = Run({"info", Path("in/tags.tif")});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.err, "");
 }
