@@ -194,27 +194,88 @@ void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep
     SwapRedBlueScalar(src, dst, pixels, srcStep);
 }
 
+// Sample types with more than 8 bits keep their meaning across pictures: the
+// same sample value gives the same byte in every file, never a stretch between
+// one picture's darkest and brightest values.
+
+// 16 and 32-bit unsigned grey: the top byte, as 16-bit colour files give.
+template <class T, int Shift> void GreyTopByteRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const T* in = reinterpret_cast<const T*>(src);
+    for (unsigned x = 0; x < w; ++x) {
+        const uint8_t v = uint8_t(in[x] >> Shift);
+        dst[x] = CColor24(v, v, v);
+    }
+}
+
+// Floating point samples are 0 for black and 1 for full intensity (what
+// FreeImage and the file formats that carry them use); values beyond are
+// clipped and NaN is black.
+uint8_t UnitToByte(double v) {
+    if (!(v > 0)) return 0;
+    if (v >= 1) return 255;
+    return uint8_t(v * 255 + 0.5);
+}
+
+template <class T> void GreyUnitRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const T* in = reinterpret_cast<const T*>(src);
+    for (unsigned x = 0; x < w; ++x) {
+        const uint8_t v = UnitToByte(in[x]);
+        dst[x] = CColor24(v, v, v);
+    }
+}
+
+template <class Pixel> void ColourUnitRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const Pixel* in = reinterpret_cast<const Pixel*>(src);
+    for (unsigned x = 0; x < w; ++x)
+        dst[x] = CColor24(UnitToByte(in[x].red), UnitToByte(in[x].green), UnitToByte(in[x].blue));
+}
+
 // Copies a decoded FreeImage bitmap into a 24-bit image. 24-bit and 32-bit
-// bitmaps are read directly (alpha dropped); every other kind goes through
-// FreeImage's 24-bit conversion first.
-bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure) {
+// bitmaps are read directly (alpha dropped); other bitmaps and 16-bit colour go
+// through FreeImage's 24-bit conversion (16-bit samples divided by 256); grey
+// and floating point samples have their own rows above. Signed and complex
+// samples have no picture meaning and are refused with failText.
+bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure,
+                   const std::string& failText) {
+    using RowFn = void (*)(const BYTE*, CColor24*, unsigned);
+    RowFn row = nullptr;
     Dib converted;
     FIBITMAP* use = dib;
-    const bool direct = FreeImage_GetImageType(dib) == FIT_BITMAP &&
-                        (FreeImage_GetBPP(dib) == 24 || FreeImage_GetBPP(dib) == 32);
-    if (!direct) {
-        converted.Reset(FreeImage_ConvertTo24Bits(dib));
-        if (!converted) {
-            // High dynamic range and other sample types: scale to 8 bits first.
-            Dib standard(FreeImage_ConvertToStandardType(dib, TRUE));
-            if (standard) converted.Reset(FreeImage_ConvertTo24Bits(standard.p));
+    switch (FreeImage_GetImageType(dib)) {
+    case FIT_BITMAP:
+    case FIT_RGB16:
+    case FIT_RGBA16:
+        if (FreeImage_GetImageType(dib) != FIT_BITMAP ||
+            (FreeImage_GetBPP(dib) != 24 && FreeImage_GetBPP(dib) != 32)) {
+            converted.Reset(FreeImage_ConvertTo24Bits(dib));
+            if (!converted)
+                return failure.Fail(failText, "FreeImage cannot convert the picture to 24 bits");
+            use = converted.p;
         }
-        if (!converted) return failure.Fail("Unable to convert the image to 24 bits", "");
-        use = converted.p;
+        break;
+    case FIT_UINT16:
+        row = GreyTopByteRow<uint16_t, 8>;
+        break;
+    case FIT_UINT32:
+        row = GreyTopByteRow<uint32_t, 24>;
+        break;
+    case FIT_FLOAT:
+        row = GreyUnitRow<float>;
+        break;
+    case FIT_DOUBLE:
+        row = GreyUnitRow<double>;
+        break;
+    case FIT_RGBF:
+        row = ColourUnitRow<FIRGBF>;
+        break;
+    case FIT_RGBAF:
+        row = ColourUnitRow<FIRGBAF>;
+        break;
+    default:
+        return failure.Fail(failText, "signed or complex samples are not supported");
     }
     const unsigned w = FreeImage_GetWidth(use);
     const unsigned h = FreeImage_GetHeight(use);
-    const unsigned bpp = FreeImage_GetBPP(use);
     if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
         int64_t(w) * int64_t(h) > BMP_File::kMaxPixels)
         return failure.Fail("The image is too large", "");
@@ -229,9 +290,13 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure) 
     }
     target.SparePixel() = CColor24();
     // FreeImage keeps the bottom row first.
+    const unsigned step = FreeImage_GetBPP(use) / 8;
     for (unsigned y = 0; y < h; ++y) {
-        const uint8_t* src = FreeImage_GetScanLine(use, int(h - 1 - y));
-        SwapRedBlue(src, reinterpret_cast<uint8_t*>(target.Row(int(y))), w, bpp / 8);
+        const BYTE* src = FreeImage_GetScanLine(use, int(h - 1 - y));
+        if (row)
+            row(src, target.Row(int(y)), w);
+        else
+            SwapRedBlue(src, reinterpret_cast<uint8_t*>(target.Row(int(y))), w, step);
     }
     return true;
 }
@@ -426,7 +491,7 @@ bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failu
     if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
         Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
         if (dib)
-            ok = FromFreeImage(dib.p, target, failure);
+            ok = FromFreeImage(dib.p, target, failure, failText);
         else
             failure.Fail(failText, t_freeImageMessage.Text());
     } else {
@@ -469,7 +534,7 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     Dib dib;
     if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
     if (!dib) return failure.Fail(failText, t_freeImageMessage.Text());
-    return FromFreeImage(dib.p, target, failure);
+    return FromFreeImage(dib.p, target, failure, failText);
 }
 
 } // namespace

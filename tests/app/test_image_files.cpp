@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -288,8 +289,211 @@ TEST(ImageFileErrors, FormatsByExtension) {
     EXPECT_TRUE(dir.Names().empty());
 }
 
+// Writes a FreeImage bitmap of any sample type; fill(y, line) gets each row,
+// top row first, as FreeImage's scan line of that row.
+template <class Fill>
+void WriteTyped(const std::string& path, FREE_IMAGE_FORMAT fif, FREE_IMAGE_TYPE type, int bpp,
+                int w, int h, Fill fill, int flags = 0) {
+    InitFreeImageOnce();
+    FIBITMAP* dib = FreeImage_AllocateT(type, w, h, bpp);
+    ASSERT_NE(dib, nullptr);
+    for (int y = 0; y < h; ++y) fill(y, FreeImage_GetScanLine(dib, h - 1 - y));
+    ASSERT_TRUE(FreeImage_Save(fif, dib, path.c_str(), flags)) << path;
+    FreeImage_Unload(dib);
+}
+
+std::vector<CColor24> FirstRow(const BMP_File& img) {
+    std::vector<CColor24> row;
+    for (int x = 0; x < img.Width(); ++x) row.push_back(img.Pixel(x, 0));
+    return row;
+}
+
 CColor24 Grey(uint8_t v) {
     return CColor24(v, v, v);
+}
+
+TEST(ImageFileLoad, SixteenBitSamplesAreDividedBy256) {
+    TempDir dir;
+    // Truncated: 1000 / 256 = 3.9, 1500 / 256 = 5.9, 2000 / 256 = 7.8, 30000 / 256 = 117.2.
+    // A stretch between this picture's darkest and brightest values would
+    // give 0 for the first and 255 for the last.
+    const std::vector<CColor24> grey = {Grey(3), Grey(5), Grey(7), Grey(117)};
+    for (auto [fif, name] : {std::pair{FIF_PNG, "g16.png"}, {FIF_TIFF, "g16.tif"}}) {
+        WriteTyped(dir / name, fif, FIT_UINT16, 16, 4, 1, [](int, BYTE* line) {
+            const uint16_t v[4] = {1000, 1500, 2000, 30000};
+            std::memcpy(line, v, sizeof v);
+        });
+        BMP_File img;
+        std::string msg;
+        ASSERT_TRUE(LoadImageFile(dir / name, img, &msg)) << name << ": " << msg;
+        EXPECT_EQ(FirstRow(img), grey) << name;
+    }
+    // Two rows, so that a file's own range cannot decide: the second row
+    // alone would stretch differently from the whole.
+    WriteTyped(dir / "g16b.png", FIF_PNG, FIT_UINT16, 16, 2, 2, [](int y, BYTE* line) {
+        const uint16_t v[2][2] = {{0, 65535}, {256, 65280}};
+        std::memcpy(line, v[y], sizeof v[y]);
+    });
+    BMP_File img;
+    ASSERT_TRUE(LoadImageFile(dir / "g16b.png", img));
+    EXPECT_EQ(img.Pixel(0, 0), Grey(0));
+    EXPECT_EQ(img.Pixel(1, 0), Grey(255));
+    EXPECT_EQ(img.Pixel(0, 1), Grey(1));
+    EXPECT_EQ(img.Pixel(1, 1), Grey(255));
+
+    // Colour with and without alpha, in PNG and TIFF: each channel / 256.
+    const std::vector<CColor24> colour = {CColor24(3, 5, 255), CColor24(0, 1, 1)};
+    struct Case {
+        FREE_IMAGE_FORMAT fif;
+        FREE_IMAGE_TYPE type;
+        int bpp;
+        const char* name;
+    };
+    for (const Case& c :
+         {Case{FIF_PNG, FIT_RGB16, 48, "c16.png"}, Case{FIF_TIFF, FIT_RGB16, 48, "c16.tif"},
+          Case{FIF_PNG, FIT_RGBA16, 64, "a16.png"}, Case{FIF_TIFF, FIT_RGBA16, 64, "a16.tif"}}) {
+        WriteTyped(dir / c.name, c.fif, c.type, c.bpp, 2, 1, [&](int, BYTE* line) {
+            const uint16_t v[2][4] = {{1000, 1500, 65535, 0}, {255, 256, 511, 40000}};
+            const int channels = c.bpp / 16;
+            uint16_t* out = reinterpret_cast<uint16_t*>(line);
+            for (int x = 0; x < 2; ++x)
+                for (int k = 0; k < channels; ++k) out[x * channels + k] = v[x][k];
+        });
+        ASSERT_TRUE(LoadImageFile(dir / c.name, img)) << c.name;
+        EXPECT_EQ(FirstRow(img), colour) << c.name;
+    }
+
+    // 32-bit unsigned grey: the top byte, as for 16 bits.
+    WriteTyped(dir / "u32.tif", FIF_TIFF, FIT_UINT32, 32, 3, 1, [](int, BYTE* line) {
+        const uint32_t v[3] = {0x00FFFFFFu, 0x01000000u, 0xFEDCBA98u};
+        std::memcpy(line, v, sizeof v);
+    });
+    ASSERT_TRUE(LoadImageFile(dir / "u32.tif", img));
+    EXPECT_EQ(FirstRow(img), (std::vector<CColor24>{Grey(0), Grey(1), Grey(0xFE)}));
+}
+
+TEST(ImageFileLoad, FloatingPointSamplesRunFromZeroToOne) {
+    TempDir dir;
+    // 0.25 * 255 = 63.75 and 0.1 * 255 = 25.5 round to 64 and 26; beyond 0..1
+    // is clipped, NaN is black.
+    const float grey[8] = {0.0f, 0.25f, 0.5f, 1.0f, 2.0f, -1.0f, std::nanf(""), 0.1f};
+    const std::vector<CColor24> expected = {Grey(0),   Grey(64), Grey(128), Grey(255),
+                                            Grey(255), Grey(0),  Grey(0),   Grey(26)};
+    WriteTyped(dir / "f.tif", FIF_TIFF, FIT_FLOAT, 32, 8, 1,
+               [&](int, BYTE* line) { std::memcpy(line, grey, sizeof grey); });
+    WriteTyped(dir / "d.tif", FIF_TIFF, FIT_DOUBLE, 64, 8, 1, [&](int, BYTE* line) {
+        double* out = reinterpret_cast<double*>(line);
+        for (int x = 0; x < 8; ++x) out[x] = grey[x];
+    });
+    for (const char* name : {"f.tif", "d.tif"}) {
+        BMP_File img;
+        std::string msg;
+        ASSERT_TRUE(LoadImageFile(dir / name, img, &msg)) << name << ": " << msg;
+        EXPECT_EQ(FirstRow(img), expected) << name;
+    }
+
+    // Colour, with and without alpha: each channel on its own.
+    WriteTyped(dir / "rgbf.tif", FIF_TIFF, FIT_RGBF, 96, 2, 1, [](int, BYTE* line) {
+        const float v[6] = {0.25f, 0.5f, 1.0f, -1.0f, 3.0f, 0.1f};
+        std::memcpy(line, v, sizeof v);
+    });
+    WriteTyped(dir / "rgbaf.tif", FIF_TIFF, FIT_RGBAF, 128, 2, 1, [](int, BYTE* line) {
+        const float v[8] = {0.25f, 0.5f, 1.0f, 0.0f, -1.0f, 3.0f, 0.1f, 1.0f};
+        std::memcpy(line, v, sizeof v);
+    });
+    for (const char* name : {"rgbf.tif", "rgbaf.tif"}) {
+        BMP_File img;
+        ASSERT_TRUE(LoadImageFile(dir / name, img)) << name;
+        EXPECT_EQ(FirstRow(img),
+                  (std::vector<CColor24>{CColor24(64, 128, 255), CColor24(0, 255, 26)}))
+            << name;
+    }
+
+    // Signed samples have no black to start from: refused with the message of
+    // their format, and a reason.
+    WriteTyped(dir / "i16.tif", FIF_TIFF, FIT_INT16, 16, 2, 1, [](int, BYTE* line) {
+        const int16_t v[2] = {-5, 300};
+        std::memcpy(line, v, sizeof v);
+    });
+    BMP_File keep;
+    keep.Create(1, 1);
+    std::string msg, reason;
+    EXPECT_FALSE(LoadImageFile(dir / "i16.tif", keep, &msg, &reason));
+    EXPECT_EQ(msg, "Unable load file (bad format)");
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(keep.Width(), 1);
+}
+
+TEST(ImageFileLoad, PaletteAndCmykPictures) {
+    TempDir dir;
+    // 1 and 4-bit palettes, in every writer that takes them: index i has
+    // colour (17 i + 3, 200 - 7 i, 11 i); pixel x has index x mod 2^bpp.
+    for (int bpp : {1, 4}) {
+        InitFreeImageOnce();
+        FIBITMAP* dib = FreeImage_Allocate(8, 2, bpp);
+        ASSERT_NE(dib, nullptr);
+        RGBQUAD* pal = FreeImage_GetPalette(dib);
+        for (unsigned i = 0; i < (1u << bpp); ++i) {
+            pal[i].rgbRed = BYTE(17 * i + 3);
+            pal[i].rgbGreen = BYTE(200 - 7 * i);
+            pal[i].rgbBlue = BYTE(11 * i);
+        }
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 8; ++x) {
+                BYTE index = BYTE((x + y) % (1 << bpp));
+                FreeImage_SetPixelIndex(dib, unsigned(x), unsigned(1 - y), &index);
+            }
+        for (auto [fif, ext] : {std::pair{FIF_PNG, "png"}, {FIF_BMP, "bmp"}, {FIF_TIFF, "tif"}}) {
+            const std::string name = "p" + std::to_string(bpp) + "." + ext;
+            ASSERT_TRUE(FreeImage_Save(fif, dib, (dir / name).c_str(), 0)) << name;
+            BMP_File img;
+            std::string msg;
+            ASSERT_TRUE(LoadImageFile(dir / name, img, &msg)) << name << ": " << msg;
+            ASSERT_EQ(img.Width(), 8);
+            ASSERT_EQ(img.Height(), 2);
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 8; ++x) {
+                    const int i = (x + y) % (1 << bpp);
+                    EXPECT_EQ(img.Pixel(x, y),
+                              CColor24(uint8_t(17 * i + 3), uint8_t(200 - 7 * i), uint8_t(11 * i)))
+                        << name << " " << x << "," << y;
+                }
+        }
+        FreeImage_Unload(dib);
+    }
+
+    // CMYK TIFF, 8 and 16 bits: red = (max - C)(max - K) / max and so on,
+    // within one step of the library's rounding.
+    const int cmyk[3][4] = {{0, 255, 255, 0}, {10, 20, 30, 40}, {255, 0, 128, 200}};
+    WriteTyped(
+        dir / "cmyk.tif", FIF_TIFF, FIT_BITMAP, 32, 3, 1,
+        [&](int, BYTE* line) {
+            for (int x = 0; x < 3; ++x)
+                for (int k = 0; k < 4; ++k) line[4 * x + k] = BYTE(cmyk[x][k]);
+        },
+        TIFF_CMYK);
+    WriteTyped(
+        dir / "cmyk16.tif", FIF_TIFF, FIT_RGBA16, 64, 3, 1,
+        [&](int, BYTE* line) {
+            uint16_t* out = reinterpret_cast<uint16_t*>(line);
+            for (int x = 0; x < 3; ++x)
+                for (int k = 0; k < 4; ++k) out[4 * x + k] = uint16_t(cmyk[x][k] * 257);
+        },
+        TIFF_CMYK);
+    for (const char* name : {"cmyk.tif", "cmyk16.tif"}) {
+        BMP_File img;
+        std::string msg;
+        ASSERT_TRUE(LoadImageFile(dir / name, img, &msg)) << name << ": " << msg;
+        ASSERT_EQ(img.Width(), 3) << name;
+        for (int x = 0; x < 3; ++x) {
+            const int k = cmyk[x][3];
+            const CColor24 p = img.Pixel(x, 0);
+            const int got[3] = {p.r, p.g, p.b};
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(got[c], (255 - cmyk[x][c]) * (255 - k) / 255.0, 1.0)
+                    << name << " pixel " << x << " channel " << c;
+        }
+    }
 }
 
 // Little-endian baseline TIFF, 8-bit grey, one strip; `privateTags` unknown
