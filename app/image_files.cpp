@@ -98,6 +98,26 @@ struct LoadFailure {
     }
 };
 
+// Megapixels for messages, rounded up to a hundredth so that a picture just
+// over the limit never reads as equal to it.
+std::string Megapixels(uint64_t pixels) {
+    const uint64_t hundredths = (pixels + 9999) / 10000;
+    std::string text = std::to_string(hundredths / 100);
+    if (const uint64_t frac = hundredths % 100) {
+        text += '.';
+        text += char('0' + frac / 10);
+        if (frac % 10) text += char('0' + frac % 10);
+    }
+    return text;
+}
+
+// The same as a sentence of its own.
+std::string PictureTooLargeMessage(uint64_t width, uint64_t height) {
+    std::string text = PictureTooLargeText(width, height);
+    text[0] = 'T';
+    return text;
+}
+
 struct FormatInfo {
     const char* ext;
     FREE_IMAGE_FORMAT fif;
@@ -276,9 +296,7 @@ bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure,
     }
     const unsigned w = FreeImage_GetWidth(use);
     const unsigned h = FreeImage_GetHeight(use);
-    if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
-        int64_t(w) * int64_t(h) > BMP_File::kMaxPixels)
-        return failure.Fail("The image is too large", "");
+    if (!BMP_File::SizeAllowed(w, h)) return failure.Fail(PictureTooLargeMessage(w, h), "");
     // Decoding is done and nothing below can fail, so the pixels may go
     // straight into the target. Loading the next picture of a folder usually
     // finds a target of the same size, whose memory is reused as it is.
@@ -454,10 +472,93 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return true;
 }
 
+// Where FreeImage reads a file from: its path, or its bytes already in memory.
+struct Source {
+    const std::string* path = nullptr;
+    FIMEMORY* memory = nullptr;
+};
+
+FIBITMAP* LoadFrom(FREE_IMAGE_FORMAT fif, const Source& source, int flags) {
+    if (source.memory) {
+        FreeImage_SeekMemory(source.memory, 0, SEEK_SET);
+        return FreeImage_LoadFromMemory(fif, source.memory, flags);
+    }
+    return FreeImage_Load(fif, source.path->c_str(), flags);
+}
+
+// The size of a GIF file's first frame, which is what FreeImage decodes (at
+// the frame's own size; the logical screen around it costs nothing).
+bool GifFirstFrameSize(const std::string& path, uint64_t& w, uint64_t& h) {
+    std::unique_ptr<FILE, int (*)(FILE*)> fp(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!fp) return false;
+    uint8_t head[13];
+    if (std::fread(head, 1, sizeof head, fp.get()) != sizeof head ||
+        std::memcmp(head, "GIF", 3) != 0)
+        return false;
+    if ((head[10] & 0x80) && std::fseek(fp.get(), 3L << ((head[10] & 7) + 1), SEEK_CUR) != 0)
+        return false;
+    for (;;) {
+        const int block = std::fgetc(fp.get());
+        if (block == 0x2C) {
+            uint8_t d[9];
+            if (std::fread(d, 1, sizeof d, fp.get()) != sizeof d) return false;
+            w = uint64_t(d[4]) | (uint64_t(d[5]) << 8);
+            h = uint64_t(d[6]) | (uint64_t(d[7]) << 8);
+            return true;
+        }
+        // Anything but an extension here (the trailer, the end of the file)
+        // means there is no frame to decode.
+        if (block != 0x21 || std::fgetc(fp.get()) == EOF) return false;
+        int n;
+        while ((n = std::fgetc(fp.get())) > 0)
+            if (std::fseek(fp.get(), n, SEEK_CUR) != 0) return false;
+        if (n == EOF) return false;
+    }
+}
+
+// Decodes a picture only after reading the size it claims: a small file that
+// claims a huge picture is refused before anything of that size is allocated.
+// Formats whose size cannot be read on its own are not decoded at all. On
+// failure the result is empty and tooLarge says whether the size was the
+// reason; otherwise the decoders' messages say why.
+FIBITMAP* DecodeWithinLimit(FREE_IMAGE_FORMAT fif, const Source& source, bool& tooLarge,
+                            std::string& why) {
+    tooLarge = false;
+    uint64_t w = 0, h = 0;
+    if (fif == FIF_GIF && source.path) {
+        if (!GifFirstFrameSize(*source.path, w, h)) {
+            why = "the GIF file has no picture";
+            return nullptr;
+        }
+    } else if (FreeImage_FIFSupportsNoPixels(fif)) {
+        Dib header(LoadFrom(fif, source, FIF_LOAD_NOPIXELS));
+        if (!header) {
+            why = t_freeImageMessage.Text();
+            return nullptr;
+        }
+        w = FreeImage_GetWidth(header.p);
+        h = FreeImage_GetHeight(header.p);
+    } else {
+        const char* name = FreeImage_GetFormatFromFIF(fif);
+        why = std::string("the size of a ") + (name ? name : "such") +
+              " picture cannot be read before it is decoded";
+        return nullptr;
+    }
+    if (!BMP_File::SizeAllowed(int64_t(w), int64_t(h))) {
+        tooLarge = true;
+        why = PictureTooLargeMessage(w, h);
+        return nullptr;
+    }
+    t_freeImageMessage.clear();
+    FIBITMAP* dib = LoadFrom(fif, source, 0);
+    if (!dib) why = t_freeImageMessage.Text();
+    return dib;
+}
+
 bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failure) {
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, file,
-                       uint64_t(BMP_File::kMaxPixels) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
+                       uint64_t(BMP_File::MaxPixels()) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
                            65536))
         return failure.Fail("Cannot open file \"" + path + "\"", "");
     BMP_File image;
@@ -480,6 +581,7 @@ bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failu
     }
     // Other BMP kinds (palettes, 16 and 32 bits, run-length compression) are
     // still BMP files; FreeImage reads them from the bytes we already have.
+    // Run-length rows inflate, so the header's size is checked first.
     InitFreeImageOnce();
     t_freeImageMessage.clear();
     const std::string failText = "Unable to decode the BMP file";
@@ -489,11 +591,15 @@ bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failu
     if (!mem) return failure.Fail(failText, "");
     bool ok = false;
     if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
-        Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
+        bool tooLarge = false;
+        std::string why;
+        Dib dib(DecodeWithinLimit(FIF_BMP, Source{nullptr, mem}, tooLarge, why));
         if (dib)
             ok = FromFreeImage(dib.p, target, failure, failText);
+        else if (tooLarge)
+            failure.Fail(why, "");
         else
-            failure.Fail(failText, t_freeImageMessage.Text());
+            failure.Fail(failText, why);
     } else {
         failure.Fail(failText, "");
     }
@@ -531,9 +637,11 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     // signature, so the extension is the fallback.
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
-    Dib dib;
-    if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
-    if (!dib) return failure.Fail(failText, t_freeImageMessage.Text());
+    if (!FreeImage_FIFSupportsReading(fif)) return failure.Fail(failText, "");
+    bool tooLarge = false;
+    std::string why;
+    Dib dib(DecodeWithinLimit(fif, Source{&path, nullptr}, tooLarge, why));
+    if (!dib) return tooLarge ? failure.Fail(why, "") : failure.Fail(failText, why);
     return FromFreeImage(dib.p, target, failure, failText);
 }
 
@@ -557,6 +665,16 @@ bool IsSavableStillImage(const std::string& path) {
     const std::string ext = ExtensionOf(path);
     return ext == "png" || ext == "jpg" || ext == "gif" || ext == "bmp" || ext == "tif" ||
            ext == "tga" || ext == "ico";
+}
+
+std::string PictureTooLargeText(uint64_t width, uint64_t height) {
+    const int64_t limit = BMP_File::MaxPixels();
+    std::string text = "the picture is too large (" + std::to_string(width) + " x " +
+                       std::to_string(height) + " pixels";
+    if (width > uint64_t(BMP_File::kMaxSide) || height > uint64_t(BMP_File::kMaxSide))
+        return text + "; the limit is " + std::to_string(BMP_File::kMaxSide) + " pixels a side)";
+    return text + ", " + Megapixels(width * height) + " megapixels; the limit is " +
+           Megapixels(uint64_t(limit)) + " megapixels)";
 }
 
 bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,

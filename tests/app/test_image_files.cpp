@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,9 +16,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -628,6 +631,251 @@ TEST(ImageFileMessages, EachThreadGetsItsOwnReason) {
     for (auto& th : threads) th.join();
     for (size_t t = 0; t < files.size(); ++t)
         EXPECT_EQ(mismatch[t], "") << files[t] << " got another reason";
+}
+
+// PNG chunks carry a CRC-32 of their type and data.
+uint32_t Crc32(const uint8_t* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+void PutBE32(std::vector<uint8_t>& f, uint32_t v) {
+    for (int i = 3; i >= 0; --i) f.push_back(uint8_t(v >> (8 * i)));
+}
+void PutLE(std::vector<uint8_t>& f, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f.push_back(uint8_t(v >> (8 * i)));
+}
+void PngChunk(std::vector<uint8_t>& f, const char* type, const std::vector<uint8_t>& data) {
+    PutBE32(f, uint32_t(data.size()));
+    const size_t start = f.size();
+    f.insert(f.end(), type, type + 4);
+    f.insert(f.end(), data.begin(), data.end());
+    PutBE32(f, Crc32(&f[start], f.size() - start));
+}
+
+// A valid PNG header for a w x h RGB picture, followed by one small stored
+// deflate block of zero bytes: far too little data for the picture it claims.
+std::vector<uint8_t> ClaimingPng(uint32_t w, uint32_t h) {
+    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    PutBE32(ihdr, w);
+    PutBE32(ihdr, h);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    PngChunk(f, "IHDR", ihdr);
+    const uint16_t n = 600;
+    std::vector<uint8_t> z = {
+        0x78, 0x01, 0x01, uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)};
+    z.insert(z.end(), n, 0);
+    PutBE32(z, (uint32_t(n) << 16) | 1u); // Adler-32 of n zero bytes
+    PngChunk(f, "IDAT", z);
+    PngChunk(f, "IEND", {});
+    return f;
+}
+
+// Small files of every loaded kind whose headers claim a huge picture.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> ClaimingFiles(const TempDir& dir) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    files.emplace_back("big.png", ClaimingPng(60000, 60000));
+
+    // A real JPEG with the size in its frame header changed.
+    std::string msg;
+    EXPECT_TRUE(SaveImageFile(dir / "small.jpg", Picture(16, 16), &msg)) << msg;
+    std::vector<uint8_t> jpg = ReadAll(dir / "small.jpg");
+    for (size_t i = 2; i + 9 < jpg.size();) {
+        EXPECT_EQ(jpg[i], 0xFF);
+        const uint8_t marker = jpg[i + 1];
+        if (marker == 0xC0 || marker == 0xC2) {
+            jpg[i + 5] = jpg[i + 7] = 60000 >> 8;
+            jpg[i + 6] = jpg[i + 8] = 60000 & 0xFF;
+            break;
+        }
+        i += 2 + size_t((jpg[i + 2] << 8) | jpg[i + 3]);
+    }
+    files.emplace_back("big.jpg", jpg);
+
+    files.emplace_back("big.tif", GreyTiff(60000, 60000, 0, true));
+
+    // Logical screen 1 x 1; the first frame, which is what gets decoded, 60000 x 60000.
+    std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 1,   0,    1, 0, 0x80, 0,
+                                0,   0,   0,   0,   255, 255, 255, 0x2C, 0, 0, 0,    0};
+    PutLE(gif, 60000, 2);
+    PutLE(gif, 60000, 2);
+    gif.insert(gif.end(), {0, 2, 2, 0x44, 0x01, 0, 0x3B});
+    files.emplace_back("big.gif", gif);
+
+    // BMP: an 8-bit run-length picture (one end-of-picture code) and a 24-bit
+    // one without its rows; both go to FreeImage.
+    for (int bits : {8, 24}) {
+        std::vector<uint8_t> bmp = {'B', 'M'};
+        const uint32_t palette = bits == 8 ? 1024 : 0;
+        PutLE(bmp, 54 + palette + 2, 4);
+        PutLE(bmp, 0, 4);
+        PutLE(bmp, 54 + palette, 4);
+        PutLE(bmp, 40, 4);
+        PutLE(bmp, 60000, 4);
+        PutLE(bmp, 60000, 4);
+        PutLE(bmp, 1, 2);
+        PutLE(bmp, uint32_t(bits), 2);
+        PutLE(bmp, bits == 8 ? 1 : 0, 4); // BI_RLE8 or none
+        for (int i = 0; i < 5; ++i) PutLE(bmp, 0, 4);
+        bmp.insert(bmp.end(), palette, 0x11);
+        bmp.insert(bmp.end(), {0, 1});
+        files.emplace_back(bits == 8 ? "big8.bmp" : "big24.bmp", bmp);
+    }
+
+    // An icon whose one image is the PNG above.
+    const std::vector<uint8_t> png = ClaimingPng(60000, 60000);
+    std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0};
+    PutLE(ico, uint32_t(png.size()), 4);
+    PutLE(ico, 22, 4);
+    ico.insert(ico.end(), png.begin(), png.end());
+    files.emplace_back("big.ico", ico);
+    return files;
+}
+
+// Runs load in a child process whose address space is capped near its current
+// size, so that a loader which allocates what a file claims fails (instead of
+// taking gigabytes from the machine). Returns "ok" or the failure message and
+// the seconds the load took.
+std::pair<std::string, double> LoadInSmallAddressSpace(const std::function<std::string()>& load) {
+    int fds[2];
+    if (::pipe(fds) != 0) return {"pipe failed", 0};
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+#if !defined(__SANITIZE_ADDRESS__)
+        // VmSize from /proc/self/statm, in pages.
+        unsigned long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+            std::fclose(f);
+        }
+        const rlim_t cap = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + (rlim_t(1) << 30);
+        struct rlimit limit {
+            cap, cap
+        };
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        ::alarm(60);
+        const std::string result = load();
+        const ssize_t ignored = ::write(fds[1], result.data(), result.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[512];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status))
+        return {"the load did not end (signal " + std::to_string(WTERMSIG(status)) + ")", seconds};
+    return {out, seconds};
+}
+
+TEST(ImageFileLimits, ClaimedSizeIsRefusedBeforeDecoding) {
+    TempDir dir;
+    InitFreeImageOnce();
+    for (const auto& [name, bytes] : ClaimingFiles(dir)) {
+        WriteAll(dir / name, bytes);
+        EXPECT_LT(bytes.size(), 2000u) << name;
+        const auto [result, seconds] = LoadInSmallAddressSpace([&, name = name] {
+            BMP_File img;
+            std::string msg;
+            return LoadImageFile(dir / name, img, &msg) ? std::string("ok") : msg;
+        });
+        const std::string sizeText = "60000 x 60000 pixels, 3600 megapixels; the limit is 1000";
+        EXPECT_NE(result.find(sizeText), std::string::npos) << name << ": " << result;
+        if (name != "big.ico") {
+            EXPECT_EQ(result.rfind("The picture is too large", 0), 0u) << name << ": " << result;
+        }
+        EXPECT_LT(seconds, 10.0) << name;
+    }
+    // TARGA sides reach 65535.
+    const auto [tga, seconds] = LoadInSmallAddressSpace([&] {
+        std::vector<uint8_t> f = {0, 0, 2, 0,    0,    0,    0,    0,  0,
+                                  0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 24, 0x20};
+        f.resize(400, 0x40);
+        WriteAll(dir / "wide.tga", f);
+        BMP_File img;
+        std::string msg;
+        return LoadImageFile(dir / "wide.tga", img, &msg) ? std::string("ok") : msg;
+    });
+    EXPECT_NE(tga.find("65535 x 65535 pixels"), std::string::npos) << tga;
+
+    // PSD sides stop at 30000, within the default limit: a lower limit shows
+    // that its header is read first too.
+    std::vector<uint8_t> psd = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3};
+    PutBE32(psd, 30000);
+    PutBE32(psd, 30000);
+    psd.insert(psd.end(), {0, 8, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    psd.resize(psd.size() + 200, 0x55);
+    WriteAll(dir / "big.psd", psd);
+    const auto [psdResult, psdSeconds] = LoadInSmallAddressSpace([&] {
+        BMP_File::SetMaxPixels(100'000'000);
+        BMP_File img;
+        std::string msg;
+        return LoadImageFile(dir / "big.psd", img, &msg) ? std::string("ok") : msg;
+    });
+    EXPECT_EQ(psdResult, "The picture is too large (30000 x 30000 pixels, 900 megapixels; the "
+                         "limit is 100 megapixels)");
+    EXPECT_LT(psdSeconds, 10.0);
+}
+
+// Sets the size limit for one test.
+struct LimitScope {
+    explicit LimitScope(int64_t pixels) { BMP_File::SetMaxPixels(pixels); }
+    ~LimitScope() { BMP_File::SetMaxPixels(BMP_File::kMaxPixels); }
+};
+
+TEST(ImageFileLimits, LimitIsInclusiveForEveryLoader) {
+    TempDir dir;
+    // 20000 pixels: 200 x 100 loads, 201 x 100 does not, in every format.
+    const BMP_File fits = Picture(200, 100), over = Picture(201, 100);
+    const char* exts[] = {"png", "bmp", "tif", "tga", "gif", "ico", "jpg"};
+    for (const char* ext : exts) {
+        std::string msg;
+        ASSERT_TRUE(SaveImageFile(dir / (std::string("fits.") + ext), fits, &msg)) << msg;
+        ASSERT_TRUE(SaveImageFile(dir / (std::string("over.") + ext), over, &msg)) << msg;
+    }
+    LimitScope limit(20000);
+    for (const char* ext : exts) {
+        BMP_File img;
+        std::string msg;
+        EXPECT_TRUE(LoadImageFile(dir / (std::string("fits.") + ext), img, &msg)) << ext << msg;
+        EXPECT_EQ(img.Width(), 200) << ext;
+        const BMP_File before = Picture(3, 3);
+        img = before;
+        EXPECT_FALSE(LoadImageFile(dir / (std::string("over.") + ext), img, &msg)) << ext;
+        EXPECT_NE(msg.find("too large (201 x 100 pixels, 0.03 megapixels; the limit is 0.02 "
+                           "megapixels)"),
+                  std::string::npos)
+            << ext << ": " << msg;
+        EXPECT_TRUE(img.SameAs(before)) << ext;
+    }
+}
+
+TEST(ImageFileLimits, SixHundredMegapixelsAreWithinTheDefault) {
+    EXPECT_EQ(BMP_File::MaxPixels(), BMP_File::kMaxPixels);
+    EXPECT_TRUE(BMP_File::SizeAllowed(30000, 20000));
+    EXPECT_FALSE(BMP_File::SizeAllowed(60000, 60000));
+    // Without touching its pages, so that this costs address space only.
+    BMP_File img;
+    EXPECT_TRUE(img.CreateUninitialized(30000, 20000));
+    img.Clear();
+    {
+        LimitScope raised(4'000'000'000);
+        EXPECT_TRUE(BMP_File::SizeAllowed(60000, 60000));
+        EXPECT_FALSE(BMP_File::SizeAllowed(BMP_File::kMaxSide + 1, 1)) << "sides stay bounded";
+    }
+    EXPECT_EQ(BMP_File::MaxPixels(), BMP_File::kMaxPixels);
 }
 
 const char* const kSavable[] = {"png", "jpg", "gif", "bmp", "tif", "tga", "ico"};
