@@ -3,6 +3,8 @@
 #include "app/file_util.h"
 #include "app/safe_save.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -36,12 +38,22 @@ void RowToBgr(const CColor24* src, uint8_t* dst, int width) {
     }
 }
 
-bool SizeAllowed(int64_t w, int64_t h) {
-    return w >= 0 && h >= 0 && w <= BMP_File::kMaxSide && h <= BMP_File::kMaxSide &&
-           w * h <= BMP_File::kMaxPixels;
-}
+std::atomic<int64_t> g_maxPixels{BMP_File::kMaxPixels};
 
 } // namespace
+
+int64_t BMP_File::MaxPixels() {
+    return g_maxPixels.load(std::memory_order_relaxed);
+}
+
+void BMP_File::SetMaxPixels(int64_t pixels) {
+    g_maxPixels.store(std::clamp<int64_t>(pixels, 1, int64_t(kMaxSide) * kMaxSide),
+                      std::memory_order_relaxed);
+}
+
+bool BMP_File::SizeAllowed(int64_t w, int64_t h) {
+    return w >= 0 && h >= 0 && w <= kMaxSide && h <= kMaxSide && w * h <= MaxPixels();
+}
 
 BMP_File::BMP_File(const BMP_File& o) : width_(o.width_), height_(o.height_), spare_(o.spare_) {
     if (o.count_ > 0) {
@@ -124,7 +136,7 @@ bool BMP_File::SameAs(const BMP_File& other) const {
 bool BMP_File::LoadBMP(const std::string& path) {
     std::vector<uint8_t> file;
     // Largest legal file: the largest image plus headers and row padding.
-    if (!ReadWholeFile(path, file, uint64_t(kMaxPixels) * 3 + uint64_t(kMaxSide) * 4 + 4096))
+    if (!ReadWholeFile(path, file, uint64_t(MaxPixels()) * 3 + uint64_t(kMaxSide) * 4 + 4096))
         return false;
     return DecodeBMP(file);
 }

@@ -41,10 +41,25 @@ struct PixelBuffer {
 
 class BMP_File {
 public:
-    // Largest image we accept: keeps width * height * 4 well inside size_t and
-    // int arithmetic of the operations.
-    static constexpr int64_t kMaxPixels = int64_t(1) << 29;
+    // The program's size limit, in pixels. It is set by what a picture costs in
+    // memory: three bytes a pixel here, so 3 GB at the limit, which leaves room
+    // for the decoder's copy and the working images of a legitimate picture of
+    // several hundred megapixels (600 megapixels take 1.8 GB). Loaders compare
+    // a file's claimed size with it before they decode anything, so that a
+    // small file that claims a huge picture costs nothing. pellorin-cli can set
+    // another limit (SetMaxPixels).
+    static constexpr int64_t kMaxPixels = 1'000'000'000;
+    // Longest side: keeps coordinates and fixed-point sample positions of the
+    // operations inside int arithmetic, whatever limit is set.
     static constexpr int kMaxSide = 1 << 18;
+
+    // The limit in force (kMaxPixels unless set otherwise); every image and
+    // every loader is bound by it. Safe to read from any thread.
+    static int64_t MaxPixels();
+    // Sets the limit for the whole process, clamped to 1 .. kMaxSide^2.
+    static void SetMaxPixels(int64_t pixels);
+    // Whether a width x height picture is within kMaxSide and MaxPixels().
+    static bool SizeAllowed(int64_t width, int64_t height);
 
     BMP_File() = default;
     BMP_File(const BMP_File&);

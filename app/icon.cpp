@@ -50,8 +50,8 @@ uint64_t RowBytes(uint64_t width, uint64_t bits) {
 } // namespace
 
 bool CIconImage::Create(int width, int height, int bitCount) {
-    if (width < 1 || height < 1 || width > BMP_File::kMaxSide || height > BMP_File::kMaxSide ||
-        int64_t(width) * height > BMP_File::kMaxPixels || !ValidBitCount(bitCount))
+    if (width < 1 || height < 1 || !BMP_File::SizeAllowed(width, height) ||
+        !ValidBitCount(bitCount))
         return false;
     const uint64_t palette = bitCount <= 8 ? (uint64_t(1) << bitCount) * 4 : 0;
     const uint64_t color = RowBytes(width, bitCount) * uint64_t(height);
@@ -87,10 +87,13 @@ bool CIconImage::Parse(std::vector<uint8_t> data, std::string* why) {
         }
         const uint32_t w = Get32BE(d + 16);
         const uint32_t h = Get32BE(d + 20);
+        if (w < 1 || h < 1) {
+            Fail(why, "bad icon image size");
+            return false;
+        }
         // A PNG stream inflates, so its size alone does not bound the pixels.
-        if (w < 1 || h < 1 || w > uint32_t(kMaxSide) || h > uint32_t(kMaxSide) ||
-            uint64_t(w) * h > uint64_t(kMaxPngPixels)) {
-            Fail(why, "icon image too large");
+        if (!BMP_File::SizeAllowed(w, h)) {
+            if (why) *why = PictureTooLargeText(w, h);
             return false;
         }
         width_ = int(w);
@@ -121,9 +124,12 @@ bool CIconImage::Parse(std::vector<uint8_t> data, std::string* why) {
     }
     // The height field counts the colour rows and the mask rows.
     const int32_t h = doubledHeight / 2;
-    if (w < 1 || h < 1 || w > BMP_File::kMaxSide || h > BMP_File::kMaxSide ||
-        int64_t(w) * h > BMP_File::kMaxPixels) {
+    if (w < 1 || h < 1) {
         Fail(why, "bad icon image size");
+        return false;
+    }
+    if (!BMP_File::SizeAllowed(w, h)) {
+        if (why) *why = PictureTooLargeText(uint32_t(w), uint32_t(h));
         return false;
     }
     uint64_t paletteCount = 0;

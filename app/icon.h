@@ -27,12 +27,6 @@ struct IconDirEntry {
 // information header, palette, colour rows and mask rows; or a PNG stream).
 class CIconImage {
 public:
-    // Largest side and pixel count we decode; an icon image's data must hold
-    // every row it claims, so for the bitmap form these are limits of sanity,
-    // but a PNG stream inflates and is bounded here alone.
-    static constexpr int kMaxSide = 1 << 15;
-    static constexpr int64_t kMaxPngPixels = int64_t(1) << 24;
-
     CIconImage() = default;
 
     // A new image in the bitmap form: header (height field doubled for the
@@ -40,7 +34,9 @@ public:
     // bitCount is 1, 4, 8, 24 or 32. Returns false for unusable sizes.
     bool Create(int width, int height, int bitCount);
     // Takes a data block read from a file and checks that it is a decodable
-    // image: a PNG stream or a bitmap header whose rows fit in the block. The
+    // image: a PNG stream or a bitmap header whose rows fit in the block, of a
+    // size within BMP_File::SizeAllowed (a PNG stream inflates, so the size in
+    // its header is all that bounds what decoding it costs). The
     // block is kept either way (a rewrite of the file keeps it); an image that
     // failed the check refuses to draw or decode.
     bool Parse(std::vector<uint8_t> data, std::string* why = nullptr);

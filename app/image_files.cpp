@@ -7,8 +7,10 @@
 #include <FreeImage.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -21,12 +23,58 @@
 
 namespace {
 
-// FreeImage reports details of a failure through a process-wide callback; keep
-// the last text per thread so that a failure can say why.
-thread_local std::string t_freeImageMessage;
+// What FreeImage and the codec libraries beneath it said during the current
+// load or save. Their handlers are process-wide and pictures load on several
+// threads at once, so each thread keeps its own: a failure then names its own
+// reason, never another thread's. Nothing of this reaches standard error.
+struct CodecMessages {
+    std::string freeImage; // FreeImage's last message
+    std::string library;   // the last error of the codec library (libtiff)
+
+    void clear() {
+        freeImage.clear();
+        library.clear();
+    }
+    bool empty() const { return freeImage.empty() && library.empty(); }
+    // FreeImage's words first, then the library's more specific ones.
+    std::string Text() const {
+        if (freeImage.empty() || library == freeImage) return library;
+        if (library.empty()) return freeImage;
+        return freeImage + ": " + library;
+    }
+};
+thread_local CodecMessages t_freeImageMessage;
 
 void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
-    t_freeImageMessage = message ? message : "";
+    t_freeImageMessage.freeImage = message ? message : "";
+}
+
+// FreeImage reads TIFF through the system's libtiff, whose own handlers write
+// every warning and error to standard error: dozens of lines for a file with
+// private tags, which would bury pellorin-cli's one line per failed input.
+// Warnings say nothing about the result and are dropped; an error is kept as
+// the reason for a failure.
+using TiffMessageHandler = void (*)(const char*, const char*, va_list);
+
+void OnTiffWarning(const char*, const char*, va_list) {}
+
+void OnTiffError(const char* module, const char* format, va_list args) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format ? format : "", args);
+    std::string& out = t_freeImageMessage.library;
+    out = module && *module ? std::string(module) + ": " + text : std::string(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '.')) out.pop_back();
+}
+
+// libtiff is a library of FreeImage's, not ours: its handlers are found by name
+// in the process. A FreeImage built with its own hidden copy keeps that copy's
+// handlers.
+void RouteTiffMessages() {
+    using SetHandler = TiffMessageHandler (*)(TiffMessageHandler);
+    if (void* set = ::dlsym(RTLD_DEFAULT, "TIFFSetWarningHandler"))
+        reinterpret_cast<SetHandler>(set)(OnTiffWarning);
+    if (void* set = ::dlsym(RTLD_DEFAULT, "TIFFSetErrorHandler"))
+        reinterpret_cast<SetHandler>(set)(OnTiffError);
 }
 
 void SetMessage(std::string* message, std::string text) {
@@ -35,7 +83,39 @@ void SetMessage(std::string* message, std::string text) {
 
 // Appends FreeImage's own explanation, when it gave one for this call.
 std::string WithFreeImageDetail(std::string text) {
-    if (!t_freeImageMessage.empty()) text += " (" + t_freeImageMessage + ")";
+    if (!t_freeImageMessage.empty()) text += " (" + t_freeImageMessage.Text() + ")";
+    return text;
+}
+
+// What a failed load reports: the text for the user and the decoder's reason.
+struct LoadFailure {
+    std::string* message;
+    std::string* reason;
+
+    bool Fail(std::string text, std::string why) const {
+        SetMessage(message, std::move(text));
+        SetMessage(reason, std::move(why));
+        return false;
+    }
+};
+
+// Megapixels for messages, rounded up to a hundredth so that a picture just
+// over the limit never reads as equal to it.
+std::string Megapixels(uint64_t pixels) {
+    const uint64_t hundredths = (pixels + 9999) / 10000;
+    std::string text = std::to_string(hundredths / 100);
+    if (const uint64_t frac = hundredths % 100) {
+        text += '.';
+        text += char('0' + frac / 10);
+        if (frac % 10) text += char('0' + frac % 10);
+    }
+    return text;
+}
+
+// The same as a sentence of its own.
+std::string PictureTooLargeMessage(uint64_t width, uint64_t height) {
+    std::string text = PictureTooLargeText(width, height);
+    text[0] = 'T';
     return text;
 }
 
@@ -135,48 +215,107 @@ void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep
     SwapRedBlueScalar(src, dst, pixels, srcStep);
 }
 
+// Sample types with more than 8 bits keep their meaning across pictures: the
+// same sample value gives the same byte in every file, never a stretch between
+// one picture's darkest and brightest values.
+
+// 16 and 32-bit unsigned grey: the top byte, as 16-bit colour files give.
+template <class T, int Shift> void GreyTopByteRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const T* in = reinterpret_cast<const T*>(src);
+    for (unsigned x = 0; x < w; ++x) {
+        const uint8_t v = uint8_t(in[x] >> Shift);
+        dst[x] = CColor24(v, v, v);
+    }
+}
+
+// Floating point samples are 0 for black and 1 for full intensity (what
+// FreeImage and the file formats that carry them use); values beyond are
+// clipped and NaN is black.
+uint8_t UnitToByte(double v) {
+    if (!(v > 0)) return 0;
+    if (v >= 1) return 255;
+    return uint8_t(v * 255 + 0.5);
+}
+
+template <class T> void GreyUnitRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const T* in = reinterpret_cast<const T*>(src);
+    for (unsigned x = 0; x < w; ++x) {
+        const uint8_t v = UnitToByte(in[x]);
+        dst[x] = CColor24(v, v, v);
+    }
+}
+
+template <class Pixel> void ColourUnitRow(const BYTE* src, CColor24* dst, unsigned w) {
+    const Pixel* in = reinterpret_cast<const Pixel*>(src);
+    for (unsigned x = 0; x < w; ++x)
+        dst[x] = CColor24(UnitToByte(in[x].red), UnitToByte(in[x].green), UnitToByte(in[x].blue));
+}
+
 // Copies a decoded FreeImage bitmap into a 24-bit image. 24-bit and 32-bit
-// bitmaps are read directly (alpha dropped); every other kind goes through
-// FreeImage's 24-bit conversion first.
-bool FromFreeImage(FIBITMAP* dib, BMP_File& target, std::string* message) {
+// bitmaps are read directly (alpha dropped); other bitmaps and 16-bit colour go
+// through FreeImage's 24-bit conversion (16-bit samples divided by 256); grey
+// and floating point samples have their own rows above. Signed and complex
+// samples have no picture meaning and are refused with failText.
+bool FromFreeImage(FIBITMAP* dib, BMP_File& target, const LoadFailure& failure,
+                   const std::string& failText) {
+    using RowFn = void (*)(const BYTE*, CColor24*, unsigned);
+    RowFn row = nullptr;
     Dib converted;
     FIBITMAP* use = dib;
-    const bool direct = FreeImage_GetImageType(dib) == FIT_BITMAP &&
-                        (FreeImage_GetBPP(dib) == 24 || FreeImage_GetBPP(dib) == 32);
-    if (!direct) {
-        converted.Reset(FreeImage_ConvertTo24Bits(dib));
-        if (!converted) {
-            // High dynamic range and other sample types: scale to 8 bits first.
-            Dib standard(FreeImage_ConvertToStandardType(dib, TRUE));
-            if (standard) converted.Reset(FreeImage_ConvertTo24Bits(standard.p));
+    switch (FreeImage_GetImageType(dib)) {
+    case FIT_BITMAP:
+    case FIT_RGB16:
+    case FIT_RGBA16:
+        if (FreeImage_GetImageType(dib) != FIT_BITMAP ||
+            (FreeImage_GetBPP(dib) != 24 && FreeImage_GetBPP(dib) != 32)) {
+            converted.Reset(FreeImage_ConvertTo24Bits(dib));
+            if (!converted)
+                return failure.Fail(failText, "FreeImage cannot convert the picture to 24 bits");
+            use = converted.p;
         }
-        if (!converted) {
-            SetMessage(message, "Unable to convert the image to 24 bits");
-            return false;
-        }
-        use = converted.p;
+        break;
+    case FIT_UINT16:
+        row = GreyTopByteRow<uint16_t, 8>;
+        break;
+    case FIT_UINT32:
+        row = GreyTopByteRow<uint32_t, 24>;
+        break;
+    case FIT_FLOAT:
+        row = GreyUnitRow<float>;
+        break;
+    case FIT_DOUBLE:
+        row = GreyUnitRow<double>;
+        break;
+    case FIT_RGBF:
+        row = ColourUnitRow<FIRGBF>;
+        break;
+    case FIT_RGBAF:
+        row = ColourUnitRow<FIRGBAF>;
+        break;
+    default:
+        return failure.Fail(failText, "signed or complex samples are not supported");
     }
     const unsigned w = FreeImage_GetWidth(use);
     const unsigned h = FreeImage_GetHeight(use);
-    const unsigned bpp = FreeImage_GetBPP(use);
-    if (w > unsigned(BMP_File::kMaxSide) || h > unsigned(BMP_File::kMaxSide) ||
-        int64_t(w) * int64_t(h) > BMP_File::kMaxPixels) {
-        SetMessage(message, "The image is too large");
-        return false;
-    }
+    if (!BMP_File::SizeAllowed(w, h)) return failure.Fail(PictureTooLargeMessage(w, h), "");
     // Decoding is done and nothing below can fail, so the pixels may go
     // straight into the target. Loading the next picture of a folder usually
     // finds a target of the same size, whose memory is reused as it is.
     if (target.Width() != int(w) || target.Height() != int(h) || target.Empty()) {
         BMP_File fresh;
-        fresh.CreateUninitialized(int(w), int(h));
+        if (!fresh.CreateUninitialized(int(w), int(h)))
+            return failure.Fail("Not enough memory to load the picture", "");
         target = std::move(fresh);
     }
     target.SparePixel() = CColor24();
     // FreeImage keeps the bottom row first.
+    const unsigned step = FreeImage_GetBPP(use) / 8;
     for (unsigned y = 0; y < h; ++y) {
-        const uint8_t* src = FreeImage_GetScanLine(use, int(h - 1 - y));
-        SwapRedBlue(src, reinterpret_cast<uint8_t*>(target.Row(int(y))), w, bpp / 8);
+        const BYTE* src = FreeImage_GetScanLine(use, int(h - 1 - y));
+        if (row)
+            row(src, target.Row(int(y)), w);
+        else
+            SwapRedBlue(src, reinterpret_cast<uint8_t*>(target.Row(int(y))), w, step);
     }
     return true;
 }
@@ -287,14 +426,95 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return false;
 }
 
-bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {
+// Where FreeImage reads a file from: its path, or its bytes already in memory.
+struct Source {
+    const std::string* path = nullptr;
+    FIMEMORY* memory = nullptr;
+};
+
+FIBITMAP* LoadFrom(FREE_IMAGE_FORMAT fif, const Source& source, int flags) {
+    if (source.memory) {
+        FreeImage_SeekMemory(source.memory, 0, SEEK_SET);
+        return FreeImage_LoadFromMemory(fif, source.memory, flags);
+    }
+    return FreeImage_Load(fif, source.path->c_str(), flags);
+}
+
+// The size of a GIF file's first frame, which is what FreeImage decodes (at
+// the frame's own size; the logical screen around it costs nothing).
+bool GifFirstFrameSize(const std::string& path, uint64_t& w, uint64_t& h) {
+    std::unique_ptr<FILE, int (*)(FILE*)> fp(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!fp) return false;
+    uint8_t head[13];
+    if (std::fread(head, 1, sizeof head, fp.get()) != sizeof head ||
+        std::memcmp(head, "GIF", 3) != 0)
+        return false;
+    if ((head[10] & 0x80) && std::fseek(fp.get(), 3L << ((head[10] & 7) + 1), SEEK_CUR) != 0)
+        return false;
+    for (;;) {
+        const int block = std::fgetc(fp.get());
+        if (block == 0x2C) {
+            uint8_t d[9];
+            if (std::fread(d, 1, sizeof d, fp.get()) != sizeof d) return false;
+            w = uint64_t(d[4]) | (uint64_t(d[5]) << 8);
+            h = uint64_t(d[6]) | (uint64_t(d[7]) << 8);
+            return true;
+        }
+        // Anything but an extension here (the trailer, the end of the file)
+        // means there is no frame to decode.
+        if (block != 0x21 || std::fgetc(fp.get()) == EOF) return false;
+        int n;
+        while ((n = std::fgetc(fp.get())) > 0)
+            if (std::fseek(fp.get(), n, SEEK_CUR) != 0) return false;
+        if (n == EOF) return false;
+    }
+}
+
+// Decodes a picture only after reading the size it claims: a small file that
+// claims a huge picture is refused before anything of that size is allocated.
+// Formats whose size cannot be read on its own are not decoded at all. On
+// failure the result is empty and tooLarge says whether the size was the
+// reason; otherwise the decoders' messages say why.
+FIBITMAP* DecodeWithinLimit(FREE_IMAGE_FORMAT fif, const Source& source, bool& tooLarge,
+                            std::string& why) {
+    tooLarge = false;
+    uint64_t w = 0, h = 0;
+    if (fif == FIF_GIF && source.path) {
+        if (!GifFirstFrameSize(*source.path, w, h)) {
+            why = "the GIF file has no picture";
+            return nullptr;
+        }
+    } else if (FreeImage_FIFSupportsNoPixels(fif)) {
+        Dib header(LoadFrom(fif, source, FIF_LOAD_NOPIXELS));
+        if (!header) {
+            why = t_freeImageMessage.Text();
+            return nullptr;
+        }
+        w = FreeImage_GetWidth(header.p);
+        h = FreeImage_GetHeight(header.p);
+    } else {
+        const char* name = FreeImage_GetFormatFromFIF(fif);
+        why = std::string("the size of a ") + (name ? name : "such") +
+              " picture cannot be read before it is decoded";
+        return nullptr;
+    }
+    if (!BMP_File::SizeAllowed(int64_t(w), int64_t(h))) {
+        tooLarge = true;
+        why = PictureTooLargeMessage(w, h);
+        return nullptr;
+    }
+    t_freeImageMessage.clear();
+    FIBITMAP* dib = LoadFrom(fif, source, 0);
+    if (!dib) why = t_freeImageMessage.Text();
+    return dib;
+}
+
+bool LoadBmp(const std::string& path, BMP_File& target, const LoadFailure& failure) {
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, file,
-                       uint64_t(BMP_File::kMaxPixels) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
-                           65536)) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
-    }
+                       uint64_t(BMP_File::MaxPixels()) * 4 + uint64_t(BMP_File::kMaxSide) * 4 +
+                           65536))
+        return failure.Fail("Cannot open file \"" + path + "\"", "");
     BMP_File image;
     if (image.DecodeBMP(file)) {
         // Our reader takes the rows bottom-up whatever the header says; a
@@ -315,60 +535,68 @@ bool LoadBmp(const std::string& path, BMP_File& target, std::string* message) {
     }
     // Other BMP kinds (palettes, 16 and 32 bits, run-length compression) are
     // still BMP files; FreeImage reads them from the bytes we already have.
+    // Run-length rows inflate, so the header's size is checked first.
     InitFreeImageOnce();
+    t_freeImageMessage.clear();
+    const std::string failText = "Unable to decode the BMP file";
+    // FreeImage's memory streams count their bytes in 32 bits.
+    FIMEMORY* mem =
+        file.size() <= UINT32_MAX ? FreeImage_OpenMemory(file.data(), DWORD(file.size())) : nullptr;
+    if (!mem) return failure.Fail(failText, "");
     bool ok = false;
-    if (FIMEMORY* mem = FreeImage_OpenMemory(file.data(), DWORD(file.size()))) {
-        if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
-            Dib dib(FreeImage_LoadFromMemory(FIF_BMP, mem, 0));
-            ok = dib && FromFreeImage(dib.p, target, message);
-            if (!dib) SetMessage(message, "Unable to decode the BMP file");
-        } else {
-            SetMessage(message, "Unable to decode the BMP file");
-        }
-        FreeImage_CloseMemory(mem);
+    if (FreeImage_GetFileTypeFromMemory(mem, 0) == FIF_BMP) {
+        bool tooLarge = false;
+        std::string why;
+        Dib dib(DecodeWithinLimit(FIF_BMP, Source{nullptr, mem}, tooLarge, why));
+        if (dib)
+            ok = FromFreeImage(dib.p, target, failure, failText);
+        else if (tooLarge)
+            failure.Fail(why, "");
+        else
+            failure.Fail(failText, why);
+    } else {
+        failure.Fail(failText, "");
     }
+    FreeImage_CloseMemory(mem);
     return ok;
 }
 
-bool LoadIco(const std::string& path, BMP_File& target, std::string* message) {
+bool LoadIco(const std::string& path, BMP_File& target, const LoadFailure& failure) {
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file, CIcon::kMaxFileBytes)) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
-    }
+    if (!ReadWholeFile(path, file, CIcon::kMaxFileBytes))
+        return failure.Fail("Cannot open file \"" + path + "\"", "");
+    InitFreeImageOnce(); // an icon image may be a PNG stream
+    t_freeImageMessage.clear();
     std::string why;
-    if (!DecodeIcon(file, target, &why)) {
-        SetMessage(message, "Unable to read the icon file: " + why);
-        return false;
-    }
+    if (!DecodeIcon(file, target, &why))
+        return failure.Fail("Unable to read the icon file: " + why, t_freeImageMessage.Text());
     return true;
 }
 
 bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_File& target,
-                       std::string* message) {
+                       const LoadFailure& failure) {
     InitFreeImageOnce();
+    t_freeImageMessage.clear();
     // These formats have always given one message for every failure.
     const bool badFormatMessage = format.fif == FIF_TIFF || format.fif == FIF_TARGA ||
                                   format.fif == FIF_PSD || format.fif == FIF_PCD;
+    const std::string failText = badFormatMessage
+                                     ? std::string("Unable load file (bad format)")
+                                     : std::string("Unable to decode the ") + format.name + " file";
     if (!badFormatMessage && ::access(path.c_str(), R_OK) != 0) {
-        SetMessage(message, "Cannot open file \"" + path + "\"");
-        return false;
+        const int err = errno;
+        return failure.Fail("Cannot open file \"" + path + "\"", std::strerror(err));
     }
     // The content decides the decoder; PhotoCD and some TARGA files carry no
     // signature, so the extension is the fallback.
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
-    Dib dib;
-    t_freeImageMessage.clear();
-    if (FreeImage_FIFSupportsReading(fif)) dib.Reset(FreeImage_Load(fif, path.c_str(), 0));
-    if (!dib) {
-        SetMessage(message, badFormatMessage
-                                ? std::string("Unable load file (bad format)")
-                                : WithFreeImageDetail(std::string("Unable to decode the ") +
-                                                      format.name + " file"));
-        return false;
-    }
-    return FromFreeImage(dib.p, target, message);
+    if (!FreeImage_FIFSupportsReading(fif)) return failure.Fail(failText, "");
+    bool tooLarge = false;
+    std::string why;
+    Dib dib(DecodeWithinLimit(fif, Source{&path, nullptr}, tooLarge, why));
+    if (!dib) return tooLarge ? failure.Fail(why, "") : failure.Fail(failText, why);
+    return FromFreeImage(dib.p, target, failure, failText);
 }
 
 } // namespace
@@ -378,6 +606,7 @@ void InitFreeImageOnce() {
     std::call_once(once, [] {
         FreeImage_Initialise(FALSE);
         FreeImage_SetOutputMessage(OnFreeImageMessage);
+        RouteTiffMessages();
     });
 }
 
@@ -392,14 +621,26 @@ bool IsSavableStillImage(const std::string& path) {
            ext == "tga" || ext == "ico";
 }
 
-bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message) {
+std::string PictureTooLargeText(uint64_t width, uint64_t height) {
+    const int64_t limit = BMP_File::MaxPixels();
+    std::string text = "the picture is too large (" + std::to_string(width) + " x " +
+                       std::to_string(height) + " pixels";
+    if (width > uint64_t(BMP_File::kMaxSide) || height > uint64_t(BMP_File::kMaxSide))
+        return text + "; the limit is " + std::to_string(BMP_File::kMaxSide) + " pixels a side)";
+    return text + ", " + Megapixels(width * height) + " megapixels; the limit is " +
+           Megapixels(uint64_t(limit)) + " megapixels)";
+}
+
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
+                   std::string* reason) {
+    SetMessage(reason, "");
+    const LoadFailure failure{message, reason};
     const std::string ext = ExtensionOf(path);
-    if (ext == "bmp") return LoadBmp(path, target, message);
-    if (ext == "ico") return LoadIco(path, target, message);
+    if (ext == "bmp") return LoadBmp(path, target, failure);
+    if (ext == "ico") return LoadIco(path, target, failure);
     if (const FormatInfo* format = FindFormat(ext))
-        return LoadWithFreeImage(path, *format, target, message);
-    SetMessage(message, "Unknown File Format!");
-    return false;
+        return LoadWithFreeImage(path, *format, target, failure);
+    return failure.Fail("Unknown File Format!", "");
 }
 
 bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {

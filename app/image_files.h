@@ -5,12 +5,22 @@
 
 #include "app/bmp_file.h"
 
+#include <cstdint>
 #include <string>
 
 // Fills target with the decoded image. On failure returns false, leaves target
 // unchanged and sets message to the text to show the user ("Unknown File
-// Format!", "Unable load file (bad format)", or why the file could not be read).
-bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message = nullptr);
+// Format!", "Unable load file (bad format)", a picture beyond the size limit, or
+// why the file could not be read) and reason to what the decoding library said
+// about the failure (empty when it said nothing). Pictures larger than
+// BMP_File::MaxPixels() are refused from the size their file claims, before
+// anything of that size is decoded. Nothing is written to standard error.
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message = nullptr,
+                   std::string* reason = nullptr);
+
+// "the picture is too large (W x H pixels, N megapixels; the limit is L
+// megapixels)": why a picture beyond BMP_File's size limit is refused.
+std::string PictureTooLargeText(uint64_t width, uint64_t height);
 
 // Writes image in the format of the path's extension (png, jpg, gif, bmp, tif,
 // tga, ico) as SaveFileSafely does: through symbolic links, never over a file

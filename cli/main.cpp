@@ -31,11 +31,11 @@ const char* const kUsage =
     "Usage:\n"
     "  pellorin-cli defaults\n"
     "      Write the default configuration file to standard output.\n"
-    "  pellorin-cli info FILE...\n"
+    "  pellorin-cli info [--max-megapixels N] FILE...\n"
     "      Print the size, frame count and frame rate of each file.\n"
     "  pellorin-cli apply --config FILE.qvc [--preview] [--view WxH]\n"
     "                     (--output FILE | --out-dir DIR [--format EXT])\n"
-    "                     [--codec NAME] [--jobs N] INPUT...\n"
+    "                     [--codec NAME] [--jobs N] [--max-megapixels N] INPUT...\n"
     "      Apply the treatment saved in FILE.qvc to every INPUT (a file, or a folder\n"
     "      whose images are taken in the order \"Load Next\" steps through them) and\n"
     "      save each result by the output's extension (png, jpg, gif, bmp, tif, tga,\n"
@@ -43,6 +43,11 @@ const char* const kUsage =
     "      --view is the size of the view the crop and light frames refer to\n"
     "      (default 400x300). --jobs sets how many inputs run at once (default: the\n"
     "      number of cores).\n"
+    "\n"
+    "--max-megapixels N sets the size limit for input pictures (default 1000, a\n"
+    "picture of 3 GB in memory); a file that claims more is refused before it is\n"
+    "decoded. Each input at once needs about three times its size in memory, so\n"
+    "raise the limit together with fewer --jobs.\n"
     "\n"
     "Exit status: 0 when every input succeeded, 1 when any failed, 2 for a usage error.\n";
 
@@ -78,6 +83,24 @@ bool ParseSize(const std::string& s, ViewSize& v) {
     return true;
 }
 
+// The largest picture whose sides both fit the image type.
+constexpr int64_t kMostMegapixels = int64_t(BMP_File::kMaxSide) * BMP_File::kMaxSide / 1000000;
+
+bool ParseMegapixels(const std::string& s) {
+    int megapixels = 0;
+    if (!ParseInt(s, megapixels) || megapixels < 1 || megapixels > kMostMegapixels) return false;
+    BMP_File::SetMaxPixels(int64_t(megapixels) * 1000000);
+    return true;
+}
+
+const std::string kMegapixelsProblem =
+    "--max-megapixels needs a whole number from 1 to " + std::to_string(kMostMegapixels);
+
+// One line per failed input: the message and, when the decoder said more, its reason.
+std::string FailureText(const std::string& message, const std::string& reason) {
+    return reason.empty() ? message : message + ": " + reason;
+}
+
 std::string BaseName(const std::string& p) {
     const size_t slash = p.find_last_of('/');
     return slash == std::string::npos ? p : p.substr(slash + 1);
@@ -98,14 +121,28 @@ int Defaults() {
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
-int Info(const std::vector<std::string>& files) {
+int Info(int argc, char** argv) {
+    std::vector<std::string> files;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--max-megapixels") {
+            if (i + 1 >= argc || !ParseMegapixels(argv[++i])) return Usage(kMegapixelsProblem);
+        } else if (a == "--") {
+            files.insert(files.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (a.starts_with("-") && a.size() > 1) {
+            return Usage("unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
     if (files.empty()) return Usage("info needs at least one FILE");
     int status = kExitOk;
     for (const auto& f : files) {
         BMP_File img;
-        std::string message;
-        if (!LoadImageFile(f, img, &message)) {
-            std::cerr << "pellorin-cli: " << f << ": " << message << "\n";
+        std::string message, reason;
+        if (!LoadImageFile(f, img, &message, &reason)) {
+            std::cerr << "pellorin-cli: " << f << ": " << FailureText(message, reason) << "\n";
             status = kExitFailed;
             continue;
         }
@@ -194,9 +231,9 @@ int Apply(const ApplyOptions& o) {
                 fail(j, j.error);
             } else {
                 BMP_File image, work;
-                std::string message;
-                if (!LoadImageFile(j.input, image, &message)) {
-                    fail(j, message);
+                std::string message, reason;
+                if (!LoadImageFile(j.input, image, &message, &reason)) {
+                    fail(j, FailureText(message, reason));
                 } else if (!RunPipeline(image, settings, mode, o.view, work) || work.Empty()) {
                     fail(j, "the treatment left no picture");
                 } else if (!SaveImageFile(j.output, work, &message)) {
@@ -252,6 +289,8 @@ int ParseApply(int argc, char** argv) {
         } else if (a == "--jobs") {
             if (!value(v) || !ParseInt(v, o.jobs) || o.jobs < 1)
                 return Usage("--jobs needs a whole number from 1 up");
+        } else if (a == "--max-megapixels") {
+            if (!value(v) || !ParseMegapixels(v)) return Usage(kMegapixelsProblem);
         } else if (a == "--") {
             for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
         } else if (a.starts_with("-") && a.size() > 1) {
@@ -282,7 +321,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (cmd == "defaults") return argc == 2 ? Defaults() : Usage("defaults takes no arguments");
-    if (cmd == "info") return Info(std::vector<std::string>(argv + 2, argv + argc));
+    if (cmd == "info") return Info(argc, argv);
     if (cmd == "apply") return ParseApply(argc, argv);
     return Usage("unknown command " + cmd);
 }

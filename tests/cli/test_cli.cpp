@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,8 +50,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Result Run(const std::vector<std::string>& args) {
-        std::string cmd = Quote(PELLORIN_CLI);
+    // shellPrefix runs first in the same shell (for example a ulimit).
+    Result Run(const std::vector<std::string>& args, const std::string& shellPrefix = "") {
+        std::string cmd = shellPrefix + Quote(PELLORIN_CLI);
         for (const auto& a : args) cmd += " " + Quote(a);
         cmd += " >" + Quote((dir / "stdout").string()) + " 2>" + Quote((dir / "stderr").string()) +
                " </dev/null";
@@ -86,6 +88,75 @@ protected:
 
 int CountLines(const std::string& s) {
     return int(std::count(s.begin(), s.end(), '\n'));
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void PutBE32(std::vector<uint8_t>& f, uint32_t v) {
+    for (int i = 3; i >= 0; --i) f.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A PNG of a few hundred bytes: a valid header claiming w x h RGB pixels, then
+// one small stored deflate block, far too little for the picture it claims.
+std::vector<uint8_t> ClaimingPng(uint32_t w, uint32_t h) {
+    auto chunk = [](std::vector<uint8_t>& f, const char* type, const std::vector<uint8_t>& d) {
+        PutBE32(f, uint32_t(d.size()));
+        const size_t start = f.size();
+        f.insert(f.end(), type, type + 4);
+        f.insert(f.end(), d.begin(), d.end());
+        uint32_t c = 0xFFFFFFFFu;
+        for (size_t i = start; i < f.size(); ++i) {
+            c ^= f[i];
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        PutBE32(f, ~c);
+    };
+    std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    PutBE32(ihdr, w);
+    PutBE32(ihdr, h);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    chunk(f, "IHDR", ihdr);
+    std::vector<uint8_t> z = {0x78, 0x01, 0x01, 0x58, 0x02, 0xA7, 0xFD}; // 600 stored bytes
+    z.insert(z.end(), 600, 0);
+    PutBE32(z, (600u << 16) | 1u);
+    chunk(f, "IDAT", z);
+    chunk(f, "IEND", {});
+    return f;
+}
+
+// Little-endian 8-bit grey TIFF with `privateTags` tags libtiff does not know
+// (each one a warning); a cut strip makes the load fail.
+std::vector<uint8_t> GreyTiff(int w, int h, int privateTags, bool cutStrip) {
+    std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) f.push_back(uint8_t(v >> (8 * i)));
+    };
+    const int entries = 8 + privateTags;
+    const uint32_t bytes = cutStrip ? 1 : uint32_t(w * h);
+    put(uint32_t(entries), 2);
+    const uint32_t values[8][3] = {
+        {256, 4, uint32_t(w)}, {257, 4, uint32_t(h)}, {258, 3, 8},
+        {259, 3, 1},           {262, 3, 1},           {273, 4, uint32_t(8 + 2 + entries * 12 + 4)},
+        {278, 4, uint32_t(h)}, {279, 4, bytes}};
+    for (const auto& e : values) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(1, 4);
+        put(e[2], 4);
+    }
+    for (int i = 0; i < privateTags; ++i) {
+        put(uint32_t(65000 + i), 2);
+        put(3, 2);
+        put(1, 4);
+        put(7, 4);
+    }
+    put(0, 4);
+    for (uint32_t i = 0; i < bytes; ++i) f.push_back(uint8_t(i));
+    return f;
 }
 
 } // namespace
@@ -244,4 +315,92 @@ TEST_F(CliTest, InfoReportsSizesAndFailures) {
     const Result bad = Run({"info", Path("a.bmp"), Path("b.xyz")});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("b.xyz: Unknown File Format!"), std::string::npos) << bad.err;
+}
+
+TEST_F(CliTest, PicturesClaimingTooMuchAreRefusedAtOnce) {
+    const std::vector<uint8_t> png = ClaimingPng(60000, 60000);
+    ASSERT_LT(png.size(), 1000u);
+    WriteBytes(Path("big.png"), png);
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    // A 2 GB address space: a loader that allocated the 10.8 GB the file claims
+    // fails there instead of taking the machine's memory.
+    const std::string cap = "ulimit -v 2097152; ";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"info", Path("big.png")},
+             {"apply", "--config", cfg, "--output", Path("out.png"), Path("big.png")}}) {
+        const auto start = std::chrono::steady_clock::now();
+        const Result r = Run(args, cap);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(CountLines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find("big.png: The picture is too large (60000 x 60000 pixels, 3600 "
+                             "megapixels; the limit is 1000 megapixels)"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_LT(seconds, 10.0) << args[0];
+    }
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+}
+
+TEST_F(CliTest, MaxMegapixelsSetsTheLimit) {
+    // 1001 x 1000 is just over one megapixel.
+    ASSERT_TRUE(Picture(1001, 1000).SaveBMP(Path("a.bmp")));
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    const Result low = Run({"info", "--max-megapixels", "1", Path("a.bmp")});
+    EXPECT_EQ(low.status, 1);
+    EXPECT_NE(low.err.find("a.bmp: The picture is too large (1001 x 1000 pixels, 1.01 megapixels; "
+                           "the limit is 1 megapixels)"),
+              std::string::npos)
+        << low.err;
+    const Result high = Run({"info", Path("a.bmp"), "--max-megapixels", "2"});
+    EXPECT_EQ(high.status, 0) << high.err;
+    EXPECT_NE(high.out.find("1001x1000"), std::string::npos);
+
+    Result r = Run({"apply", "--config", cfg, "--max-megapixels", "1", "--output", Path("o.bmp"),
+                    Path("a.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("too large"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("o.bmp")));
+    r = Run({"apply", "--config", cfg, "--max-megapixels", "2", "--output", Path("o.bmp"),
+             Path("a.bmp")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Path("o.bmp")));
+
+    for (const char* bad : {"0", "-3", "1.5", "many", "70000"}) {
+        EXPECT_EQ(Run({"info", "--max-megapixels", bad, Path("a.bmp")}).status, 2) << bad;
+        EXPECT_EQ(Run({"apply", "--config", cfg, "--max-megapixels", bad, "--output", Path("o.bmp"),
+                       Path("a.bmp")})
+                      .status,
+                  2)
+            << bad;
+    }
+    EXPECT_EQ(Run({"info", Path("a.bmp"), "--max-megapixels"}).status, 2);
+    EXPECT_EQ(Run({"info", "--bogus", Path("a.bmp")}).status, 2);
+    const Result help = Run({"--help"});
+    EXPECT_NE(help.out.find("--max-megapixels N"), std::string::npos);
+}
+
+TEST_F(CliTest, TiffWarningsStayQuietAndFailuresGiveTheirReason) {
+    fs::create_directories(Path("in"));
+    fs::create_directories(Path("out"));
+    WriteBytes(Path("in/tags.tif"), GreyTiff(6, 4, 8, false));
+    WriteBytes(Path("in/cut.tif"), GreyTiff(6, 4, 8, true));
+    const std::string cfg = WriteConfig("c.qvc", [](ProcessingSettings&) {});
+    for (const char* jobs : {"1", "2"}) {
+        const Result r = Run({"apply", "--config", cfg, "--jobs", jobs, "--out-dir", Path("out"),
+                              "--format", "bmp", Path("in")});
+        EXPECT_EQ(r.status, 1);
+        ASSERT_EQ(CountLines(r.err), 1) << r.err;
+        const std::string line = "cut.tif: Unable load file (bad format): ";
+        const size_t at = r.err.find(line);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        EXPECT_GT(r.err.size(), at + line.size() + 1) << "a reason follows: " << r.err;
+        BMP_File out;
+        ASSERT_TRUE(out.LoadBMP(Path("out/tags.bmp")));
+        EXPECT_EQ(out.Pixel(5, 3), CColor24(23, 23, 23));
+    }
+    const Result info = Run({"info", Path("in/tags.tif")});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.err, "");
 }
