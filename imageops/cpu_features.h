@@ -1,7 +1,10 @@
 #pragma once
 // Which of the hand-vectorised pixel loops this processor can run. Each such
-// loop has a portable twin giving identical results; tests switch the vector
-// forms off to check the twins on the same machine.
+// loop has a portable twin giving identical results, and so has every loop
+// compiled twice through PELLORIN_VECTOR_KERNEL (vector_clones.h), which asks
+// HasAvx2() which copy to run. UseVectorKernels(false) therefore sends every
+// vector path to its portable form; tests use it to check both forms on one
+// machine.
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>

@@ -236,44 +236,94 @@ void RotateImage(BMP_File& image, float degrees, CColor24 background) {
     image = std::move(out);
 }
 
-PerspectiveMapping::PerspectiveMapping(int width, int height, bool vert, float degrees)
-    : vertical(vert), W(width), H(height) {
-    // Degrees to radians with pi taken as 3.14159; the half sine is kept in
-    // single precision.
-    const float S = float(0.5 * std::sin(degrees * 0.017453277777777776));
-    const float k = std::fabs(S);
-    const double along = vertical ? H : W, across = vertical ? W : H;
-    if (degrees > 0.0f) {
-        aFirst = k * across;
-        aLast = 0.0;
-        pFirst = k * along;
-        pLast = along;
-    } else {
-        aFirst = 0.0;
-        aLast = k * across;
-        pFirst = 0.0;
-        pLast = along - k * along;
+namespace {
+
+// The perspective's forward mapping, in exact integer arithmetic. With the
+// axis along which one coordinate depends on one sample position only ("along":
+// v and the rows in vertical mode, u and the columns in horizontal mode) of
+// length L and the other ("across") of length C, sample j / 2 along lands on
+//     position = p_first (1 - t) + p_last t,              t = j / 2L,
+// and sample i / 2 across on
+//     C/2 + (C/2 - (a_first (1 - t) + a_last t) / 2) (i / C - 1),
+// both truncated. The half sine k is a float, k = K / 2^m exactly, so both are
+// fractions of integers: position = (E + F j) / 2^(m+1) and across =
+// (B + N i) / D. Computed that way no sample lands just below a whole pixel
+// through rounding (which in floating point happened for whole-pixel results,
+// e.g. at 90 degrees, where k is 1/2). Both values are never negative, so
+// truncation is the integer quotient.
+#if !defined(__SIZEOF_INT128__)
+#error "the perspective needs a 128-bit integer type"
+#endif
+using Wide = __int128;
+
+class PerspectiveMapping {
+public:
+    PerspectiveMapping(int width, int height, bool vertical, float degrees)
+        : along_(vertical ? height : width), across_(vertical ? width : height),
+          positive_(degrees > 0.0f) {
+        // Degrees to radians with pi taken as 3.14159; the half sine is kept in
+        // single precision.
+        const float S = float(0.5 * std::sin(degrees * 0.017453277777777776));
+        const float k = std::fabs(S); // at most 1/2
+        if (k > 0.0f) {
+            int e = 0;
+            const double frac = std::frexp(double(k), &e); // k = frac * 2^e
+            int64_t K = int64_t(std::ldexp(frac, 24));
+            int m = 24 - e;
+            while (m > 0 && (K & 1) == 0) K >>= 1, --m;
+            // Below 2^-36 (only a hand-edited angle gets there) k moves no
+            // sample by as much as half a pixel on pictures of up to 2^18
+            // pixels a side, so only its sign decides where a sample lands,
+            // and 2^-60 decides the same; it keeps the numbers in range.
+            if (m > kMaxShift) K = 1, m = kMaxShift;
+            K_ = K;
+            m_ = m;
+        }
     }
-}
 
-// The interpolations are written as first + (last - first) * pos / extent and
-// the centred offset as half * (2 pos - extent) / extent rather than through
-// a fraction pos / extent: the fraction is inexact, and at angle 0 it moved
-// whole-pixel samples just below their pixel, shifting the image by one.
-int PerspectiveMapping::Position(double along) const {
-    const double extent = vertical ? H : W;
-    return int(pFirst + ((pLast - pFirst) * along) / extent);
-}
+    // Destination row (vertical) or column (horizontal) of along sample j / 2.
+    int Position(int j) const {
+        const Wide L = along_, F = (Wide(1) << m_) - K_;
+        const Wide E = positive_ ? 2 * Wide(K_) * L : Wide(0);
+        return int((E + F * j) >> (m_ + 1));
+    }
 
-double PerspectiveMapping::HalfEdge(double along) const {
-    const double extent = vertical ? H : W, across = vertical ? W : H;
-    return across / 2 - (aFirst + ((aLast - aFirst) * along) / extent) / 2;
-}
+    // The across coordinates of the samples i / 2 = 0, 1/2, 1, ... at along
+    // sample j / 2, one per Next(). Each step adds N / D < 1, so the quotient
+    // and remainder are carried from step to step.
+    class Walk {
+    public:
+        int Next() {
+            const int v = at_;
+            rest_ += step_;
+            if (rest_ >= den_) rest_ -= den_, ++at_;
+            return v;
+        }
 
-int PerspectiveMapping::Across(double halfEdge, double across) const {
-    const double extent = vertical ? W : H;
-    return int(extent / 2 + (halfEdge * (2 * across - extent)) / extent);
-}
+    private:
+        friend class PerspectiveMapping;
+        Walk(Wide start, Wide step, Wide den)
+            : rest_(start % den), step_(step), den_(den), at_(int(start / den)) {}
+        Wide rest_, step_, den_;
+        int at_;
+    };
+    Walk Across(int j) const {
+        const Wide L = along_, C = across_;
+        // The shortening at this sample is k C P / 2L.
+        const Wide P = positive_ ? 2 * L - j : Wide(j);
+        const Wide D = Wide(1) << (m_ + 2);
+        return Walk(C * K_ * P, (D / 2) * L - K_ * P, D * L);
+    }
+
+private:
+    static constexpr int kMaxShift = 60;
+    int64_t along_, across_;
+    bool positive_;
+    int64_t K_ = 0;
+    int m_ = 0;
+};
+
+} // namespace
 
 void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background) {
     if (image.Empty()) return;
@@ -284,15 +334,10 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
     const int nAlong = vertical ? 2 * h : 2 * w, nAcross = vertical ? 2 * w : 2 * h;
     const int alongLimit = vertical ? h : w, acrossLimit = vertical ? w : h;
     std::vector<int> pos(static_cast<size_t>(nAlong));
-    std::vector<double> half(static_cast<size_t>(nAlong));
-    bool monotone = true;
-    for (int j = 0; j < nAlong; ++j) {
-        pos[size_t(j)] = m.Position(j * 0.5);
-        half[size_t(j)] = m.HalfEdge(j * 0.5);
-        if (j > 0 && pos[size_t(j)] < pos[size_t(j - 1)]) monotone = false;
-    }
+    for (int j = 0; j < nAlong; ++j) pos[size_t(j)] = m.Position(j);
     // Runs of samples that land on the same destination row (vertical) or
-    // column (horizontal); different runs never touch the same pixels.
+    // column (horizontal). Positions never decrease (the step is 1 - k > 0),
+    // so different runs never touch the same pixels.
     std::vector<int> runs;
     for (int j = 0; j < nAlong; ++j)
         if (j == 0 || pos[size_t(j)] != pos[size_t(j - 1)]) runs.push_back(j);
@@ -307,25 +352,19 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
         Transpose(image, src);
         if (!dst.CreateUninitialized(h, w)) return;
         std::fill(dst.Data(), dst.Data() + dst.PixelCount(), background);
-        auto band = [&](int r0, int r1) {
+        imageops::ParallelRows(nRuns, image.PixelCount(), [&](int r0, int r1) {
             for (int i = runs[size_t(r0)]; i < runs[size_t(r1)]; ++i) {
                 const int X = pos[size_t(i)];
                 if (unsigned(X) >= unsigned(alongLimit)) continue;
                 CColor24* d = dst.Row(X);
                 const CColor24* s = src.Row(i >> 1);
-                const double hf = half[size_t(i)];
+                PerspectiveMapping::Walk walk = m.Across(i);
                 for (int j = 0; j < nAcross; ++j) {
-                    const int Y = m.Across(hf, j * 0.5);
+                    const int Y = walk.Next();
                     if (unsigned(Y) < unsigned(acrossLimit)) d[Y] = s[j >> 1];
                 }
             }
-        };
-        // Out-of-order positions (never seen, but the arithmetic is floating
-        // point) would let two runs share a column: then keep the plain order.
-        if (monotone)
-            imageops::ParallelRows(nRuns, image.PixelCount(), band);
-        else
-            band(0, nRuns);
+        });
         Transpose(dst, image);
         return;
     }
@@ -333,16 +372,6 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
     BMP_File out;
     if (!out.CreateUninitialized(w, h)) return;
     std::fill(out.Data(), out.Data() + out.PixelCount(), background);
-    if (!monotone) {
-        for (int i = 0; i < nAcross; ++i)
-            for (int j = 0; j < nAlong; ++j) {
-                const int Y = pos[size_t(j)], X = m.Across(half[size_t(j)], i * 0.5);
-                if (unsigned(X) < unsigned(w) && unsigned(Y) < unsigned(h))
-                    out.Row(Y)[X] = image.Row(j >> 1)[i >> 1];
-            }
-        image = std::move(out);
-        return;
-    }
     // Vertical mode: v fixes the destination row, so the samples are taken row
     // run by row run. The mapping visits u in the outer loop, so the sample that
     // stays on a pixel is the one with the largest u, and among those the
@@ -356,9 +385,9 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
             if (unsigned(Y) >= unsigned(h)) continue;
             for (int j = runs[size_t(r)]; j < runs[size_t(r + 1)]; ++j) {
                 const CColor24* s = image.Row(j >> 1);
-                const double hf = half[size_t(j)];
+                PerspectiveMapping::Walk walk = m.Across(j);
                 for (int i = 0; i < nAcross; ++i) {
-                    const int X = m.Across(hf, i * 0.5);
+                    const int X = walk.Next();
                     if (unsigned(X) < unsigned(w) && i >= bestU[size_t(X)]) {
                         bestU[size_t(X)] = i;
                         value[size_t(X)] = s[i >> 1];

@@ -48,25 +48,9 @@ struct RotationSampler {
     }
 };
 
-// Forward mapping onto a trapezoid (see PerspectiveMapping); the rest of the
-// canvas takes `background`. An angle of 0 leaves the image unchanged.
+// Forward mapping onto a trapezoid: source samples u = 0, 0.5, 1, ... below W
+// and v = 0, 0.5, ... below H, u in the outer loop, carry source pixel
+// (trunc u, trunc v) to their place on the trapezoid, later samples
+// overwriting earlier ones; the rest of the canvas takes `background`. The
+// places are computed exactly, so an angle of 0 leaves the image unchanged.
 void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background);
-
-// The perspective's forward mapping. Source samples u = 0, 0.5, 1, ... below W
-// and v = 0, 0.5, ... below H are visited with u in the outer loop; sample
-// (u, v) carries source pixel (trunc u, trunc v) to (X, Y) below, later samples
-// overwriting earlier ones, writes outside the image dropped.
-struct PerspectiveMapping {
-    bool vertical;
-    double W, H;
-    double aFirst, aLast; // total shortening of the first and the last edge
-    double pFirst, pLast; // positions of those edges
-    PerspectiveMapping(int width, int height, bool vertical, float degrees);
-    // The coordinate that depends on one sample position only (Y from v in
-    // vertical mode, X from u in horizontal mode), and the half length of the
-    // edge at that position.
-    int Position(double along) const;
-    double HalfEdge(double along) const;
-    // The other coordinate, from the half edge and the position across.
-    int Across(double halfEdge, double across) const;
-};

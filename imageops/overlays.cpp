@@ -65,8 +65,9 @@ namespace {
 // product fits an int, whose conversion truncates toward zero; a negative
 // amount (outside the ellipse) moves nothing, as 0 does. Separate functions
 // with unaliased arguments, so that both loops compile to vector code.
-PELLORIN_VECTOR_CLONES
-void LightAmounts(const float* __restrict q, float ry, int16_t* __restrict am, int n) {
+PELLORIN_VECTOR_KERNEL(LightAmounts,
+                       (const float* __restrict q, float ry, int16_t* __restrict am, int n),
+                       (q, ry, am, n)) {
     for (int i = 0; i < n; ++i) {
         const float d = std::sqrt(q[i] + ry);
         am[i] = int16_t(std::max(int((1.0f - d) * 200.0), 0));
@@ -76,14 +77,16 @@ void LightAmounts(const float* __restrict q, float ry, int16_t* __restrict am, i
 // Each byte moves toward its target by its amount without passing it: both
 // directions are computed and one is chosen.
 // One value per pixel spread over its three bytes.
-PELLORIN_VECTOR_CLONES
-void SpreadToBytes(const int16_t* __restrict am, int16_t* __restrict bytes, int n) {
+PELLORIN_VECTOR_KERNEL(SpreadToBytes,
+                       (const int16_t* __restrict am, int16_t* __restrict bytes, int n),
+                       (am, bytes, n)) {
     for (int i = 0; i < n; ++i) bytes[3 * i] = bytes[3 * i + 1] = bytes[3 * i + 2] = am[i];
 }
 
-PELLORIN_VECTOR_CLONES
-void LightMove(uint8_t* __restrict p, const int16_t* __restrict amount,
-               const int16_t* __restrict target, int n) {
+PELLORIN_VECTOR_KERNEL(LightMove,
+                       (uint8_t* __restrict p, const int16_t* __restrict amount,
+                        const int16_t* __restrict target, int n),
+                       (p, amount, target, n)) {
     for (int i = 0; i < n; ++i) {
         const int16_t v = p[i], a = amount[i], t = target[i];
         const int16_t up = std::min<int16_t>(int16_t(v + a), t);
@@ -240,9 +243,10 @@ namespace {
 
 // v' = trunc(v * a + colour * (1 - a)) per byte, with the second term made
 // beforehand; unaliased arguments so that the loop compiles to vector code.
-PELLORIN_VECTOR_CLONES
-void MaskRow(uint8_t* __restrict p, const float* __restrict weight, const float* __restrict share,
-             size_t n) {
+PELLORIN_VECTOR_KERNEL(MaskRow,
+                       (uint8_t* __restrict p, const float* __restrict weight,
+                        const float* __restrict share, size_t n),
+                       (p, weight, share, n)) {
     for (size_t i = 0; i < n; ++i) p[i] = uint8_t(int(float(p[i]) * weight[i] + share[i]));
 }
 

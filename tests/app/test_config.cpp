@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <type_traits>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -271,6 +274,347 @@ TEST(ConfigFile, EveryFieldRoundTrips) {
     EXPECT_EQ(b.m_nRedEyeThreshold, 50);
 }
 
+namespace {
+
+// Every stored field by its member name, written out here rather than taken
+// from the table under test: a row bound to the wrong member must show.
+struct NamedField {
+    const char* key;
+    enum Kind { Int, Byte, Real } kind;
+    void (*set)(ProcessingSettings&, int);
+    double (*get)(const ProcessingSettings&);
+};
+#define NAMED(kind, key, member)                                                                   \
+    NamedField {                                                                                   \
+        key, NamedField::kind,                                                                     \
+            [](ProcessingSettings& s, int v) {                                                     \
+                s.member = static_cast<std::remove_reference_t<decltype(s.member)>>(               \
+                    NamedField::kind == NamedField::Real ? v + 0.5 : v);                           \
+            },                                                                                     \
+            [](const ProcessingSettings& s) { return double(s.member); }                           \
+    }
+#define NI(key, member) NAMED(Int, key, member)
+#define NB(key, member) NAMED(Byte, key, member)
+#define NF(key, member) NAMED(Real, key, member)
+const NamedField kNamedFields[] = {
+    NI("m_bFilterContrast", m_bFilterContrast),
+    NI("m_bHighContrast", m_bHighContrast),
+    NI("m_bPrewitt", m_bPrewitt),
+    NI("m_bLaplas", m_bLaplas),
+    NI("m_bSobel", m_bSobel),
+    NI("m_nBlurSize", m_nBlurSize),
+    NI("m_nBrightR", m_nBrightR),
+    NI("m_nBrightG", m_nBrightG),
+    NI("m_nBrightB", m_nBrightB),
+    NI("m_nContrastR", m_nContrastR),
+    NI("m_nContrastG", m_nContrastG),
+    NI("m_nContrastB", m_nContrastB),
+    NI("m_nHue", m_nHue),
+    NI("m_nSaturation", m_nSaturation),
+    NI("m_nBrightness", m_nBrightness),
+    NI("m_bCrop", m_bCrop),
+    NI("m_bLight1", m_bLight[0]),
+    NI("m_bLightEdit1", m_bLightEdit[0]),
+    NI("m_bLight2", m_bLight[1]),
+    NI("m_bLightEdit2", m_bLightEdit[1]),
+    NI("m_bLight3", m_bLight[2]),
+    NI("m_bLightEdit3", m_bLightEdit[2]),
+    NI("m_bResize", m_bResize),
+    NI("m_nSizeX", m_nSizeX),
+    NI("m_nSizeY", m_nSizeY),
+    NI("Light1R", m_LightColor[0].r),
+    NI("Light1G", m_LightColor[0].g),
+    NI("Light1B", m_LightColor[0].b),
+    NI("Light2R", m_LightColor[1].r),
+    NI("Light2G", m_LightColor[1].g),
+    NI("Light2B", m_LightColor[1].b),
+    NI("Light3R", m_LightColor[2].r),
+    NI("Light3G", m_LightColor[2].g),
+    NI("Light3B", m_LightColor[2].b),
+    NI("m_cBmpWndOriginal.m_cRectTracker.m_rect.left", m_cBmpWndOriginal.m_cRectTracker.left),
+    NI("m_cBmpWndOriginal.m_cRectTracker.m_rect.top", m_cBmpWndOriginal.m_cRectTracker.top),
+    NI("m_cBmpWndOriginal.m_cRectTracker.m_rect.right", m_cBmpWndOriginal.m_cRectTracker.right),
+    NI("m_cBmpWndOriginal.m_cRectTracker.m_rect.bottom", m_cBmpWndOriginal.m_cRectTracker.bottom),
+    NI("m_cBmpWndDestination.m_cLightTracker1.m_rect.left",
+       m_cBmpWndDestination[0].m_cLightTracker.left),
+    NI("m_cBmpWndDestination.m_cLightTracker1.m_rect.top",
+       m_cBmpWndDestination[0].m_cLightTracker.top),
+    NI("m_cBmpWndDestination.m_cLightTracker1.m_rect.right",
+       m_cBmpWndDestination[0].m_cLightTracker.right),
+    NI("m_cBmpWndDestination.m_cLightTracker1.m_rect.bottom",
+       m_cBmpWndDestination[0].m_cLightTracker.bottom),
+    NI("m_cBmpWndDestination.m_cLightTracker2.m_rect.left",
+       m_cBmpWndDestination[1].m_cLightTracker.left),
+    NI("m_cBmpWndDestination.m_cLightTracker2.m_rect.top",
+       m_cBmpWndDestination[1].m_cLightTracker.top),
+    NI("m_cBmpWndDestination.m_cLightTracker2.m_rect.right",
+       m_cBmpWndDestination[1].m_cLightTracker.right),
+    NI("m_cBmpWndDestination.m_cLightTracker2.m_rect.bottom",
+       m_cBmpWndDestination[1].m_cLightTracker.bottom),
+    NI("m_cBmpWndDestination.m_cLightTracker3.m_rect.left",
+       m_cBmpWndDestination[2].m_cLightTracker.left),
+    NI("m_cBmpWndDestination.m_cLightTracker3.m_rect.top",
+       m_cBmpWndDestination[2].m_cLightTracker.top),
+    NI("m_cBmpWndDestination.m_cLightTracker3.m_rect.right",
+       m_cBmpWndDestination[2].m_cLightTracker.right),
+    NI("m_cBmpWndDestination.m_cLightTracker3.m_rect.bottom",
+       m_cBmpWndDestination[2].m_cLightTracker.bottom),
+    NI("m_rcLight1.left", m_rcLight[0].left),
+    NI("m_rcLight1.right", m_rcLight[0].right),
+    NI("m_rcLight1.top", m_rcLight[0].top),
+    NI("m_rcLight1.bottom", m_rcLight[0].bottom),
+    NI("m_rcLight2.left", m_rcLight[1].left),
+    NI("m_rcLight2.right", m_rcLight[1].right),
+    NI("m_rcLight2.top", m_rcLight[1].top),
+    NI("m_rcLight2.bottom", m_rcLight[1].bottom),
+    NI("m_rcLight3.left", m_rcLight[2].left),
+    NI("m_rcLight3.right", m_rcLight[2].right),
+    NI("m_rcLight3.top", m_rcLight[2].top),
+    NI("m_rcLight3.bottom", m_rcLight[2].bottom),
+    NI("m_cBmpWndOriginal.m_bCrop", m_cBmpWndOriginal.m_bCrop),
+    NI("m_cBmpWndDestination.m_bLight1", m_cBmpWndDestination[0].m_bLight),
+    NI("m_cBmpWndDestination.m_bLight2", m_cBmpWndDestination[1].m_bLight),
+    NI("m_cBmpWndDestination.m_bLight3", m_cBmpWndDestination[2].m_bLight),
+    NF("m_cBmpWndOriginal.CroprcT", m_cBmpWndOriginal.CroprcT),
+    NF("m_cBmpWndOriginal.CroprcL", m_cBmpWndOriginal.CroprcL),
+    NF("m_cBmpWndOriginal.CroprcB", m_cBmpWndOriginal.CroprcB),
+    NF("m_cBmpWndOriginal.CroprcR", m_cBmpWndOriginal.CroprcR),
+    NF("m_cBmpWndDestination.LightrcT1", m_cBmpWndDestination[0].LightrcT),
+    NF("m_cBmpWndDestination.LightrcL1", m_cBmpWndDestination[0].LightrcL),
+    NF("m_cBmpWndDestination.LightrcB1", m_cBmpWndDestination[0].LightrcB),
+    NF("m_cBmpWndDestination.LightrcR1", m_cBmpWndDestination[0].LightrcR),
+    NF("m_cBmpWndDestination.LightrcT2", m_cBmpWndDestination[1].LightrcT),
+    NF("m_cBmpWndDestination.LightrcL2", m_cBmpWndDestination[1].LightrcL),
+    NF("m_cBmpWndDestination.LightrcB2", m_cBmpWndDestination[1].LightrcB),
+    NF("m_cBmpWndDestination.LightrcR2", m_cBmpWndDestination[1].LightrcR),
+    NF("m_cBmpWndDestination.LightrcT3", m_cBmpWndDestination[2].LightrcT),
+    NF("m_cBmpWndDestination.LightrcL3", m_cBmpWndDestination[2].LightrcL),
+    NF("m_cBmpWndDestination.LightrcB3", m_cBmpWndDestination[2].LightrcB),
+    NF("m_cBmpWndDestination.LightrcR3", m_cBmpWndDestination[2].LightrcR),
+    NI("m_nRotate", m_nRotate),
+    NI("m_bFlipX", m_bFlipX),
+    NI("m_bFlipY", m_bFlipY),
+    NI("m_bSwapRG", m_bSwapRG),
+    NI("m_bSwapRB", m_bSwapRB),
+    NI("m_bSwapBG", m_bSwapBG),
+    NF("m_fRotateAngle", m_fRotateAngle),
+    NI("m_bSetBorder", m_bSetBorder),
+    NI("m_bSetMask", m_bSetMask),
+    NI("m_nMaskColorR", m_nMaskColorR),
+    NI("m_nMaskColorG", m_nMaskColorG),
+    NI("m_nMaskColorB", m_nMaskColorB),
+    NI("m_nMosaicSize", m_nMosaicSize),
+    NI("bMosaic", bMosaic),
+    NI("bNoise", bNoise),
+    NI("bInvertMask", bInvertMask),
+    NF("fOpacityMask", fOpacityMask),
+    NB("m_cBKGRotationColor.r", m_cBKGRotationColor.r),
+    NB("m_cBKGRotationColor.g", m_cBKGRotationColor.g),
+    NB("m_cBKGRotationColor.b", m_cBKGRotationColor.b),
+    NI("m_bColorAdjusment", m_bColorAdjusment),
+    NI("m_caBlueGamma", m_ca.caBlueGamma),
+    NI("m_caBrightness", m_ca.caBrightness),
+    NI("m_caColorfulness", m_ca.caColorfulness),
+    NI("m_caContrast", m_ca.caContrast),
+    NI("m_caFlags", m_ca.caFlags),
+    NI("m_caGreenGamma", m_ca.caGreenGamma),
+    NI("m_caIlluminantIndex", m_ca.caIlluminantIndex),
+    NI("m_caRedGamma", m_ca.caRedGamma),
+    NI("m_caRedGreenTint", m_ca.caRedGreenTint),
+    NI("m_caReferenceBlack", m_ca.caReferenceBlack),
+    NI("m_caReferenceWhite", m_ca.caReferenceWhite),
+    NI("m_caSize", m_ca.caSize),
+    NI("m_bColorFilter", m_bColorFilter),
+    NI("m_bColorFilter.m_nRMin", m_ColorFilterDlg.m_nRMin),
+    NI("m_ColorFilterDlg.m_nRMax", m_ColorFilterDlg.m_nRMax),
+    NI("m_ColorFilterDlg.m_nGMin", m_ColorFilterDlg.m_nGMin),
+    NI("m_ColorFilterDlg.m_nGMax", m_ColorFilterDlg.m_nGMax),
+    NI("m_ColorFilterDlg.m_nBMin", m_ColorFilterDlg.m_nBMin),
+    NI("m_ColorFilterDlg.m_nBMax", m_ColorFilterDlg.m_nBMax),
+    NI("m_ColorFilterDlg.m_bSynchro", m_ColorFilterDlg.m_bSynchro),
+    NI("m_ColorFilterDlg.ftype", m_ColorFilterDlg.ftype),
+    NI("m_bPerspective", m_bPerspective),
+    NI("m_bPerspectiveVertical", m_bPerspectiveVertical),
+    NF("m_fAnglePerspective", m_fAnglePerspective),
+    NI("m_nStrengthNoise", m_nStrengthNoise),
+    NI("m_bSetNoise", m_bSetNoise),
+    NI("m_bSetRGBNoise", m_bSetRGBNoise),
+    NI("m_nSliderNoiseR", m_nSliderNoiseR),
+    NI("m_nSliderNoiseG", m_nSliderNoiseG),
+    NI("m_nSliderNoiseB", m_nSliderNoiseB),
+    NI("m_nAmplitudeWave", m_nAmplitudeWave),
+    NI("m_nPhaseWave", m_nPhaseWave),
+    NI("m_nWavelengthWave", m_nWavelengthWave),
+    NB("m_bSmearWave", m_bSmearWave),
+    NB("m_bReflectiveWave", m_bReflectiveWave),
+    NI("m_nAmplitudeRipple", m_nAmplitudeRipple),
+    NI("m_nPeriodRipple", m_nPeriodRipple),
+    NI("m_nPShiftRipple", m_nPShiftRipple),
+    NB("m_bAntialiasingRipple", m_bAntialiasingRipple),
+    NB("m_bRetainRipple", m_bRetainRipple),
+    NB("m_nHorizontalRipple", m_nHorizontalRipple),
+    NI("m_nEdgesRipple", m_nEdgesRipple),
+    NB("m_nSawtoothRipple", m_nSawtoothRipple),
+    NI("m_nThresholdWind", m_nThresholdWind),
+    NI("m_nStrengthWind", m_nStrengthWind),
+    NI("m_nDirectionWind", m_nDirectionWind),
+    NI("m_nAlgorithmWind", m_nAlgorithmWind),
+    NI("m_nEdgeWind", m_nEdgeWind),
+    NF("m_fTresholdCubism", m_fTresholdCubism),
+    NF("m_fStrengthCubism", m_fStrengthCubism),
+    NI("m_nfiltlenVangogh", m_nfiltlenVangogh),
+    NI("m_nnoisemagVangogh", m_nnoisemagVangogh),
+    NI("m_nintstepsVangogh", m_nintstepsVangogh),
+    NI("m_nminvVangogh", m_nminvVangogh),
+    NI("m_nmaxvVangogh", m_nmaxvVangogh),
+    NI("m_n_channelVangogh", m_n_channelVangogh),
+    NI("m_n_operatorVangogh", m_n_operatorVangogh),
+    NI("m_n_convolveVangogh", m_n_convolveVangogh),
+    NF("m_fAzimuthEmboss", m_fAzimuthEmboss),
+    NF("m_fElevationEmboss", m_fElevationEmboss),
+    NF("m_fDepthEmboss", m_fDepthEmboss),
+    NI("m_bRadioEmboss", m_bRadioEmboss),
+    NI("m_nRadiusSoftGlow", m_nRadiusSoftGlow),
+    NI("m_nBrightnessSoftGlow", m_nBrightnessSoftGlow),
+    NI("m_nSharpnessSoftGlow", m_nSharpnessSoftGlow),
+    NI("m_nRadiusWhirlPinch", m_nRadiusWhirlPinch),
+    NI("m_nPinchWhirlPinch", m_nPinchWhirlPinch),
+    NI("m_nWhirlWhirlPinch", m_nWhirlWhirlPinch),
+    NI("m_nRadiusNeon", m_nRadiusNeon),
+    NI("m_nAmountNeon", m_nAmountNeon),
+    NI("m_vvals.additive", m_vvals.additive),
+    NI("m_vvals.pattern_number", m_vvals.pattern_number),
+    NI("m_vvals.rotated", m_vvals.rotated),
+    NI("m_nvals.xcenter", m_nvals.xcenter),
+    NI("m_nvals.ycenter", m_nvals.ycenter),
+    NI("m_nvals.radius", m_nvals.radius),
+    NF("m_nvals.color.a", m_nvals.color.a),
+    NF("m_nvals.color.r", m_nvals.color.r),
+    NF("m_nvals.color.g", m_nvals.color.g),
+    NF("m_nvals.color.b", m_nvals.color.b),
+    NI("m_nvals.nspoke", m_nvals.nspoke),
+    NI("m_nvals.randomhue", m_nvals.randomhue),
+    NI("m_NovaColor", m_NovaColor),
+    NF("m_ovals.exponent", m_ovals.exponent),
+    NF("m_ovals.mask_size", m_ovals.mask_size),
+    NI("m_ovals.mode", m_ovals.mode),
+    NI("m_ovals.use_exponent_map", m_ovals.use_exponent_map),
+    NI("m_ovals.use_mask_size_map", m_ovals.use_mask_size_map),
+    NI("m_nBorderMode", m_nBorderPlacement[0]),
+    NI("m_nBorderThickness", m_nBorderPlacement[1]),
+};
+#undef NF
+#undef NB
+#undef NI
+#undef NAMED
+
+// A value for the i-th named field unlike any other field's and unlike its
+// default; bytes stay below 256.
+int NamedValue(const NamedField& f, size_t i) {
+    return f.kind == NamedField::Byte ? int(i) + 2 : 1000 + int(i);
+}
+std::string NamedText(const NamedField& f, size_t i) {
+    const int v = NamedValue(f, i);
+    return f.kind == NamedField::Real ? std::to_string(v) + ".500000" : std::to_string(v);
+}
+
+} // namespace
+
+TEST(SettingsTable, EveryRowHasAFieldOfItsOwn) {
+    // Two rows on one field (a key bound to its neighbour's member) would save
+    // one value twice and lose the other; a row reaching past the record would
+    // write outside it.
+    auto width = [](FieldType t) -> size_t {
+        switch (t) {
+        case FieldType::UInt8:
+            return 1;
+        case FieldType::Int16:
+        case FieldType::UInt16:
+            return 2;
+        case FieldType::Int32:
+        case FieldType::Float:
+            return 4;
+        case FieldType::Double:
+            return 8;
+        case FieldType::Rect:
+            return sizeof(IntRect);
+        case FieldType::String:
+            return sizeof(std::string);
+        case FieldType::IntArray:
+            return sizeof(std::vector<int32_t>);
+        case FieldType::StringArray:
+            return sizeof(std::vector<std::string>);
+        }
+        return 0;
+    };
+    ProcessingSettings s;
+    const char* base = reinterpret_cast<const char*>(&s);
+    struct Span {
+        size_t begin, end;
+        const char* key;
+    };
+    std::vector<Span> spans;
+    for (const SettingsField& f : SettingsFieldTable()) {
+        const char* p = static_cast<const char*>(f.address(s));
+        ASSERT_GE(p, base) << f.key;
+        const size_t begin = size_t(p - base), end = begin + width(f.type);
+        ASSERT_GT(end, begin) << f.key;
+        EXPECT_LE(end, sizeof(ProcessingSettings)) << f.key;
+        spans.push_back({begin, end, f.key});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    for (size_t i = 1; i < spans.size(); ++i)
+        EXPECT_LE(spans[i - 1].end, spans[i].begin)
+            << "\"" << spans[i - 1].key << "\" and \"" << spans[i].key << "\" share a field";
+}
+
+TEST(ConfigFile, NamedMembersAreSavedAndLoadedUnderTheirOwnKeys) {
+    // The named list covers every key of the file, and nothing else.
+    std::set<std::string> named = {"m_sBorderName", "m_sMaskName", "Array Of Effects",
+                                   "Array_Of_Effects_Checks"};
+    for (const NamedField& f : kNamedFields) EXPECT_TRUE(named.insert(f.key).second) << f.key;
+    std::set<std::string> stored;
+    for (const SettingsField& f : SettingsFieldTable()) stored.insert(f.key);
+    EXPECT_EQ(named, stored);
+
+    // Saving: each member's value appears under its own key.
+    ProcessingSettings a;
+    for (size_t i = 0; i < std::size(kNamedFields); ++i)
+        kNamedFields[i].set(a, NamedValue(kNamedFields[i], i));
+    a.m_sBorderName = "/frames/wood.png";
+    a.m_sMaskName = "/masks/oval.bmp";
+    a.m_aEffects = {7, 0, 33};
+    a.m_aEffectChecks = {0, 1, 1};
+    const std::string text = SettingsFile(a).storage.Serialize();
+    for (size_t i = 0; i < std::size(kNamedFields); ++i)
+        EXPECT_EQ(ValueOf(text, kNamedFields[i].key), NamedText(kNamedFields[i], i))
+            << kNamedFields[i].key;
+    EXPECT_EQ(ValueOf(text, "m_sBorderName"), "/frames/wood.png");
+    EXPECT_EQ(ValueOf(text, "m_sMaskName"), "/masks/oval.bmp");
+    EXPECT_EQ(ValueOf(text, "Array Of Effects"), "3 7 0 33 ");
+    EXPECT_EQ(ValueOf(text, "Array_Of_Effects_Checks"), "3 0 1 1 ");
+
+    // Loading: a file written here, key by key, fills each member by name.
+    std::string file = "banner\n\n[Settings]\n";
+    for (size_t i = 0; i < std::size(kNamedFields); ++i)
+        file += std::string(kNamedFields[i].key) + "=" + NamedText(kNamedFields[i], i) + "\n";
+    file += "m_sBorderName=/b.png\nm_sMaskName=/m.png\nArray Of Effects=2 5 6 \n"
+            "Array_Of_Effects_Checks=2 1 0 \n";
+    ProcessingSettings b;
+    TempDir dir;
+    LoadText(b, file, dir);
+    for (size_t i = 0; i < std::size(kNamedFields); ++i) {
+        const NamedField& f = kNamedFields[i];
+        const double want = NamedValue(f, i) + (f.kind == NamedField::Real ? 0.5 : 0.0);
+        EXPECT_EQ(f.get(b), want) << f.key;
+    }
+    EXPECT_EQ(b.m_sBorderName, "/b.png");
+    EXPECT_EQ(b.m_sMaskName, "/m.png");
+    EXPECT_EQ(b.m_aEffects, (std::vector<int32_t>{5, 6}));
+    EXPECT_EQ(b.m_aEffectChecks, (std::vector<int32_t>{1, 0}));
+}
+
 TEST(ConfigFile, NarrowFieldsKeepOnlyTheirLowBits) {
     ProcessingSettings s;
     TempDir dir;
@@ -444,6 +788,32 @@ TEST(ConfigStorage, OtherValueKinds) {
     // Rectangle values with missing numbers read 0 for them.
     ASSERT_TRUE(back.Parse("[upload]\nrect=5 6\n"));
     EXPECT_EQ(r2, (IntRect{5, 6, 0, 0}));
+}
+
+TEST(ConfigStorage, StringArrayKeepsOnlyTheEntriesPresent) {
+    // A stored count larger than the entries that follow (a hand-edited or cut
+    // file) must not invent empty addresses; an empty entry that is there stays.
+    std::vector<std::string> mails = {"old"};
+    CFileStorage storage;
+    storage.AddPartition("Upload").AddItem("Mails", &mails);
+    const struct {
+        const char* line;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"Mails=3 a\x01"
+         "b\x01\n",
+         {"a", "b"}},
+        {"Mails=2 a\x01\n", {"a"}},
+        {"Mails=9 a\x01\x01"
+         "c\x01\n",
+         {"a", "", "c"}},
+        {"Mails=3 a\x01\x01\n", {"a", ""}},
+        {"Mails=4 \n", {}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(storage.Parse(std::string("[Upload]\n") + c.line));
+        EXPECT_EQ(mails, c.want) << c.line;
+    }
 }
 
 TEST(ConfigStorage, NumbersIgnoreTheLocale) {

@@ -53,12 +53,15 @@ inline std::vector<std::pair<int, int>> AwkwardSizes() {
             {5, 2}, {17, 9}, {31, 23}, {64, 3}, {127, 61}, {201, 77}};
 }
 
-// Runs check() with the hand-vectorised loops in use (where the processor has
-// them) and again with their portable twins.
+// Runs check() with the vector loops in use (the hand-written ones and the
+// AVX2 copies of the loops compiled twice, where the processor has them) and
+// again with their portable twins and baseline copies.
 template <class Check> void WithBothKernelForms(Check&& check) {
     for (bool vector : {true, false}) {
-        SCOPED_TRACE(vector ? "vector loops" : "portable loops");
         imageops::UseVectorKernels(vector);
+        SCOPED_TRACE(!vector               ? "portable loops and baseline copies"
+                     : imageops::HasAvx2() ? "vector loops and AVX2 copies"
+                                           : "vector loops (no AVX2 on this processor)");
         check();
     }
     imageops::UseVectorKernels(true);

@@ -120,4 +120,49 @@ inline BMP_File PlainRotate(const BMP_File& in, float degrees, CColor24 bg) {
     return out;
 }
 
+// Light region over a rectangle in image pixels: an ellipse whose centre moves
+// each channel by up to 200 toward the target and whose rim moves nothing.
+// Pixels of the rectangle outside the picture are skipped.
+inline void PlainLightRegion(BMP_File& img, int left, int top, int right, int bottom, int tr,
+                             int tg, int tb) {
+    const int cx = (left + right) / 2, cy = (top + bottom) / 2;
+    const int ax = (right - left) / 2, ay = (bottom - top) / 2;
+    if (ax == 0 || ay == 0) return;
+    const int target[3] = {tr, tg, tb};
+    for (int x = left; x < right; ++x)
+        for (int y = top; y < bottom; ++y) {
+            if (x < 0 || y < 0 || x >= img.Width() || y >= img.Height()) continue;
+            const double q = double(x - cx) * double(x - cx) / double(ax * ax);
+            const float r = float((y - cy) * (y - cy)) / float(ay * ay);
+            const float d = std::sqrt(float(r + float(q)));
+            const int amount = int(std::trunc((1.0f - d) * 200.0));
+            if (amount < 0) continue;
+            uint8_t* p = &img.Pixel(x, y).r;
+            for (int c = 0; c < 3; ++c) {
+                const int v = p[c];
+                p[c] = uint8_t(v <= target[c] ? std::min(v + amount, target[c])
+                                              : std::max(v - amount, target[c]));
+            }
+        }
+}
+
+// Mask blend: the mask is stretched over the picture by the index maps mx and
+// my; a = channel sum / 765 (a float), inverted if asked, floored at the
+// opacity; each channel becomes trunc(v * a + colour * (1 - a)).
+template <class Map>
+void PlainMask(BMP_File& img, const BMP_File& mask, const Map& mx, const Map& my, bool invert,
+               float opacity, int cr, int cg, int cb) {
+    const int colour[3] = {cr, cg, cb};
+    for (int x = 0; x < img.Width(); ++x)
+        for (int y = 0; y < img.Height(); ++y) {
+            const CColor24 m = mask.Pixel(int(mx[size_t(x)]), int(my[size_t(y)]));
+            float a = float((m.r + m.g + m.b) / 765.0);
+            if (invert) a = 1.0f - a;
+            if (a < opacity) a = opacity;
+            uint8_t* p = &img.Pixel(x, y).r;
+            for (int c = 0; c < 3; ++c)
+                p[c] = uint8_t(int(float(p[c]) * a + float(colour[c]) * (1.0f - a)));
+        }
+}
+
 } // namespace imageops_plain

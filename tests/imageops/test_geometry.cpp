@@ -22,23 +22,99 @@ using imageops_test::WithBothKernelForms;
 
 namespace {
 
-// The perspective's forward mapping sample by sample, u outer and v inner,
-// later samples overwriting earlier ones.
+// An exact fraction, so that the perspective's formulas below are evaluated
+// without rounding: every quantity in them (a float k, whole sizes, half-pixel
+// sample positions) is rational, and trunc of the exact value is what the
+// formulas mean. Magnitudes stay far below the 128-bit range for the sizes
+// and angles used here.
+struct Exact {
+    __int128 n = 0, d = 1; // d > 0, lowest terms
+
+    static __int128 Gcd(__int128 a, __int128 b) {
+        if (a < 0) a = -a;
+        while (b != 0) {
+            const __int128 t = a % b;
+            a = b;
+            b = t;
+        }
+        return a;
+    }
+    static Exact Make(__int128 n, __int128 d) {
+        if (d < 0) n = -n, d = -d;
+        const __int128 g = Gcd(n, d);
+        return g > 1 ? Exact{n / g, d / g} : Exact{n, d};
+    }
+    Exact(__int128 whole = 0) : n(whole) {}
+    Exact(__int128 num, __int128 den) : n(num), d(den) {}
+    // The exact value of a float (k is stored as one).
+    static Exact Of(float f) {
+        int e = 0;
+        const double m = std::frexp(double(f), &e); // f = m * 2^e, 0.5 <= |m| < 1
+        const __int128 mant = __int128(std::ldexp(m, 24));
+        EXPECT_GE(24 - e, 0);
+        EXPECT_LT(24 - e, 100);
+        return Make(mant, __int128(1) << (24 - e));
+    }
+    // Products and sums that would leave the 128-bit range fail the test
+    // instead of wrapping.
+    static __int128 Mul(__int128 a, __int128 b) {
+        __int128 r = 0;
+        if (__builtin_mul_overflow(a, b, &r)) ADD_FAILURE() << "exact arithmetic out of range";
+        return r;
+    }
+    static __int128 Add(__int128 a, __int128 b) {
+        __int128 r = 0;
+        if (__builtin_add_overflow(a, b, &r)) ADD_FAILURE() << "exact arithmetic out of range";
+        return r;
+    }
+    friend Exact operator+(Exact a, Exact b) {
+        return Make(Add(Mul(a.n, b.d), Mul(b.n, a.d)), Mul(a.d, b.d));
+    }
+    friend Exact operator-(Exact a, Exact b) { return a + Exact(-b.n, b.d); }
+    friend Exact operator*(Exact a, Exact b) { return Make(Mul(a.n, b.n), Mul(a.d, b.d)); }
+    friend Exact operator/(Exact a, Exact b) { return Make(Mul(a.n, b.d), Mul(a.d, b.n)); }
+    // Toward zero, as C++ integer division.
+    int64_t Trunc() const { return int64_t(n / d); }
+};
+
+// The perspective from its formulas alone, sample by sample: S = 0.5 sin(angle
+// in radians with pi as 3.14159) as a float, k = |S|; edge shortenings and
+// positions a_first, a_last, p_first, p_last; samples u = 0, 0.5, ... below W
+// (outer) and v = 0, 0.5, ... below H (inner); later samples overwrite earlier
+// ones and writes outside the picture are dropped.
 BMP_File PlainPerspective(const BMP_File& in, bool vertical, float degrees, CColor24 bg) {
     const int w = in.Width(), h = in.Height();
-    const PerspectiveMapping m(w, h, vertical, degrees);
+    const float S = float(0.5 * std::sin(degrees * 0.017453277777777776));
+    const Exact k = Exact::Of(std::fabs(S));
+    const Exact W(w), H(h), one(1), two(2);
+    // The first edge is the top (vertical) or the left (horizontal) one.
+    const Exact along = vertical ? H : W, across = vertical ? W : H;
+    Exact aFirst, aLast, pFirst, pLast;
+    if (degrees > 0) {
+        aFirst = k * across, aLast = 0, pFirst = k * along, pLast = along;
+    } else {
+        aFirst = 0, aLast = k * across, pFirst = 0, pLast = along - k * along;
+    }
     BMP_File out = Uniform(w, h, bg);
-    for (double u = 0; u < w; u += 0.5)
-        for (double v = 0; v < h; v += 0.5) {
-            int X, Y;
+    for (int i = 0; i < 2 * w; ++i)
+        for (int j = 0; j < 2 * h; ++j) {
+            const Exact u(i, 2), v(j, 2);
+            int64_t X, Y;
             if (vertical) {
-                Y = m.Position(v);
-                X = m.Across(m.HalfEdge(v), u);
+                const Exact t = v / H;
+                X = (W / two +
+                     (W / two - (aFirst * (one - t) + aLast * t) / two) * (two * u / W - one))
+                        .Trunc();
+                Y = (pFirst * (one - t) + pLast * t).Trunc();
             } else {
-                X = m.Position(u);
-                Y = m.Across(m.HalfEdge(u), v);
+                const Exact s = u / W;
+                Y = (H / two +
+                     (H / two - (aFirst * (one - s) + aLast * s) / two) * (two * v / H - one))
+                        .Trunc();
+                X = (pFirst * (one - s) + pLast * s).Trunc();
             }
-            if (X >= 0 && X < w && Y >= 0 && Y < h) out.Pixel(X, Y) = in.Pixel(int(u), int(v));
+            if (X >= 0 && X < w && Y >= 0 && Y < h)
+                out.Pixel(int(X), int(Y)) = in.Pixel(i / 2, j / 2);
         }
     return out;
 }
@@ -163,7 +239,8 @@ TEST(Perspective, NinetyDegreesHalvesTheFarEdge) {
 TEST(Perspective, FastFormMatchesPlainForm) {
     unsigned seed = 20;
     const CColor24 bg(9, 8, 7);
-    for (float a : {90.0f, -90.0f, 33.0f, -12.5f, 71.0f, 3.0f})
+    for (float a : {90.0f, -90.0f, 33.0f, -12.5f, 71.0f, 3.0f, 0.0f, 45.0f, -60.0f, 17.3f, -1.0f,
+                    0.01f, -0.01f})
         for (bool vertical : {true, false})
             for (auto [w, h] : AwkwardSizes()) {
                 const BMP_File in = RandomImage(w, h, ++seed);
@@ -179,6 +256,24 @@ TEST(Perspective, FastFormMatchesPlainForm) {
         PerspectiveImage(out, vertical, -41.0f, bg);
         EXPECT_TRUE(SameImage(out, PlainPerspective(in, vertical, -41.0f, bg)));
     }
+}
+
+TEST(Perspective, TinyAnglesMoveSamplesAsSmallOnesDo) {
+    // Any angle small enough moves no sample by half a pixel, so only its sign
+    // decides where whole-pixel samples land (just below their pixel, or on
+    // it). A hand-edited 1e-30 must give what 1e-4 gives, without the exact
+    // arithmetic leaving its range.
+    const CColor24 bg(1, 2, 3);
+    unsigned seed = 70;
+    for (bool vertical : {true, false})
+        for (float sign : {1.0f, -1.0f})
+            for (auto [w, h] : {std::pair{7, 5}, std::pair{31, 23}, std::pair{64, 3}}) {
+                const BMP_File in = RandomImage(w, h, ++seed);
+                BMP_File out = in;
+                PerspectiveImage(out, vertical, sign * 1e-30f, bg);
+                EXPECT_TRUE(SameImage(out, PlainPerspective(in, vertical, sign * 1e-4f, bg)))
+                    << sign << " " << vertical << " " << w << "x" << h;
+            }
 }
 
 TEST(Resize, OwnSizeKeepsThePictureAndOthersFollowTheMaps) {
