@@ -41,14 +41,24 @@ const char* const kUsage =
     "      save each result by the output's extension (png, jpg, gif, bmp, tif, tga,\n"
     "      ico). --preview makes the result at the view size instead of full size;\n"
     "      --view is the size of the view the crop and light frames refer to\n"
-    "      (default 400x300). --jobs sets how many inputs run at once (default: the\n"
-    "      number of cores).\n"
+    "      (default @VIEW@, the desktop program's views at its default size).\n"
+    "      --jobs sets how many inputs run at once (default: the number of cores).\n"
     "\n"
     "Exit status: 0 when every input succeeded, 1 when any failed, 2 for a usage error.\n";
 
+// The usage text with the default view size filled in.
+std::string UsageText() {
+    std::string text = kUsage;
+    const size_t at = text.find("@VIEW@");
+    if (at != std::string::npos)
+        text.replace(at, 6,
+                     std::to_string(kDefaultViewWidth) + "x" + std::to_string(kDefaultViewHeight));
+    return text;
+}
+
 int Usage(const std::string& problem) {
     if (!problem.empty()) std::cerr << "pellorin-cli: " << problem << "\n";
-    std::cerr << kUsage;
+    std::cerr << UsageText();
     return kExitUsage;
 }
 
@@ -92,6 +102,7 @@ std::string StemOf(const std::string& p) {
 int Defaults() {
     ProcessingSettings s;
     s.SetViewDefaults(kDefaultViewWidth, kDefaultViewHeight);
+    SetDefaultFrames(s, kDefaultViewWidth, kDefaultViewHeight);
     SettingsFile file(s);
     const std::string bytes = file.storage.FileBytes();
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -132,16 +143,17 @@ struct ApplyOptions {
 int Apply(const ApplyOptions& o) {
     ProcessingSettings settings;
     settings.SetViewDefaults(o.view.width, o.view.height);
+    SetDefaultFrames(settings, o.view.width, o.view.height);
     SettingsFile file(settings);
     if (!file.Load(o.config)) {
         std::cerr << "pellorin-cli: cannot read the configuration file " << o.config << "\n";
         return kExitUsage;
     }
     // As the desktop program does after loading a configuration: place the
-    // frames from their fractions in the view, then let the shown frames set
-    // the crop and light rectangles.
+    // frames from their fractions in the view, then let every frame the file
+    // holds fractions for, and every shown frame, set its rectangle.
     FramesFromFractions(settings, o.view.width, o.view.height);
-    CopyFramesToSettings(settings);
+    CopyLoadedFramesToSettings(settings, file.FramesWithFractions());
 
     std::vector<Job> jobs;
     for (const auto& in : o.inputs) {
@@ -278,7 +290,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage("");
     const std::string cmd = argv[1];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        std::cout << kUsage;
+        std::cout << UsageText();
         return kExitOk;
     }
     if (cmd == "defaults") return argc == 2 ? Defaults() : Usage("defaults takes no arguments");

@@ -25,6 +25,7 @@
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -86,7 +87,41 @@ void CPellorinDlg::BuildUi() {
     top->addWidget(BuildFileButtons());
     top->addLayout(center, 1);
     top->addWidget(BuildChainControls());
+    SizeForDefaultViews();
+}
+
+namespace {
+
+// Lays out a window that is not shown yet (its layouts otherwise wait for the
+// first show), so that the sizes of its parts can be read.
+void LayOutNow(QWidget* w) {
+    if (QLayout* l = w->layout()) {
+        l->activate();
+        l->setGeometry(w->contentsRect());
+    }
+    for (QWidget* c : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) LayOutNow(c);
+}
+
+} // namespace
+
+void CPellorinDlg::SizeForDefaultViews() {
+    // A size at which every control fits, then corrections until both views
+    // have the default view size: the views share extra width between them
+    // and extra height with the effect list, so one step may fall short, but
+    // each one closes part of the gap and never overshoots it.
+    ensurePolished();
     resize(1300, 860);
+    const QSize want(kDefaultViewWidth, kDefaultViewHeight);
+    for (int step = 0; step < 16; ++step) {
+        LayOutNow(this);
+        const QSize o = m_original->size(), d = m_destination->size();
+        if (o == want && d == want) return;
+        const int dx = (want.width() - o.width()) + (want.width() - d.width());
+        const int dy = want.height() - d.height();
+        const QSize before = size();
+        resize(width() + dx, height() + dy);
+        if (size() == before) return; // held by the controls' minimum size
+    }
 }
 
 QWidget* CPellorinDlg::BuildFileButtons() {
@@ -397,10 +432,7 @@ void CPellorinDlg::showEvent(QShowEvent* e) {
     // inside it so that their inflated rectangles are exactly the view.
     const int w = m_original->width(), h = m_original->height();
     m_settings.SetViewDefaults(w, h);
-    const IntRect inner{kFrameInflation, kFrameInflation, w - kFrameInflation, h - kFrameInflation};
-    m_settings.m_cBmpWndOriginal.m_cRectTracker = inner;
-    for (auto& d : m_settings.m_cBmpWndDestination) d.m_cLightTracker = inner;
-    m_original->FractionsFromFrames();
+    SetDefaultFrames(m_settings, w, h);
     m_destination->FractionsFromFrames();
     UpdateControls();
 }
@@ -545,7 +577,10 @@ bool CPellorinDlg::LoadConfiguration(const QString& path) {
     m_images.loading = false;
     m_original->FramesFromFractions();
     m_destination->FramesFromFractions();
-    CopyFramesIntoSettings();
+    // Every frame the file holds fractions for sets its rectangle, shown or
+    // not: the stored rectangles are in the pixels of the view that saved them.
+    CopyLoadedFramesToSettings(m_settings,
+                               loaded ? m_config.FramesWithFractions() : StoredFrames{});
     RunPreviewNow();
     m_original->update();
     m_destination->update();

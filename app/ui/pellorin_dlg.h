@@ -88,6 +88,9 @@ protected:
 
 private:
     void BuildUi();
+    // Gives the window the size at which both views are kDefaultViewWidth x
+    // kDefaultViewHeight.
+    void SizeForDefaultViews();
     QWidget* BuildFileButtons();
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
