@@ -352,7 +352,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
             m_images,
             [this] {
                 // The text is part of the original from now on.
-                m_original->SetImage(m_images.original);
+                ShowOriginal();
                 RunPreviewNow();
             },
             this);
@@ -461,7 +461,8 @@ void CPellorinDlg::RunPreviewNow() {
     m_running = false;
     if (!ran) return;
     ++m_runs;
-    m_destination->SetImage(m_images.work);
+    // Without a display bitmap the view keeps the picture it had.
+    if (!m_destination->SetImage(m_images.work)) ShowError("Create Bitmap Error");
 }
 
 bool CPellorinDlg::RunFinal() {
@@ -471,6 +472,12 @@ bool CPellorinDlg::RunFinal() {
     QApplication::restoreOverrideCursor();
     if (ran) ++m_runs;
     return ran;
+}
+
+void CPellorinDlg::ShowOriginal() {
+    // A view that keeps the previous original would show a picture that is no
+    // longer the one being processed: better none.
+    if (!m_original->SetImage(m_images.original)) m_original->SetImage(BMP_File());
 }
 
 void CPellorinDlg::SetTitle(const QString& lowerPath) {
@@ -491,7 +498,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     m_currentPath = realPath;
     m_currentFile = LowerPath(QString::fromStdString(realPath));
     m_images.Install(image);
-    m_original->SetImage(m_images.original);
+    ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
     return true;
@@ -655,7 +662,7 @@ bool CPellorinDlg::PutImage() {
     m_overlayActive = false;
     m_overlay.Clear();
     m_original->SetOverlay(nullptr, nullptr, nullptr);
-    m_original->SetImage(m_images.original);
+    ShowOriginal();
     RunPreviewNow();
     return true;
 }

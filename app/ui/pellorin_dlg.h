@@ -96,6 +96,7 @@ private:
     bool LoadAndInstall(const std::string& realPath);
     void RebuildFolderList();
     void SetTitle(const QString& lowerPath);
+    void ShowOriginal(); // the original view shows the original image
     void CopyFramesIntoSettings();
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);

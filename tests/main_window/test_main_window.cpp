@@ -6,9 +6,11 @@
 #include "app/ui/pellorin_dlg.h"
 #include "imageops/effect_table.h"
 #include "imageops/resample.h"
+#include "tests/app_ui/ui_test_util.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
@@ -21,6 +23,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -474,4 +477,34 @@ TEST(MainWindowDefaultSize, PellorinCliPreviewsWhatTheDestinationViewShows) {
     EXPECT_EQ(out.Height(), shown.Height());
     EXPECT_TRUE(out.SameAs(shown)) << "pellorin-cli --preview gives the destination view's picture";
     fs::remove_all(dir);
+}
+
+TEST_F(MainWindow, DisplayBitmapThatCannotBeMadeKeepsTheViewAndSaysSo) {
+    ASSERT_TRUE(Picture(70, 50).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    const QImage before = dlg->DestinationView()->Bitmap();
+    ASSERT_FALSE(before.isNull());
+
+    // No display bitmap can be made: the message, and the view keeps its picture.
+    CBmpWnd::SetDisplayBitmapLimit(1000);
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    dlg->Settings().m_bFlipX = 1;
+    dlg->RunPreviewNow();
+    CBmpWnd::SetDisplayBitmapLimit(std::numeric_limits<qint64>::max());
+    EXPECT_EQ(text, "Create Bitmap Error");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_FALSE(dlg->DestinationView()->Bitmap().isNull()) << "the view did not go blank";
+    EXPECT_EQ(dlg->DestinationView()->Bitmap(), before);
+
+    // Once it can be made again the view follows.
+    dlg->RunPreviewNow();
+    EXPECT_NE(dlg->DestinationView()->Bitmap(), before);
+    EXPECT_EQ(dlg->DestinationView()->Bitmap().size(), before.size());
 }
