@@ -35,11 +35,6 @@ void RowToBgr(const CColor24* src, uint8_t* dst, int width) {
     }
 }
 
-bool SizeAllowed(int64_t w, int64_t h) {
-    return w >= 0 && h >= 0 && w <= BMP_File::kMaxSide && h <= BMP_File::kMaxSide &&
-           w * h <= BMP_File::kMaxPixels;
-}
-
 } // namespace
 
 BMP_File::BMP_File(const BMP_File& o) : width_(o.width_), height_(o.height_), spare_(o.spare_) {

@@ -45,6 +45,11 @@ public:
     // int arithmetic of the operations.
     static constexpr int64_t kMaxPixels = int64_t(1) << 29;
     static constexpr int kMaxSide = 1 << 18;
+    // Whether an image of this size may be made at all (memory permitting).
+    static constexpr bool SizeAllowed(int64_t width, int64_t height) {
+        return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide &&
+               width * height <= kMaxPixels;
+    }
 
     BMP_File() = default;
     BMP_File(const BMP_File&);

@@ -209,8 +209,10 @@ int Apply(const ApplyOptions& o) {
                 std::string message;
                 if (!LoadImageFile(j.input, image, &message)) {
                     fail(j, message);
-                } else if (!RunPipeline(image, settings, mode, o.view, work) || work.Empty()) {
-                    fail(j, "the treatment left no picture");
+                } else if (std::string why;
+                           !RunPipeline(image, settings, mode, o.view, work, &why) ||
+                           work.Empty()) {
+                    fail(j, why.empty() ? "the treatment left no picture" : why);
                 } else if (!SaveImageFile(j.output, work, &message)) {
                     fail(j, message);
                 }

@@ -468,9 +468,12 @@ void CPellorinDlg::RunPreviewNow() {
 bool CPellorinDlg::RunFinal() {
     m_effects->SyncChecks();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize());
+    std::string error;
+    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize(), &error);
     QApplication::restoreOverrideCursor();
     if (ran) ++m_runs;
+    // A step that could not make its picture: nothing is saved, printed or shown.
+    if (!ran && !error.empty()) ShowError(QString::fromStdString(error));
     return ran;
 }
 

@@ -288,3 +288,23 @@ TEST_F(CliTest, LightFramesComeFromTheirFractionsWhateverTheEditFlag) {
     EXPECT_EQ(out.Pixel(145, 95), CColor24(60, 60, 60));
     EXPECT_GT(out.Pixel(650, 450).b, 200) << "a light never drawn keeps its rectangle";
 }
+
+TEST_F(CliTest, AStepThatCannotMakeItsPictureFailsThatInput) {
+    ASSERT_TRUE(Picture(31, 17).SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("big.qvc", [](ProcessingSettings& s) {
+        s.m_bResize = 1;
+        s.m_nSizeX = 30000;
+        s.m_nSizeY = 20000;
+    });
+    const Result r = Run({"apply", "--config", cfg, "--output", Path("out.png"), Path("in.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(CountLines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("in.bmp: Resize to 30000 x 20000 failed: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("out.png"))) << "no smaller picture in its place";
+
+    // The preview passes the step over, as the desktop program's view does.
+    const Result p = Run({"apply", "--config", cfg, "--preview", "--view", "40x30", "--output",
+                          Path("preview.png"), Path("in.bmp")});
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_TRUE(fs::exists(Path("preview.png")));
+}

@@ -508,3 +508,28 @@ TEST_F(MainWindow, DisplayBitmapThatCannotBeMadeKeepsTheViewAndSaysSo) {
     EXPECT_NE(dlg->DestinationView()->Bitmap(), before);
     EXPECT_EQ(dlg->DestinationView()->Bitmap().size(), before.size());
 }
+
+TEST_F(MainWindow, SaveReportsAStepThatCannotMakeItsPictureAndWritesNothing) {
+    ASSERT_TRUE(Picture(31, 17).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    dlg->Settings().m_bResize = 1;
+    dlg->Settings().m_nSizeX = 30000;
+    dlg->Settings().m_nSizeY = 20000;
+    dlg->RunPreviewNow();
+    EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
+        << "the preview passes the resize over";
+
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("out.png")), 1));
+    EXPECT_TRUE(text.startsWith("Resize to 30000 x 20000 failed: ")) << text.toStdString();
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+    EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
+        << "the view shows the preview again";
+}
