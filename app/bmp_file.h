@@ -52,7 +52,6 @@ public:
     // Longest side: keeps coordinates and fixed-point sample positions of the
     // operations inside int arithmetic, whatever limit is set.
     static constexpr int kMaxSide = 1 << 18;
-
     // The limit in force (kMaxPixels unless set otherwise); every image and
     // every loader is bound by it. Safe to read from any thread.
     static int64_t MaxPixels();

@@ -238,8 +238,9 @@ void CIniItem::Read(std::string_view value) {
         break;
     }
     default:
-        break; // unknown kinds are never read
+        return; // unknown kinds are never read
     }
+    loaded_ = true;
 }
 
 void CIniPartition::AddRawItem(std::string key, void* field, int kindCode, FieldType type) {
@@ -340,6 +341,8 @@ bool CFileStorage::Parse(std::string_view bytes) {
         lines.push_back(line);
         start = i + 1;
     }
+    for (const auto& partition : partitions_)
+        for (const auto& item : partition->Items()) item->loaded_ = false;
     if (lines.empty()) return false;
 
     CIniPartition* current = nullptr;

@@ -55,12 +55,18 @@ public:
 
     const std::string& Key() const { return key_; }
     int Kind() const { return kind_; }
+    // Whether the last file parsed gave this item a value: callers that must
+    // tell a value the file holds from one it merely left in place ask here.
+    bool Loaded() const { return loaded_; }
 
 private:
+    friend class CFileStorage;
+
     std::string key_;
     void* field_;
     int kind_;
     FieldType type_;
+    bool loaded_ = false;
 };
 
 class CIniPartition {

@@ -186,7 +186,9 @@ struct ProcessingSettings {
     void RotateLeft() { m_nRotate = m_nRotate <= 0 ? 3 : m_nRotate - 1; }
 };
 
-// The size of the destination view when nothing else is known (pellorin-cli's
-// default for --view, and the desktop program's initial view).
-constexpr int kDefaultViewWidth = 400;
-constexpr int kDefaultViewHeight = 300;
+// The size of both views of the desktop program at its default window size,
+// which the window is made to give them: pellorin-cli's default for --view, so
+// that a configuration saved from a fresh window crops and lights the same
+// pixels there.
+constexpr int kDefaultViewWidth = 383;
+constexpr int kDefaultViewHeight = 583;

@@ -265,3 +265,26 @@ bool SettingsFile::Load(const std::string& path) {
     settings.NormalizeEffectChecks();
     return true;
 }
+
+StoredFrames SettingsFile::FramesWithFractions() const {
+    const CIniPartition* section = storage.FindPartition(kSettingsSection);
+    auto loaded = [section](const std::string& key) {
+        const CIniItem* item = section ? section->Find(key) : nullptr;
+        return item && item->Loaded();
+    };
+    StoredFrames stored;
+    const auto& o = settings.m_cBmpWndOriginal;
+    const std::string crop = "m_cBmpWndOriginal.Croprc";
+    stored.crop = loaded(crop + "T") && loaded(crop + "L") && loaded(crop + "B") &&
+                  loaded(crop + "R") &&
+                  FractionsDescribeFrame(o.CroprcT, o.CroprcL, o.CroprcB, o.CroprcR);
+    for (int i = 0; i < 3; ++i) {
+        const auto& d = settings.m_cBmpWndDestination[i];
+        const std::string n = std::to_string(i + 1), light = "m_cBmpWndDestination.Lightrc";
+        stored.light[size_t(i)] =
+            loaded(light + "T" + n) && loaded(light + "L" + n) && loaded(light + "B" + n) &&
+            loaded(light + "R" + n) &&
+            FractionsDescribeFrame(d.LightrcT, d.LightrcL, d.LightrcB, d.LightrcR);
+    }
+    return stored;
+}

@@ -5,6 +5,7 @@
 
 #include "app/config_storage.h"
 #include "app/settings.h"
+#include "app/view_frames.h"
 
 #include <span>
 
@@ -33,6 +34,8 @@ struct SettingsFile {
     }
     // Loads and then gives every effect exactly one tick.
     bool Load(const std::string& path);
+    // The frames the file last loaded holds fractions for (see StoredFrames).
+    StoredFrames FramesWithFractions() const;
     CFileStorage storage;
     ProcessingSettings& settings;
 };

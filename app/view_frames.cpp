@@ -5,7 +5,14 @@
 namespace {
 
 int32_t Scale(float fraction, int extent) {
-    const double v = std::trunc(double(fraction) * double(extent - kFrameInflation));
+    const double exact = double(fraction) * double(extent - kFrameInflation);
+    // Six decimals in the file and the float in memory move a fraction by at
+    // most 5e-7 plus 2^-24 of itself; a product that short of a whole number
+    // came from that whole number.
+    const double slack =
+        (5e-7 + 1.2e-7 * std::fabs(double(fraction))) * std::fabs(double(extent - kFrameInflation));
+    const double nearest = std::round(exact);
+    const double v = std::fabs(exact - nearest) <= slack ? nearest : std::trunc(exact);
     if (!(v > -1e9)) return -1000000000; // NaN and absurd values stay bounded
     if (v > 1e9) return 1000000000;
     return int32_t(v);
@@ -61,4 +68,26 @@ void CopyFramesToSettings(ProcessingSettings& s) {
         if (s.m_cBmpWndDestination[i].m_bLight)
             s.m_rcLight[i] =
                 InflateRect(s.m_cBmpWndDestination[i].m_cLightTracker, kFrameInflation);
+}
+
+bool FractionsDescribeFrame(float top, float left, float bottom, float right) {
+    return std::isfinite(top) && std::isfinite(left) && std::isfinite(bottom) &&
+           std::isfinite(right) && right > left && bottom > top;
+}
+
+void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored) {
+    CopyFramesToSettings(s);
+    if (stored.crop) s.m_rcCrop = InflateRect(s.m_cBmpWndOriginal.m_cRectTracker, kFrameInflation);
+    for (int i = 0; i < 3; ++i)
+        if (stored.light[size_t(i)])
+            s.m_rcLight[i] =
+                InflateRect(s.m_cBmpWndDestination[i].m_cLightTracker, kFrameInflation);
+}
+
+void SetDefaultFrames(ProcessingSettings& s, int clientWidth, int clientHeight) {
+    const IntRect inner{kFrameInflation, kFrameInflation, clientWidth - kFrameInflation,
+                        clientHeight - kFrameInflation};
+    s.m_cBmpWndOriginal.m_cRectTracker = inner;
+    for (auto& d : s.m_cBmpWndDestination) d.m_cLightTracker = inner;
+    FractionsFromFrames(s, clientWidth, clientHeight);
 }

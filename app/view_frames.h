@@ -5,11 +5,16 @@
 
 #include "app/settings.h"
 
+#include <array>
+
 // How far the settings rectangles reach beyond the frames drawn in the views.
 inline constexpr int kFrameInflation = 5;
 
 // A frame from its fractions: horizontal ones times (client width - 5),
-// vertical ones times (client height - 5), truncated toward zero.
+// vertical ones times (client height - 5), truncated toward zero. Fractions
+// are stored with six decimals, so a product that falls short of a whole
+// number by no more than that rounding can explain is taken as that number:
+// a frame saved and loaded again in a view of the same size keeps its pixels.
 IntRect FrameFromFractions(float top, float left, float bottom, float right, int clientWidth,
                            int clientHeight);
 // The fractions of a frame (top and bottom over client height - 5, left and
@@ -29,3 +34,25 @@ void FractionsFromFrames(ProcessingSettings& s, int clientWidth, int clientHeigh
 // inflated likewise. Frames that are off are not shown, so their (possibly
 // never set) position must not move a rectangle the user did not draw.
 void CopyFramesToSettings(ProcessingSettings& s);
+
+// The frames (crop, lights 1 to 3) that a configuration file holds fractions
+// for: all four of the frame's fraction keys, describing a frame of positive
+// width and height. Files written before a frame was ever drawn carry zeros
+// for it, and such fractions place nothing.
+struct StoredFrames {
+    bool crop = false;
+    std::array<bool, 3> light{};
+};
+bool FractionsDescribeFrame(float top, float left, float bottom, float right);
+
+// After a configuration load, once the frames have been placed from their
+// fractions: every frame the file holds fractions for sets its rectangle,
+// whether or not it is shown (light rectangles are stored in the pixels of the
+// view that saved them, which another view or pellorin-cli does not share);
+// the other frames behave as in CopyFramesToSettings.
+void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored);
+
+// Frames nobody has dragged yet: 5 pixels inside a client area of the given
+// size, so that the rectangles they set cover exactly the view, with their
+// fractions.
+void SetDefaultFrames(ProcessingSettings& s, int clientWidth, int clientHeight);

@@ -41,8 +41,8 @@ const char* const kUsage =
     "      save each result by the output's extension (png, jpg, gif, bmp, tif, tga,\n"
     "      ico). --preview makes the result at the view size instead of full size;\n"
     "      --view is the size of the view the crop and light frames refer to\n"
-    "      (default 400x300). --jobs sets how many inputs run at once (default: the\n"
-    "      number of cores).\n"
+    "      (default @VIEW@, the desktop program's views at its default size).\n"
+    "      --jobs sets how many inputs run at once (default: the number of cores).\n"
     "\n"
     "--max-megapixels N sets the size limit for input pictures (default 1000, a\n"
     "picture of 3 GB in memory); a file that claims more is refused before it is\n"
@@ -51,9 +51,19 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 when every input succeeded, 1 when any failed, 2 for a usage error.\n";
 
+// The usage text with the default view size filled in.
+std::string UsageText() {
+    std::string text = kUsage;
+    const size_t at = text.find("@VIEW@");
+    if (at != std::string::npos)
+        text.replace(at, 6,
+                     std::to_string(kDefaultViewWidth) + "x" + std::to_string(kDefaultViewHeight));
+    return text;
+}
+
 int Usage(const std::string& problem) {
     if (!problem.empty()) std::cerr << "pellorin-cli: " << problem << "\n";
-    std::cerr << kUsage;
+    std::cerr << UsageText();
     return kExitUsage;
 }
 
@@ -115,6 +125,7 @@ std::string StemOf(const std::string& p) {
 int Defaults() {
     ProcessingSettings s;
     s.SetViewDefaults(kDefaultViewWidth, kDefaultViewHeight);
+    SetDefaultFrames(s, kDefaultViewWidth, kDefaultViewHeight);
     SettingsFile file(s);
     const std::string bytes = file.storage.FileBytes();
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -169,16 +180,17 @@ struct ApplyOptions {
 int Apply(const ApplyOptions& o) {
     ProcessingSettings settings;
     settings.SetViewDefaults(o.view.width, o.view.height);
+    SetDefaultFrames(settings, o.view.width, o.view.height);
     SettingsFile file(settings);
     if (!file.Load(o.config)) {
         std::cerr << "pellorin-cli: cannot read the configuration file " << o.config << "\n";
         return kExitUsage;
     }
     // As the desktop program does after loading a configuration: place the
-    // frames from their fractions in the view, then let the shown frames set
-    // the crop and light rectangles.
+    // frames from their fractions in the view, then let every frame the file
+    // holds fractions for, and every shown frame, set its rectangle.
     FramesFromFractions(settings, o.view.width, o.view.height);
-    CopyFramesToSettings(settings);
+    CopyLoadedFramesToSettings(settings, file.FramesWithFractions());
 
     std::vector<Job> jobs;
     for (const auto& in : o.inputs) {
@@ -234,8 +246,10 @@ int Apply(const ApplyOptions& o) {
                 std::string message, reason;
                 if (!LoadImageFile(j.input, image, &message, &reason)) {
                     fail(j, FailureText(message, reason));
-                } else if (!RunPipeline(image, settings, mode, o.view, work) || work.Empty()) {
-                    fail(j, "the treatment left no picture");
+                } else if (std::string why;
+                           !RunPipeline(image, settings, mode, o.view, work, &why) ||
+                           work.Empty()) {
+                    fail(j, why.empty() ? "the treatment left no picture" : why);
                 } else if (!SaveImageFile(j.output, work, &message)) {
                     fail(j, message);
                 }
@@ -317,7 +331,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage("");
     const std::string cmd = argv[1];
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        std::cout << kUsage;
+        std::cout << UsageText();
         return kExitOk;
     }
     if (cmd == "defaults") return argc == 2 ? Defaults() : Usage("defaults takes no arguments");

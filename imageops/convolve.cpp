@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -362,7 +363,8 @@ void Erode(BMP_File& image) {
     const int w = image.Width(), h = image.Height();
     if (image.Empty()) return;
     BMP_File out;
-    if (!out.CreateUninitialized(w, h)) return;
+    // Effects report memory they cannot have as the containers do.
+    if (!out.CreateUninitialized(w, h)) throw std::bad_alloc();
     imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
         // Intensities of the three source rows in use, each computed once per band.
         std::vector<int32_t> store(size_t(w) * 3);

@@ -4,6 +4,7 @@
 #include "imageops/convolve.h"
 
 #include <array>
+#include <new>
 #include <vector>
 
 namespace {
@@ -100,16 +101,21 @@ const EffectRow* FindEffect(int id) {
     return &kEffects[size_t(id)];
 }
 
-void ApplyEffect(const EffectRow& row, BMP_File& image, const ProcessingSettings& s) {
-    if (!row.Available() || image.Empty()) return;
-    if (row.buffer == EffectBuffer::Pixels24) {
-        row.inPlace(image, s);
-        return;
+bool ApplyEffect(const EffectRow& row, BMP_File& image, const ProcessingSettings& s) {
+    if (!row.Available() || image.Empty()) return true;
+    try {
+        if (row.buffer == EffectBuffer::Pixels24) {
+            row.inPlace(image, s);
+            return true;
+        }
+        const int w = image.Width(), h = image.Height();
+        std::vector<uint8_t> src(image.PixelCount() * 4);
+        image.ToBGRA(src.data());
+        std::vector<uint8_t> dst(src);
+        row.bgra(src.data(), dst.data(), w, h, s);
+        // Same size: the image keeps its pixel block.
+        return image.FromBGRA(w, h, dst.data());
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    const int w = image.Width(), h = image.Height();
-    std::vector<uint8_t> src(image.PixelCount() * 4);
-    image.ToBGRA(src.data());
-    std::vector<uint8_t> dst(src);
-    row.bgra(src.data(), dst.data(), w, h, s);
-    image.FromBGRA(w, h, dst.data());
 }

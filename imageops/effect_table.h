@@ -15,6 +15,9 @@ enum class EffectBuffer {
     Bgra32,   // reads a blue-green-red-alpha source, writes a destination
 };
 
+// An effect that cannot have the memory it works with throws std::bad_alloc
+// (as the standard containers it uses do) and leaves the image as it was or
+// partly done.
 using EffectInPlaceFn = void (*)(BMP_File& image, const ProcessingSettings& s);
 using EffectBgraFn = void (*)(const uint8_t* src, uint8_t* dst, int width, int height,
                               const ProcessingSettings& s);
@@ -39,5 +42,6 @@ const EffectRow* FindEffect(int id);
 
 // Applies one effect to the image the way the pipeline does: in place, or
 // through a source and a destination buffer (alpha 255, destination starting as
-// a copy of the source). Does nothing for an unavailable effect.
-void ApplyEffect(const EffectRow& row, BMP_File& image, const ProcessingSettings& s);
+// a copy of the source). Does nothing for an unavailable effect. Returns false
+// when the effect or its buffers could not have their memory.
+bool ApplyEffect(const EffectRow& row, BMP_File& image, const ProcessingSettings& s);

@@ -9,12 +9,13 @@
 #include <cstring>
 #include <vector>
 
-void CropImage(BMP_File& image, int x0, int y0, int x1, int y1) {
+bool CropImage(BMP_File& image, int x0, int y0, int x1, int y1) {
     const int64_t w64 = int64_t(x1) - x0, h64 = int64_t(y1) - y0;
-    if (w64 <= 0 || h64 <= 0 || w64 > BMP_File::kMaxSide || h64 > BMP_File::kMaxSide) return;
+    if (w64 <= 0 || h64 <= 0) return true;
+    if (!BMP_File::SizeAllowed(w64, h64)) return false;
     const int w = int(w64), h = int(h64);
     BMP_File out;
-    if (!out.Create(w, h)) return;
+    if (!out.Create(w, h)) return false;
     // Only the overlap with the old image is copied; the rest stays black.
     const int sx0 = std::max(x0, 0), sx1 = std::min(x1, image.Width());
     const int sy0 = std::max(y0, 0), sy1 = std::min(y1, image.Height());
@@ -24,19 +25,21 @@ void CropImage(BMP_File& image, int x0, int y0, int x1, int y1) {
                         size_t(sx1 - sx0) * sizeof(CColor24));
     }
     image = std::move(out);
+    return true;
 }
 
-void ResizeImage(BMP_File& image, int width, int height) {
-    if (width <= 0 || height <= 0) return;
-    if (width == image.Width() && height == image.Height()) return; // identity map
-    ResampleNearest(image, width, height, image);
+bool ResizeImage(BMP_File& image, int width, int height) {
+    if (width <= 0 || height <= 0) return true;
+    if (width == image.Width() && height == image.Height()) return true; // identity map
+    // An empty image has nothing to resize.
+    return image.Empty() || ResampleNearest(image, width, height, image);
 }
 
-void QuarterTurn(BMP_File& image) {
+bool QuarterTurn(BMP_File& image) {
     const int w = image.Width(), h = image.Height();
-    if (image.Empty()) return;
+    if (image.Empty()) return true;
     BMP_File out;
-    if (!out.CreateUninitialized(h, w)) return;
+    if (!out.CreateUninitialized(h, w)) return false;
     // new(h - 1 - y, x) = old(x, y); done in tiles so both sides stay in cache.
     constexpr int kTile = 64;
     const CColor24* src = image.Data();
@@ -53,6 +56,7 @@ void QuarterTurn(BMP_File& image) {
         }
     }
     image = std::move(out);
+    return true;
 }
 
 void FlipLeftRight(BMP_File& image) {
@@ -68,10 +72,11 @@ void FlipTopBottom(BMP_File& image) {
 
 namespace {
 
-// dst (height x width of src) = src transposed; tiled so both sides stay in cache.
-void Transpose(const BMP_File& src, BMP_File& dst) {
+// dst (height x width of src) = src transposed; tiled so both sides stay in
+// cache. False when dst cannot be made.
+bool Transpose(const BMP_File& src, BMP_File& dst) {
     const int w = src.Width(), h = src.Height();
-    if (!dst.CreateUninitialized(h, w)) return;
+    if (!dst.CreateUninitialized(h, w)) return false;
     constexpr int kTile = 64;
     imageops::ParallelRows(h, src.PixelCount(), [&](int yb, int ye) {
         for (int ty = yb; ty < ye; ty += kTile) {
@@ -85,6 +90,7 @@ void Transpose(const BMP_File& src, BMP_File& dst) {
             }
         }
     });
+    return true;
 }
 
 inline CColor24 Blend(const CColor24& a, const CColor24& b, const CColor24& c, const CColor24& d,
@@ -217,13 +223,13 @@ void RotateRowSse41(const RotationSampler& rs, const BMP_File& src, CColor24 bac
 
 } // namespace
 
-void RotateImage(BMP_File& image, float degrees, CColor24 background) {
+bool RotateImage(BMP_File& image, float degrees, CColor24 background) {
     // A non-finite angle can only come from a damaged file; it rotates nothing.
-    if (degrees == 0.0f || !std::isfinite(degrees) || image.Empty()) return;
+    if (degrees == 0.0f || !std::isfinite(degrees) || image.Empty()) return true;
     const int w = image.Width(), h = image.Height();
     const RotationSampler rs(w, h, degrees);
     BMP_File out;
-    if (!out.CreateUninitialized(w, h)) return;
+    if (!out.CreateUninitialized(w, h)) return false;
     const bool sse41 = imageops::HasSse41();
     imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
@@ -234,6 +240,7 @@ void RotateImage(BMP_File& image, float degrees, CColor24 background) {
         }
     });
     image = std::move(out);
+    return true;
 }
 
 namespace {
@@ -325,8 +332,8 @@ private:
 
 } // namespace
 
-void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background) {
-    if (image.Empty()) return;
+bool PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background) {
+    if (image.Empty()) return true;
     if (!std::isfinite(degrees)) degrees = 0.0f; // only a damaged file holds one
     const int w = image.Width(), h = image.Height();
     const PerspectiveMapping m(w, h, vertical, degrees);
@@ -349,8 +356,7 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
         // destination column, so the columns are built as rows of a transposed
         // canvas, in exactly the mapping's order within each column.
         BMP_File src, dst;
-        Transpose(image, src);
-        if (!dst.CreateUninitialized(h, w)) return;
+        if (!Transpose(image, src) || !dst.CreateUninitialized(h, w)) return false;
         std::fill(dst.Data(), dst.Data() + dst.PixelCount(), background);
         imageops::ParallelRows(nRuns, image.PixelCount(), [&](int r0, int r1) {
             for (int i = runs[size_t(r0)]; i < runs[size_t(r1)]; ++i) {
@@ -366,11 +372,11 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
             }
         });
         Transpose(dst, image);
-        return;
+        return true;
     }
 
     BMP_File out;
-    if (!out.CreateUninitialized(w, h)) return;
+    if (!out.CreateUninitialized(w, h)) return false;
     std::fill(out.Data(), out.Data() + out.PixelCount(), background);
     // Vertical mode: v fixes the destination row, so the samples are taken row
     // run by row run. The mapping visits u in the outer loop, so the sample that
@@ -402,4 +408,5 @@ void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 ba
         }
     });
     image = std::move(out);
+    return true;
 }

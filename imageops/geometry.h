@@ -1,19 +1,22 @@
 #pragma once
 // Geometric operations of the fixed chain. Each replaces the image in place.
+// Those that make a new picture return whether they made it: false when it
+// would be too large for a BMP_File or the memory for it cannot be had, and
+// the image is then left as it was.
 
 #include "app/bmp_file.h"
 
 // The work image becomes the (x1 - x0) x (y1 - y0) part starting at (x0, y0);
 // pixels outside the old image are black. An empty rectangle leaves the image
 // as it is, since an empty work image would stop every later run.
-void CropImage(BMP_File& image, int x0, int y0, int x1, int y1);
+bool CropImage(BMP_File& image, int x0, int y0, int x1, int y1);
 
 // Nearest-neighbour resize to width x height (aspect not kept). Does nothing
-// when a size is not positive.
-void ResizeImage(BMP_File& image, int width, int height);
+// (and succeeds) when a size is not positive.
+bool ResizeImage(BMP_File& image, int width, int height);
 
 // One quarter turn clockwise: transpose, then mirror left-right.
-void QuarterTurn(BMP_File& image);
+bool QuarterTurn(BMP_File& image);
 void FlipLeftRight(BMP_File& image);
 void FlipTopBottom(BMP_File& image);
 
@@ -22,7 +25,7 @@ void FlipTopBottom(BMP_File& image);
 // Bilinear sampling in 1/256 pixel steps: each destination pixel centre is
 // taken back into the source, where the four nearest pixels (background for
 // those outside the image) are weighted. An angle of 0 leaves the image as is.
-void RotateImage(BMP_File& image, float degrees, CColor24 background);
+bool RotateImage(BMP_File& image, float degrees, CColor24 background);
 
 // Where the bilinear rotation samples. The source position of destination
 // pixel (x, y) (pixel centres at whole numbers) is kept in fixed point with 32
@@ -53,4 +56,4 @@ struct RotationSampler {
 // (trunc u, trunc v) to their place on the trapezoid, later samples
 // overwriting earlier ones; the rest of the canvas takes `background`. The
 // places are computed exactly, so an angle of 0 leaves the image unchanged.
-void PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background);
+bool PerspectiveImage(BMP_File& image, bool vertical, float degrees, CColor24 background);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -252,11 +253,23 @@ PELLORIN_VECTOR_KERNEL(MaskRow,
 
 } // namespace
 
-void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) {
-    if (image.Empty() || mask.Empty()) return;
+bool ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) {
+    if (image.Empty() || mask.Empty()) return true;
     const int W = image.Width(), H = image.Height();
     std::vector<int> mx, my;
-    if (!ResampleIndexMap(mask.Width(), W, mx) || !ResampleIndexMap(mask.Height(), H, my)) return;
+    // Per byte of a row and per band of rows: the weight of the picture and
+    // the mask colour's share. Made here, where running out of memory can be
+    // reported, not in the band threads.
+    const std::vector<int> bands = imageops::RowBands(H, image.PixelCount());
+    std::vector<std::vector<float>> weights, shares;
+    try {
+        if (!ResampleIndexMap(mask.Width(), W, mx) || !ResampleIndexMap(mask.Height(), H, my))
+            return true;
+        weights.assign(bands.size() - 1, std::vector<float>(size_t(W) * 3));
+        shares.assign(bands.size() - 1, std::vector<float>(size_t(W) * 3));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 
     // The opacity is a floor on the mask value. Outside 0..1 the blend would
     // leave 0..255 and wrap around in the byte, so it is held to that range,
@@ -278,11 +291,11 @@ void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) 
         for (int c = 0; c < 3; ++c) base[size_t(sum)][size_t(c)] = mc[c] * (1.0f - a);
     }
 
-    imageops::ParallelRows(H, image.PixelCount(), [&](int y0, int y1) {
-        // Per byte of a row: the weight of the picture and the mask colour's
-        // share. They depend only on the mask row, which stays the same for
+    imageops::RunBands(bands, [&](size_t band, int y0, int y1) {
+        // The weights depend only on the mask row, which stays the same for
         // many picture rows, so they are made again only when it changes.
-        std::vector<float> weight(size_t(W) * 3), share(size_t(W) * 3);
+        std::vector<float>& weight = weights[band];
+        std::vector<float>& share = shares[band];
         int madeFor = -1;
         for (int y = y0; y < y1; ++y) {
             if (my[size_t(y)] != madeFor) {
@@ -301,6 +314,7 @@ void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params) 
                     size_t(W) * 3);
         }
     });
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -564,30 +578,33 @@ void Blit(BMP_File& canvas, const BMP_File& image, int x0, int y0) {
 
 } // namespace
 
-void ApplyBorder(BMP_File& image, const BMP_File& border, int mode, int thickness) {
-    if (image.Empty() || border.Empty()) return;
+bool ApplyBorder(BMP_File& image, const BMP_File& border, int mode, int thickness) {
+    if (image.Empty() || border.Empty()) return true;
     const int W = image.Width(), H = image.Height();
     const BorderBand band = BorderBandFor(thickness, W, H, border.Width(), border.Height());
     const int tx = band.tx, ty = band.ty;
-    if (tx == 0 && ty == 0) return;
+    if (tx == 0 && ty == 0) return true;
 
     if (mode == kBorderStretch) {
         // The image shrinks into the inside of the frame. When the band covers
         // everything there is no inside to draw.
         const int iw = W - 2 * tx, ih = H - 2 * ty;
         BMP_File inner;
-        if (iw > 0 && ih > 0 && ResampleNearest(image, iw, ih, inner)) Blit(image, inner, tx, ty);
+        if (iw > 0 && ih > 0) {
+            if (!ResampleNearest(image, iw, ih, inner)) return false;
+            Blit(image, inner, tx, ty);
+        }
     } else if (mode == kBorderAround) {
         BMP_File canvas;
         // A canvas beyond the size limit cannot be made; the image stays as it is.
-        if (int64_t(W) + 2 * int64_t(tx) > BMP_File::kMaxSide ||
-            int64_t(H) + 2 * int64_t(ty) > BMP_File::kMaxSide ||
+        if (!BMP_File::SizeAllowed(int64_t(W) + 2 * int64_t(tx), int64_t(H) + 2 * int64_t(ty)) ||
             !canvas.Create(W + 2 * tx, H + 2 * ty))
-            return;
+            return false;
         Blit(canvas, image, tx, ty);
         image = std::move(canvas);
     }
     PaintFrame(image, border, tx, ty);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -643,7 +660,8 @@ thread_local PictureCache tBorderCache;
 
 } // namespace
 
-bool ApplyMaskFromSettings(BMP_File& image, const ProcessingSettings& s) {
+bool ApplyMaskFromSettings(BMP_File& image, const ProcessingSettings& s, bool* made) {
+    if (made) *made = true;
     const std::string file = ResolveDataPicture(s.m_sMaskName, kMasksFolder);
     if (file.empty()) return false;
     const BMP_File* mask = tMaskCache.Get(file);
@@ -652,16 +670,33 @@ bool ApplyMaskFromSettings(BMP_File& image, const ProcessingSettings& s) {
     p.invert = s.bInvertMask != 0;
     p.opacity = s.fOpacityMask;
     p.color = ChannelInts{s.m_nMaskColorR, s.m_nMaskColorG, s.m_nMaskColorB};
-    ApplyMask(image, *mask, p);
-    return true;
+    const bool ok = ApplyMask(image, *mask, p);
+    if (made) *made = ok;
+    return ok;
 }
 
-bool ApplyBorderFromSettings(BMP_File& image, const ProcessingSettings& s) {
+bool ApplyBorderFromSettings(BMP_File& image, const ProcessingSettings& s, bool* made) {
+    if (made) *made = true;
     const std::string file = ResolveDataPicture(s.m_sBorderName, kBorderFolder);
     if (file.empty()) return false;
     const BMP_File* border = tBorderCache.Get(file);
     if (!border) return false;
-    ApplyBorder(image, *border, s.m_nBorderPlacement[kBorderPlacementMode],
-                s.m_nBorderPlacement[kBorderPlacementThickness]);
-    return true;
+    const bool ok = ApplyBorder(image, *border, s.m_nBorderPlacement[kBorderPlacementMode],
+                                s.m_nBorderPlacement[kBorderPlacementThickness]);
+    if (made) *made = ok;
+    return ok;
+}
+
+void BorderResultSize(const ProcessingSettings& s, int width, int height, int64_t& resultWidth,
+                      int64_t& resultHeight) {
+    resultWidth = width;
+    resultHeight = height;
+    if (s.m_nBorderPlacement[kBorderPlacementMode] != kBorderAround) return;
+    const std::string file = ResolveDataPicture(s.m_sBorderName, kBorderFolder);
+    const BMP_File* border = file.empty() ? nullptr : tBorderCache.Get(file);
+    if (!border) return;
+    const BorderBand band = BorderBandFor(s.m_nBorderPlacement[kBorderPlacementThickness], width,
+                                          height, border->Width(), border->Height());
+    resultWidth += 2 * int64_t(band.tx);
+    resultHeight += 2 * int64_t(band.ty);
 }

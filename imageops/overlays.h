@@ -36,7 +36,9 @@ struct MaskParams {
 
 // Stretches mask over the whole image (nearest neighbour) and blends each pixel
 // toward the mask colour by the mask's brightness. An empty mask does nothing.
-void ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params);
+// Returns false, leaving the image as it was, when the working memory cannot
+// be had.
+bool ApplyMask(BMP_File& image, const BMP_File& mask, const MaskParams& params);
 
 // Mosaic of size x size cells sampled at their centres; the strips the
 // whole-cell grid leaves at the margins take the colour of the nearest cell.
@@ -65,7 +67,9 @@ BorderBand BorderBandFor(int thickness, int imageWidth, int imageHeight, int bor
 // Frames the image with a frame tiled from the border picture. Mode 1 shrinks
 // the image into the frame, mode 2 grows the canvas around it, mode 0 paints the
 // frame over the image's edges. Does nothing for an empty border picture.
-void ApplyBorder(BMP_File& image, const BMP_File& border, int mode, int thickness);
+// Returns false, leaving the image as it was, when the grown canvas (or the
+// shrunk picture) would be too large or its memory cannot be had.
+bool ApplyBorder(BMP_File& image, const BMP_File& border, int mode, int thickness);
 
 // Reads a mask or border picture: BMP directly, other formats through the image
 // file loader. Returns false (and leaves out unchanged) when the file cannot be
@@ -74,6 +78,12 @@ bool LoadOverlayPicture(const std::string& path, BMP_File& out);
 
 // The chain steps: resolve the stored file name (see data_paths.h), read the
 // picture and apply it. A file that cannot be read leaves the image as it is.
-// Returns whether the picture was applied.
-bool ApplyMaskFromSettings(BMP_File& image, const ProcessingSettings& s);
-bool ApplyBorderFromSettings(BMP_File& image, const ProcessingSettings& s);
+// Returns whether the picture was applied; `made`, when given, becomes false
+// when the picture was read but the result could not be made (see ApplyMask
+// and ApplyBorder), true otherwise.
+bool ApplyMaskFromSettings(BMP_File& image, const ProcessingSettings& s, bool* made = nullptr);
+bool ApplyBorderFromSettings(BMP_File& image, const ProcessingSettings& s, bool* made = nullptr);
+// The size ApplyBorderFromSettings makes from a width x height image: the
+// grown canvas in the mode that frames around the picture, else the same.
+void BorderResultSize(const ProcessingSettings& s, int width, int height, int64_t& resultWidth,
+                      int64_t& resultHeight);

@@ -8,7 +8,9 @@
 #include "app/bmp_file.h"
 #include "app/settings.h"
 
+#include <cstdint>
 #include <span>
+#include <string>
 
 // The outer size of the destination view's window: the preview size and the
 // reference of the crop and light rectangles.
@@ -36,10 +38,20 @@ struct ChainContext {
     ViewSize view;
 };
 
+struct PictureSize {
+    int64_t width = 0;
+    int64_t height = 0;
+};
+
 struct ChainStep {
     const char* name;
     bool (*enabled)(const ProcessingSettings&);
-    void (*apply)(BMP_File& work, const ProcessingSettings&, const ChainContext&);
+    // False when the step could not make its result: too large for a picture,
+    // or not enough memory (a step may also throw std::bad_alloc for that).
+    bool (*apply)(BMP_File& work, const ProcessingSettings&, const ChainContext&);
+    // The size of the picture the step makes from the work image, for the
+    // message when it fails; nullptr when it keeps the work image's size.
+    PictureSize (*makes)(const BMP_File& work, const ProcessingSettings&, const ChainContext&);
 };
 
 // The fixed chain, in the order it runs.
@@ -49,11 +61,23 @@ std::span<const ChainStep> FixedChain();
 // width, y by H / view height, each product truncated toward zero.
 IntRect ScaleViewRect(const IntRect& r, int workWidth, int workHeight, ViewSize view);
 
+// The message for a step that could not make a width x height picture, e.g.
+// "Resize to 40000 x 30000 failed: too large (at most 1000000000 pixels)";
+// `changesSize` says whether that size is the step's new size ("to") or the
+// size of the picture it worked on ("on a ... picture").
+std::string StepFailureMessage(const char* step, PictureSize size, bool changesSize);
+
 // Makes `work` from `input`: scaling (preview) or a copy (final), the effect
 // list, the fixed chain. Returns false when input is empty or cannot be scaled.
+// A step or effect that cannot make its result (too large, or not enough
+// memory) is passed over in preview mode, so that the view still shows the
+// rest of the treatment; in final mode it ends the run: false, and `error`
+// (when given) names the step and the size.
 bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
-                 ViewSize view, BMP_File& work);
+                 ViewSize view, BMP_File& work, std::string* error = nullptr);
 
 // Runs the pipeline on the main window's images. Returns false (and does
-// nothing) when the work image is empty or a configuration is being loaded.
-bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view);
+// nothing) when the work image is empty or a configuration is being loaded;
+// false with `error` set when a final run fails as RunPipeline says.
+bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
+             std::string* error = nullptr);

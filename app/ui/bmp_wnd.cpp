@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -125,9 +126,25 @@ CBmpWnd::CBmpWnd(Role role, ProcessingSettings& settings, CBmpWndHost& host, QWi
     setMouseTracking(false);
 }
 
-void CBmpWnd::SetImage(const BMP_File& image) {
-    m_bitmap = QImageFromBmp(image);
+namespace {
+qint64 gDisplayBitmapLimit = std::numeric_limits<qint64>::max();
+} // namespace
+
+void CBmpWnd::SetDisplayBitmapLimit(qint64 bytes) {
+    gDisplayBitmapLimit = bytes;
+}
+
+bool CBmpWnd::SetImage(const BMP_File& image) {
+    QImage bitmap;
+    if (!image.Empty()) {
+        // The display bitmap has 4 bytes per pixel.
+        if (qint64(image.Width()) * qint64(image.Height()) * 4 > gDisplayBitmapLimit) return false;
+        bitmap = QImageFromBmp(image);
+        if (bitmap.isNull()) return false;
+    }
+    m_bitmap = std::move(bitmap);
     update();
+    return true;
 }
 
 void CBmpWnd::SetOverlay(const BMP_File* overlay, IntRect* frame, const float* transparency) {

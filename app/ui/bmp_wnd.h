@@ -77,7 +77,13 @@ public:
 
     Role ViewRole() const { return m_role; }
     // Shows an image (copied into a display bitmap); an empty image clears it.
-    void SetImage(const BMP_File& image);
+    // Returns false, and keeps showing what it showed, when the display
+    // bitmap cannot be made.
+    bool SetImage(const BMP_File& image);
+    // The largest display bitmap, in bytes, that a view makes; a larger one
+    // fails as an allocation does when memory runs out. Unlimited unless set
+    // (tests set it to see that failure without filling the memory).
+    static void SetDisplayBitmapLimit(qint64 bytes);
     const QImage& Bitmap() const { return m_bitmap; }
 
     // Frames from the fractions in the settings and the current size (after a

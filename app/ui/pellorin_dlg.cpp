@@ -28,6 +28,7 @@
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -90,7 +91,41 @@ void CPellorinDlg::BuildUi() {
     top->addWidget(BuildFileButtons());
     top->addLayout(center, 1);
     top->addWidget(BuildChainControls());
+    SizeForDefaultViews();
+}
+
+namespace {
+
+// Lays out a window that is not shown yet (its layouts otherwise wait for the
+// first show), so that the sizes of its parts can be read.
+void LayOutNow(QWidget* w) {
+    if (QLayout* l = w->layout()) {
+        l->activate();
+        l->setGeometry(w->contentsRect());
+    }
+    for (QWidget* c : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) LayOutNow(c);
+}
+
+} // namespace
+
+void CPellorinDlg::SizeForDefaultViews() {
+    // A size at which every control fits, then corrections until both views
+    // have the default view size: the views share extra width between them
+    // and extra height with the effect list, so one step may fall short, but
+    // each one closes part of the gap and never overshoots it.
+    ensurePolished();
     resize(1300, 860);
+    const QSize want(kDefaultViewWidth, kDefaultViewHeight);
+    for (int step = 0; step < 16; ++step) {
+        LayOutNow(this);
+        const QSize o = m_original->size(), d = m_destination->size();
+        if (o == want && d == want) return;
+        const int dx = (want.width() - o.width()) + (want.width() - d.width());
+        const int dy = want.height() - d.height();
+        const QSize before = size();
+        resize(width() + dx, height() + dy);
+        if (size() == before) return; // held by the controls' minimum size
+    }
 }
 
 QWidget* CPellorinDlg::BuildFileButtons() {
@@ -337,7 +372,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
             m_images,
             [this] {
                 // The text is part of the original from now on.
-                m_original->SetImage(m_images.original);
+                ShowOriginal();
                 RunPreviewNow();
             },
             this);
@@ -417,10 +452,7 @@ void CPellorinDlg::showEvent(QShowEvent* e) {
     // inside it so that their inflated rectangles are exactly the view.
     const int w = m_original->width(), h = m_original->height();
     m_settings.SetViewDefaults(w, h);
-    const IntRect inner{kFrameInflation, kFrameInflation, w - kFrameInflation, h - kFrameInflation};
-    m_settings.m_cBmpWndOriginal.m_cRectTracker = inner;
-    for (auto& d : m_settings.m_cBmpWndDestination) d.m_cLightTracker = inner;
-    m_original->FractionsFromFrames();
+    SetDefaultFrames(m_settings, w, h);
     m_destination->FractionsFromFrames();
     UpdateControls();
 }
@@ -449,16 +481,26 @@ void CPellorinDlg::RunPreviewNow() {
     m_running = false;
     if (!ran) return;
     ++m_runs;
-    m_destination->SetImage(m_images.work);
+    // Without a display bitmap the view keeps the picture it had.
+    if (!m_destination->SetImage(m_images.work)) ShowError("Create Bitmap Error");
 }
 
 bool CPellorinDlg::RunFinal() {
     m_effects->SyncChecks();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize());
+    std::string error;
+    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize(), &error);
     QApplication::restoreOverrideCursor();
     if (ran) ++m_runs;
+    // A step that could not make its picture: nothing is saved, printed or shown.
+    if (!ran && !error.empty()) ShowError(QString::fromStdString(error));
     return ran;
+}
+
+void CPellorinDlg::ShowOriginal() {
+    // A view that keeps the previous original would show a picture that is no
+    // longer the one being processed: better none.
+    if (!m_original->SetImage(m_images.original)) m_original->SetImage(BMP_File());
 }
 
 void CPellorinDlg::SetTitle(const QString& lowerPath) {
@@ -479,7 +521,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     m_currentPath = realPath;
     m_currentFile = LowerPath(QString::fromStdString(realPath));
     m_images.Install(image);
-    m_original->SetImage(m_images.original);
+    ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
     return true;
@@ -566,7 +608,10 @@ bool CPellorinDlg::LoadConfiguration(const QString& path) {
     m_images.loading = false;
     m_original->FramesFromFractions();
     m_destination->FramesFromFractions();
-    CopyFramesIntoSettings();
+    // Every frame the file holds fractions for sets its rectangle, shown or
+    // not: the stored rectangles are in the pixels of the view that saved them.
+    CopyLoadedFramesToSettings(m_settings,
+                               loaded ? m_config.FramesWithFractions() : StoredFrames{});
     RunPreviewNow();
     m_original->update();
     m_destination->update();
@@ -641,7 +686,7 @@ bool CPellorinDlg::PutImage() {
     m_overlayActive = false;
     m_overlay.Clear();
     m_original->SetOverlay(nullptr, nullptr, nullptr);
-    m_original->SetImage(m_images.original);
+    ShowOriginal();
     RunPreviewNow();
     return true;
 }

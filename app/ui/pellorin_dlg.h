@@ -88,11 +88,15 @@ protected:
 
 private:
     void BuildUi();
+    // Gives the window the size at which both views are kDefaultViewWidth x
+    // kDefaultViewHeight.
+    void SizeForDefaultViews();
     QWidget* BuildFileButtons();
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
     void RebuildFolderList();
     void SetTitle(const QString& lowerPath);
+    void ShowOriginal(); // the original view shows the original image
     void CopyFramesIntoSettings();
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);

@@ -190,7 +190,13 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
         EXPECT_FALSE(r.err.empty()) << joined;
     }
     EXPECT_FALSE(fs::exists(Path("o.bmp")));
-    EXPECT_EQ(Run({"--help"}).status, 0);
+    const Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("(default " + std::to_string(kDefaultViewWidth) + "x" +
+                            std::to_string(kDefaultViewHeight)),
+              std::string::npos)
+        << "the help names the default view size\n"
+        << help.out;
 }
 
 TEST_F(CliTest, DefaultsIsALoadableDefaultConfiguration) {
@@ -198,7 +204,8 @@ TEST_F(CliTest, DefaultsIsALoadableDefaultConfiguration) {
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\r\n\r\n[Settings]\r\n"), std::string::npos);
     EXPECT_NE(r.out.find("\r\nm_nSizeX=400\r\n"), std::string::npos);
-    EXPECT_NE(r.out.find("\r\nm_rcLight1.right=400\r\n"), std::string::npos)
+    EXPECT_NE(r.out.find("\r\nm_rcLight1.right=" + std::to_string(kDefaultViewWidth) + "\r\n"),
+              std::string::npos)
         << "light rectangles cover the default view";
     ProcessingSettings s;
     s.m_nBlurSize = 99;
@@ -403,4 +410,60 @@ TEST_F(CliTest, TiffWarningsStayQuietAndFailuresGiveTheirReason) {
     const Result info = Run({"info", Path("in/tags.tif")});
     EXPECT_EQ(info.status, 0);
     EXPECT_EQ(info.err, "");
+}
+
+TEST_F(CliTest, LightFramesComeFromTheirFractionsWhateverTheEditFlag) {
+    BMP_File grey;
+    grey.Create(100, 100);
+    std::fill(grey.Bytes(), grey.Bytes() + grey.PixelBytes(), uint8_t(60));
+    ASSERT_TRUE(grey.SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("light.qvc", [](ProcessingSettings& s) {
+        // Saved from a 400 x 300 view after light 1 was edited and its editing
+        // switched off again: the rectangle is in that view's pixels.
+        s.m_bLight[0] = 1;
+        s.m_bLightEdit[0] = 0;
+        s.m_LightColor[0] = ChannelInts{255, 0, 0};
+        s.m_cBmpWndDestination[0].m_cLightTracker = IntRect{95, 45, 195, 145};
+        s.m_rcLight[0] = IntRect{90, 40, 200, 150};
+        s.m_cBmpWndDestination[0].LightrcL = 95.0f / 395.0f;
+        s.m_cBmpWndDestination[0].LightrcT = 45.0f / 295.0f;
+        s.m_cBmpWndDestination[0].LightrcR = 195.0f / 395.0f;
+        s.m_cBmpWndDestination[0].LightrcB = 145.0f / 295.0f;
+        // Light 2 was never drawn: zero fractions, and its rectangle is what
+        // the file says.
+        s.m_bLight[1] = 1;
+        s.m_LightColor[1] = ChannelInts{0, 0, 255};
+        s.m_rcLight[1] = IntRect{600, 400, 700, 500};
+    });
+    const Result r = Run({"apply", "--config", cfg, "--preview", "--view", "800x600", "--output",
+                          Path("out.bmp"), Path("in.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    ASSERT_EQ(out.Width(), 800);
+    // In an 800 x 600 view the frame is about (191, 90)-(392, 292), centred
+    // near (291, 191); the stored rectangle would have lit around (145, 95).
+    EXPECT_GT(out.Pixel(291, 191).r, 200);
+    EXPECT_EQ(out.Pixel(145, 95), CColor24(60, 60, 60));
+    EXPECT_GT(out.Pixel(650, 450).b, 200) << "a light never drawn keeps its rectangle";
+}
+
+TEST_F(CliTest, AStepThatCannotMakeItsPictureFailsThatInput) {
+    ASSERT_TRUE(Picture(31, 17).SaveBMP(Path("in.bmp")));
+    const std::string cfg = WriteConfig("big.qvc", [](ProcessingSettings& s) {
+        s.m_bResize = 1;
+        s.m_nSizeX = 40000;
+        s.m_nSizeY = 30000;
+    });
+    const Result r = Run({"apply", "--config", cfg, "--output", Path("out.png"), Path("in.bmp")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(CountLines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("in.bmp: Resize to 40000 x 30000 failed: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("out.png"))) << "no smaller picture in its place";
+
+    // The preview passes the step over, as the desktop program's view does.
+    const Result p = Run({"apply", "--config", cfg, "--preview", "--view", "40x30", "--output",
+                          Path("preview.png"), Path("in.bmp")});
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_TRUE(fs::exists(Path("preview.png")));
 }

@@ -301,9 +301,17 @@ TEST(Resize, OwnSizeKeepsThePictureAndOthersFollowTheMaps) {
     }
     BMP_File kept = RandomImage(5, 4, 9);
     const BMP_File before = kept;
-    ResizeImage(kept, 0, 7);
-    ResizeImage(kept, 7, -1);
+    EXPECT_TRUE(ResizeImage(kept, 0, 7));
+    EXPECT_TRUE(ResizeImage(kept, 7, -1));
     EXPECT_TRUE(SameImage(kept, before)) << "sizes that cannot be made are skipped";
+    // Sizes beyond what a picture may have fail, and say so.
+    EXPECT_FALSE(ResizeImage(kept, 40000, 30000));
+    EXPECT_FALSE(ResizeImage(kept, BMP_File::kMaxSide + 1, 1));
+    EXPECT_TRUE(SameImage(kept, before));
+    EXPECT_FALSE(CropImage(kept, -5, 0, BMP_File::kMaxSide, 2));
+    EXPECT_TRUE(SameImage(kept, before));
+    EXPECT_TRUE(CropImage(kept, 3, 3, 3, 9)) << "an empty rectangle leaves the image";
+    EXPECT_TRUE(SameImage(kept, before));
 }
 
 TEST(QuarterTurnAndFlips, ThreeByTwo) {

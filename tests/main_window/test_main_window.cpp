@@ -6,9 +6,11 @@
 #include "app/ui/pellorin_dlg.h"
 #include "imageops/effect_table.h"
 #include "imageops/resample.h"
+#include "tests/app_ui/ui_test_util.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
@@ -19,7 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -352,4 +356,180 @@ TEST_F(MainWindow, PutImageBlendsOnce) {
     const int x = (6 * base.Width()) / vw + 1;
     EXPECT_EQ(dlg->Images().original.Pixel(x, x), CColor24(255, 255, 255));
     EXPECT_EQ(dlg->Images().original.Pixel(0, 0), base.Pixel(0, 0));
+}
+
+namespace {
+
+// A drag with the left button from `from` to `to`, as the mouse does it.
+void Drag(QWidget* view, QPoint from, QPoint to) {
+    QTest::mousePress(view, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), view->mapToGlobal(QPointF(to)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, to);
+}
+
+QCheckBox* CheckBox(QWidget* dlg, const QString& text) {
+    for (QCheckBox* c : dlg->findChildren<QCheckBox*>())
+        if (c->text() == text) return c;
+    return nullptr;
+}
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+} // namespace
+
+TEST_F(MainWindow, LightFramesComeFromTheirFractionsOnLoading) {
+    ASSERT_TRUE(Picture(60, 50).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    const int w = dlg->DestinationView()->width(), h = dlg->DestinationView()->height();
+    {
+        // Saved from another view with light 1 edited and then its editing
+        // switched off: the stored rectangle is in that view's pixels, the
+        // fractions say where the frame is.
+        ProcessingSettings s;
+        s.m_bLight[0] = 1;
+        s.m_bLightEdit[0] = 0;
+        s.m_rcLight[0] = IntRect{0, 0, 10, 10};
+        auto& d = s.m_cBmpWndDestination[0];
+        d.LightrcL = 20.0f / float(w - 5);
+        d.LightrcT = 30.0f / float(h - 5);
+        d.LightrcR = 120.0f / float(w - 5);
+        d.LightrcB = 90.0f / float(h - 5);
+        // Light 2 was never drawn (an older file has zero fractions): its
+        // rectangle stays where the file puts it.
+        s.m_bLight[1] = 1;
+        s.m_rcLight[1] = IntRect{7, 8, 29, 31};
+        SettingsFile f(s);
+        ASSERT_TRUE(f.Save(Path("light.qvc")));
+    }
+    ASSERT_TRUE(dlg->LoadConfiguration(QString::fromStdString(Path("light.qvc"))));
+    Settle();
+    EXPECT_EQ(dlg->Settings().m_rcLight[0], (IntRect{15, 25, 125, 95}));
+    EXPECT_EQ(dlg->Settings().m_cBmpWndDestination[0].m_cLightTracker, (IntRect{20, 30, 120, 90}));
+    EXPECT_EQ(dlg->Settings().m_rcLight[1], (IntRect{7, 8, 29, 31}));
+    EXPECT_FALSE(dlg->DestinationView()->FrameShown(1)) << "editing stays off";
+}
+
+// The desktop program at its default window size and pellorin-cli with its
+// default view make the same preview from the same configuration.
+TEST(MainWindowDefaultSize, PellorinCliPreviewsWhatTheDestinationViewShows) {
+    App();
+    const fs::path dir =
+        fs::temp_directory_path() / ("pellorin-mw-default-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    auto path = [&](const char* n) { return (dir / n).string(); };
+
+    CPellorinDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QApplication::processEvents();
+    const QSize view(kDefaultViewWidth, kDefaultViewHeight);
+    EXPECT_EQ(dlg.DestinationView()->size(), view);
+    EXPECT_EQ(dlg.OriginalView()->size(), view);
+
+    BMP_File in;
+    in.Create(517, 341);
+    for (int y = 0; y < in.Height(); ++y)
+        for (int x = 0; x < in.Width(); ++x)
+            in.Pixel(x, y) = CColor24(uint8_t(x), uint8_t(y), uint8_t((x * 7) ^ (y * 3)));
+    ASSERT_TRUE(in.SaveBMP(path("in.bmp")));
+    ASSERT_TRUE(dlg.LoadFile(QString::fromStdString(path("in.bmp"))));
+
+    // A crop frame pulled in from two corners by odd amounts.
+    CheckBox(&dlg, "Crop")->setChecked(true);
+    QApplication::processEvents();
+    const IntRect crop = dlg.Settings().m_cBmpWndOriginal.m_cRectTracker;
+    Drag(dlg.OriginalView(), QPoint(crop.left, crop.top), QPoint(crop.left + 37, crop.top + 53));
+    Drag(dlg.OriginalView(), QPoint(crop.right, crop.bottom),
+         QPoint(crop.right - 41, crop.bottom - 29));
+    // Light 1 in the middle of the view, its editing switched off again.
+    CheckBox(&dlg, "Light1")->setChecked(true);
+    CheckBox(&dlg, "Edit Light1")->setChecked(true);
+    QApplication::processEvents();
+    const IntRect light = dlg.Settings().m_cBmpWndDestination[0].m_cLightTracker;
+    Drag(dlg.DestinationView(), QPoint(light.left, light.top),
+         QPoint(light.left + 61, light.top + 83));
+    Drag(dlg.DestinationView(), QPoint(light.right, light.bottom),
+         QPoint(light.right - 97, light.bottom - 151));
+    CheckBox(&dlg, "Edit Light1")->setChecked(false);
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    ASSERT_NE(dlg.Settings().m_rcCrop, (IntRect{0, 0, view.width(), view.height()}));
+    ASSERT_NE(dlg.Settings().m_rcLight[0], (IntRect{0, 0, view.width(), view.height()}));
+    dlg.RunPreviewNow();
+    const BMP_File shown = dlg.Images().work;
+    ASSERT_TRUE(dlg.SaveConfiguration(QString::fromStdString(path("treatment.qvc")), true));
+
+    const std::string cmd = Quoted(PELLORIN_CLI) + " apply --config " +
+                            Quoted(path("treatment.qvc")) + " --preview --output " +
+                            Quoted(path("out.bmp")) + " " + Quoted(path("in.bmp")) + " 2>" +
+                            Quoted(path("err.txt"));
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(path("out.bmp")));
+    EXPECT_EQ(out.Width(), shown.Width());
+    EXPECT_EQ(out.Height(), shown.Height());
+    EXPECT_TRUE(out.SameAs(shown)) << "pellorin-cli --preview gives the destination view's picture";
+    fs::remove_all(dir);
+}
+
+TEST_F(MainWindow, DisplayBitmapThatCannotBeMadeKeepsTheViewAndSaysSo) {
+    ASSERT_TRUE(Picture(70, 50).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    Settle();
+    const QImage before = dlg->DestinationView()->Bitmap();
+    ASSERT_FALSE(before.isNull());
+
+    // No display bitmap can be made: the message, and the view keeps its picture.
+    CBmpWnd::SetDisplayBitmapLimit(1000);
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    dlg->Settings().m_bFlipX = 1;
+    dlg->RunPreviewNow();
+    CBmpWnd::SetDisplayBitmapLimit(std::numeric_limits<qint64>::max());
+    EXPECT_EQ(text, "Create Bitmap Error");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_FALSE(dlg->DestinationView()->Bitmap().isNull()) << "the view did not go blank";
+    EXPECT_EQ(dlg->DestinationView()->Bitmap(), before);
+
+    // Once it can be made again the view follows.
+    dlg->RunPreviewNow();
+    EXPECT_NE(dlg->DestinationView()->Bitmap(), before);
+    EXPECT_EQ(dlg->DestinationView()->Bitmap().size(), before.size());
+}
+
+TEST_F(MainWindow, SaveReportsAStepThatCannotMakeItsPictureAndWritesNothing) {
+    ASSERT_TRUE(Picture(31, 17).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    dlg->Settings().m_bResize = 1;
+    dlg->Settings().m_nSizeX = 40000;
+    dlg->Settings().m_nSizeY = 30000;
+    dlg->RunPreviewNow();
+    EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
+        << "the preview passes the resize over";
+
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("out.png")), 1));
+    EXPECT_TRUE(text.startsWith("Resize to 40000 x 30000 failed: ")) << text.toStdString();
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+    EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
+        << "the view shows the preview again";
 }

@@ -88,12 +88,12 @@ TEST(Border, BandCoveringEverythingLeavesOnlyFrame) {
 TEST(Border, ZeroThicknessEmptyPictureAndTooLargeCanvasLeaveImage) {
     const BMP_File orig = Gradient(30, 20);
     BMP_File img = orig;
-    ApplyBorder(img, Solid(10, 10, kRed), kBorderAround, 0);
+    EXPECT_TRUE(ApplyBorder(img, Solid(10, 10, kRed), kBorderAround, 0)) << "nothing to make";
     EXPECT_TRUE(img.SameAs(orig));
-    ApplyBorder(img, BMP_File(), kBorderOnTop, 5);
+    EXPECT_TRUE(ApplyBorder(img, BMP_File(), kBorderOnTop, 5));
     EXPECT_TRUE(img.SameAs(orig));
-    // 100000 * 30 / 1 is far beyond the largest image side.
-    ApplyBorder(img, Solid(1, 1, kRed), kBorderAround, 100000);
+    // 100000 * 30 / 1 is far beyond the largest image side: a failure to say.
+    EXPECT_FALSE(ApplyBorder(img, Solid(1, 1, kRed), kBorderAround, 100000));
     EXPECT_TRUE(img.SameAs(orig));
 }
 
@@ -201,6 +201,39 @@ TEST(BorderFile, MissingOrUnreadableBorderLeavesImage) {
     EXPECT_TRUE(ApplyBorderFromSettings(img, s));
     EXPECT_EQ(img.Width(), 60); // 5 * 30 / 10 = 15 on each side
     EXPECT_EQ(img.Pixel(0, 0), kRed);
+}
+
+TEST(BorderFile, AFrameThatCannotBeMadeIsToldFromAMissingPicture) {
+    ScratchDir dir;
+    const BMP_File orig = Gradient(30, 30);
+    ASSERT_TRUE(Solid(10, 10, kRed).SaveBMP(dir.Path("b.bmp")));
+    ProcessingSettings s;
+    s.m_bSetBorder = 1;
+    s.m_nBorderPlacement[kBorderPlacementMode] = kBorderAround;
+    s.m_nBorderPlacement[kBorderPlacementThickness] = 5;
+    s.m_sBorderName = dir.Path("none.bmp");
+    BMP_File img = orig;
+    bool made = false;
+    EXPECT_FALSE(ApplyBorderFromSettings(img, s, &made));
+    EXPECT_TRUE(made) << "a missing picture is passed over, not a failure";
+    int64_t w = 0, h = 0;
+    BorderResultSize(s, 30, 30, w, h);
+    EXPECT_EQ(w, 30);
+
+    s.m_sBorderName = dir.Path("b.bmp");
+    BorderResultSize(s, 30, 30, w, h);
+    EXPECT_EQ(w, 60);
+    EXPECT_EQ(h, 60);
+    // Bands of 30 * 100000 / 10 stop at the largest side; the canvas is more.
+    s.m_nBorderPlacement[kBorderPlacementThickness] = 100000;
+    EXPECT_FALSE(ApplyBorderFromSettings(img, s, &made));
+    EXPECT_FALSE(made);
+    EXPECT_TRUE(img.SameAs(orig));
+    BorderResultSize(s, 30, 30, w, h);
+    EXPECT_EQ(w, 30 + 2 * int64_t(BMP_File::kMaxSide));
+    s.m_nBorderPlacement[kBorderPlacementMode] = kBorderOnTop;
+    BorderResultSize(s, 30, 30, w, h);
+    EXPECT_EQ(w, 30) << "only framing around grows the picture";
 }
 
 } // namespace

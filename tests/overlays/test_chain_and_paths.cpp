@@ -225,4 +225,23 @@ TEST(DataPaths, MaskStepFindsInstalledMaskByBareName) {
     EXPECT_EQ(img.Pixel(4, 4), CColor24(77, 0, 0));
 }
 
+TEST(OverlayChain, AFinalRunStopsAtABorderThatCannotBeMade) {
+    ScratchDir dir;
+    ASSERT_TRUE(Solid(10, 10, CColor24(255, 0, 0)).SaveBMP(dir.Path("b.bmp")));
+    ProcessingSettings s;
+    s.m_bSetBorder = 1;
+    s.m_sBorderName = dir.Path("b.bmp");
+    s.m_nBorderPlacement[kBorderPlacementMode] = kBorderAround;
+    s.m_nBorderPlacement[kBorderPlacementThickness] = 100000;
+    ImageSet set = Loaded(Gradient(30, 30));
+    std::string error;
+    EXPECT_FALSE(Process(set, s, ProcessMode::Final, ViewSize{30, 30}, &error));
+    EXPECT_EQ(error, "Border to 524318 x 524318 failed: too large (at most 262144 pixels a side)");
+    // A border picture that is not there is passed over, as before.
+    s.m_sBorderName = dir.Path("none.bmp");
+    error.clear();
+    EXPECT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{30, 30}, &error));
+    EXPECT_TRUE(error.empty());
+}
+
 } // namespace

@@ -9,7 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <new>
 #include <random>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -179,6 +185,99 @@ TEST(Pipeline, ResizeFollowsCropAndZeroSizeSkipsIt) {
     EXPECT_TRUE(set.work.SameAs(img)) << "a negative size cannot be made and is skipped";
 }
 
+TEST(Pipeline, AFinalRunStopsAtAStepThatCannotMakeItsPicture) {
+    const BMP_File img = Gradient(31, 17);
+    ProcessingSettings s;
+    s.m_bResize = 1;
+    s.m_nSizeX = 40000; // 1.2 billion pixels: more than a picture may have
+    s.m_nSizeY = 30000;
+    s.m_bFlipX = 1;
+    BMP_File work;
+    std::string error;
+    EXPECT_FALSE(RunPipeline(img, s, ProcessMode::Final, ViewSize{}, work, &error));
+    EXPECT_EQ(error, "Resize to 40000 x 30000 failed: too large (at most 1000000000 pixels)");
+    EXPECT_FALSE(work.Empty()) << "later runs still have a work image";
+
+    s.m_nSizeX = 300000; // one side beyond what a picture may have
+    s.m_nSizeY = 2;
+    error.clear();
+    EXPECT_FALSE(RunPipeline(img, s, ProcessMode::Final, ViewSize{}, work, &error));
+    EXPECT_EQ(error, "Resize to 300000 x 2 failed: too large (at most 262144 pixels a side)");
+
+    // The preview passes the step over and shows the rest of the treatment.
+    ImageSet set = Loaded(img);
+    error.clear();
+    ASSERT_TRUE(Process(set, s, ProcessMode::Preview, ViewSize{62, 34}, &error));
+    EXPECT_TRUE(error.empty());
+    ASSERT_EQ(set.work.Width(), 62);
+    EXPECT_EQ(set.work.Pixel(0, 0), img.Pixel(30, 0)) << "mirrored after the skipped resize";
+    EXPECT_FALSE(Process(set, s, ProcessMode::Final, ViewSize{62, 34}, &error));
+    EXPECT_NE(error.find("Resize to 300000 x 2 failed"), std::string::npos);
+
+    // A crop rectangle that scales beyond the limit names the crop.
+    ProcessingSettings c;
+    c.m_bCrop = 1;
+    c.m_rcCrop = IntRect{0, 0, 2000000, 10};
+    error.clear();
+    EXPECT_FALSE(RunPipeline(img, c, ProcessMode::Final, ViewSize{31, 17}, work, &error));
+    EXPECT_EQ(error, "Crop to 2000000 x 10 failed: too large (at most 262144 pixels a side)");
+}
+
+TEST(StepFailureMessage, NamesTheStepTheSizeAndTheReason) {
+    EXPECT_EQ(StepFailureMessage("Quarter turns", PictureSize{20, 30}, true),
+              "Quarter turns to 20 x 30 failed: not enough memory");
+    EXPECT_EQ(StepFailureMessage("Blur", PictureSize{4000, 3000}, false),
+              "Blur on a 4000 x 3000 picture failed: not enough memory");
+    EXPECT_EQ(StepFailureMessage("Border", PictureSize{262145, 5}, true),
+              "Border to 262145 x 5 failed: too large (at most 262144 pixels a side)");
+}
+
+namespace {
+// The address space the process uses now, in bytes.
+uint64_t AddressSpaceInUse() {
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    statm >> pages;
+    return pages * uint64_t(::sysconf(_SC_PAGESIZE));
+}
+
+// Runs a final pipeline with only `headroom` bytes of address space left and
+// prints its error; exits 0 when it failed and kept a work image.
+[[noreturn]] void RunShortOfMemory(const BMP_File& input, const ProcessingSettings& s,
+                                   uint64_t headroom) {
+    const rlimit limit{rlim_t(AddressSpaceInUse() + headroom), RLIM_INFINITY};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    BMP_File work;
+    std::string error;
+    const bool ok = RunPipeline(input, s, ProcessMode::Final, ViewSize{}, work, &error);
+    std::fprintf(stderr, "%s\n", error.c_str());
+    std::_Exit(!ok && !work.Empty() ? 0 : 1);
+}
+} // namespace
+
+TEST(PipelineDeathTest, RunningOutOfMemoryIsReportedNotSkipped) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    {
+        // 225 million pixels are allowed but need 675 MB.
+        ProcessingSettings s;
+        s.m_bResize = 1;
+        s.m_nSizeX = 15000;
+        s.m_nSizeY = 15000;
+        const BMP_File img = Gradient(40, 30);
+        EXPECT_EXIT(RunShortOfMemory(img, s, uint64_t(256) << 20), ::testing::ExitedWithCode(0),
+                    "Resize to 15000 x 15000 failed: not enough memory");
+    }
+    {
+        // The copy of the input fits; the eroded picture next to it does not.
+        ProcessingSettings s;
+        s.m_aEffects = {24}; // Erode
+        s.m_aEffectChecks = {1};
+        const BMP_File img = Gradient(4000, 4000);
+        EXPECT_EXIT(RunShortOfMemory(img, s, uint64_t(72) << 20), ::testing::ExitedWithCode(0),
+                    "Erode on a 4000 x 4000 picture failed: not enough memory");
+    }
+}
+
 TEST(Pipeline, QuarterTurnsAndFlips) {
     BMP_File img = Gradient(3, 2);
     BMP_File turned = img;
@@ -226,6 +325,9 @@ TEST(Pipeline, RotationButtonsWrap) {
 
 namespace {
 // Effects for the loop tests, in both buffer layouts.
+void Starve(BMP_File&, const ProcessingSettings&) {
+    throw std::bad_alloc();
+}
 void AddOneToRed(BMP_File& img, const ProcessingSettings&) {
     for (size_t i = 0; i < img.PixelCount(); ++i) img.Data()[i].r = uint8_t(img.Data()[i].r + 1);
 }
@@ -254,7 +356,12 @@ TEST(Pipeline, EffectsApplyThroughEitherBufferKind) {
 
     const EffectRow missing{102, "test", EffectBuffer::Bgra32, nullptr, nullptr, nullptr};
     BMP_File before = img;
-    ApplyEffect(missing, img, ProcessingSettings());
+    EXPECT_TRUE(ApplyEffect(missing, img, ProcessingSettings()));
+    EXPECT_TRUE(img.SameAs(before));
+
+    // An effect that cannot have its memory says so through the result.
+    const EffectRow starved{103, "test", EffectBuffer::Pixels24, &Starve, nullptr, nullptr};
+    EXPECT_FALSE(ApplyEffect(starved, img, ProcessingSettings()));
     EXPECT_TRUE(img.SameAs(before));
 }
 
