@@ -511,11 +511,18 @@ void CPellorinDlg::ShowError(const QString& text, const QString& caption) {
     QMessageBox::critical(this, caption, text);
 }
 
+void CPellorinDlg::ShowLoadError(const std::string& message, const std::string& reason) {
+    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(message),
+                    QMessageBox::Ok, this);
+    if (!reason.empty()) box.setInformativeText(QString::fromStdString(reason));
+    box.exec();
+}
+
 bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     BMP_File image;
-    std::string message;
-    if (!LoadImageFile(realPath, image, &message)) {
-        ShowError(QString::fromStdString(message));
+    std::string message, reason;
+    if (!LoadImageFile(realPath, image, &message, &reason)) {
+        ShowLoadError(message, reason);
         return false;
     }
     m_currentPath = realPath;
@@ -662,9 +669,10 @@ void CPellorinDlg::dropEvent(QDropEvent* e) {
 bool CPellorinDlg::AddImageOnTop(const QString& path) {
     if (m_images.original.Empty()) return false;
     BMP_File overlay;
-    std::string message;
-    if (!LoadImageFile(QFileInfo(path).absoluteFilePath().toStdString(), overlay, &message)) {
-        ShowError(QString::fromStdString(message));
+    std::string message, reason;
+    if (!LoadImageFile(QFileInfo(path).absoluteFilePath().toStdString(), overlay, &message,
+                       &reason)) {
+        ShowLoadError(message, reason);
         return false;
     }
     m_overlay = std::move(overlay);

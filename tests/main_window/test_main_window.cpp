@@ -243,6 +243,30 @@ TEST_F(MainWindow, FailedLoadKeepsTheCurrentPicture) {
     EXPECT_EQ(dlg->Images().original.Width(), 30);
 }
 
+TEST_F(MainWindow, ABrokenPictureShowsTheMessageAndTheDecodersReason) {
+    // A PNG signature followed by nonsense: the decoder refuses it and says why.
+    {
+        std::FILE* f = std::fopen(Path("broken.png").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const unsigned char bytes[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                       0,    0,   0,   1,   'x',  'y',  'z',  'w'};
+        std::fwrite(bytes, 1, sizeof bytes, f);
+        std::fclose(f);
+    }
+    QString text, detail;
+    QTimer::singleShot(200, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            detail = box->informativeText();
+            box->close();
+        }
+    });
+    EXPECT_FALSE(dlg->LoadFile(QString::fromStdString(Path("broken.png"))));
+    EXPECT_FALSE(text.isEmpty());
+    EXPECT_FALSE(detail.isEmpty()) << text.toStdString();
+    EXPECT_FALSE(text.contains(detail)) << "the reason is shown once, below the message";
+}
+
 TEST(MainWindowRegistry, DeviceChoicesSurviveARestart) {
     App();
     {
