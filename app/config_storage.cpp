@@ -10,17 +10,6 @@
 
 namespace {
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -279,7 +268,7 @@ void CIniPartition::AddItem(std::string key, std::vector<std::string>* field) {
 
 CIniItem* CIniPartition::Find(std::string_view key) const {
     for (const auto& item : items_)
-        if (EqualsIgnoreCase(item->Key(), key)) return item.get();
+        if (EqualsIgnoreCaseAscii(item->Key(), key)) return item.get();
     return nullptr;
 }
 
@@ -290,7 +279,7 @@ CIniPartition& CFileStorage::AddPartition(std::string name) {
 
 CIniPartition* CFileStorage::FindPartition(std::string_view name) const {
     for (const auto& p : partitions_)
-        if (EqualsIgnoreCase(p->Name(), name)) return p.get();
+        if (EqualsIgnoreCaseAscii(p->Name(), name)) return p.get();
     return nullptr;
 }
 

@@ -36,6 +36,17 @@ std::string ToLowerAscii(std::string s) {
     return s;
 }
 
+bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 std::string ExtensionOf(const std::string& path) {
     if (path.size() < 3) return {};
     return ToLowerAscii(path.substr(path.size() - 3));

@@ -1,5 +1,7 @@
 #include "shell/mimeapps_list.h"
 
+#include "app/file_util.h"
+
 #include <algorithm>
 
 namespace {
@@ -24,17 +26,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
     while (!s.empty() && (Blank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
     return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 bool IsGroupHeader(std::string_view text) {
@@ -100,7 +91,7 @@ std::vector<CMimeAppsList::Entry> CMimeAppsList::FindEntries(std::string_view mi
         if (!inDefaults || !IsContent(text)) continue;
         const size_t eq = text.find('=');
         if (eq == std::string_view::npos) continue;
-        if (!EqualNoCase(Trim(text.substr(0, eq)), mimeType)) continue;
+        if (!EqualsIgnoreCaseAscii(Trim(text.substr(0, eq)), mimeType)) continue;
         size_t valueStart = eq + 1;
         while (valueStart < text.size() && Blank(text[valueStart])) ++valueStart;
         out.push_back({i, valueStart});

@@ -10,7 +10,6 @@
 #include <fstream>
 
 using overlays_test::Gradient;
-using overlays_test::ScopedEnv;
 using overlays_test::ScratchDir;
 using overlays_test::Solid;
 

@@ -3,6 +3,8 @@
 
 #include "app/bmp_file.h"
 
+#include "../scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -55,27 +57,5 @@ private:
     std::filesystem::path path_;
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            had_ = true;
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
 
 } // namespace overlays_test

@@ -17,7 +17,6 @@
 
 #include <fstream>
 
-using overlays_test::ScopedEnv;
 using overlays_test::ScratchDir;
 using overlays_test::Solid;
 

@@ -2,6 +2,8 @@
 // Scratch folders, environment overrides and whole-file helpers for the
 // association tests.
 
+#include "../scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -43,27 +45,6 @@ private:
     std::filesystem::path path_;
 };
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            had_ = true;
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            ::setenv(name_, old_.c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
