@@ -535,6 +535,8 @@ TEST_F(SarnelDlg, WienerEditsFollowEachOther) {
     Click("wienerTurbulence");
     Type("deblurScaled", "1234");
     EXPECT_EQ(Get<QLineEdit>("deblur")->text(), "0.1234");
+    // The spin button moves the value wherever the keyboard focus is.
+    Get<QLineEdit>("turbulenceNoise")->setFocus();
     Click("deblurScaledUp");
     EXPECT_EQ(Get<QLineEdit>("deblurScaled")->text(), "1235");
     EXPECT_EQ(Get<QLineEdit>("deblur")->text(), "0.1235");
