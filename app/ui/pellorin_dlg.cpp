@@ -3,6 +3,7 @@
 #include "app/file_util.h"
 #include "app/folder_list.h"
 #include "app/image_files.h"
+#include "app/noise/sarnel_dlg.h"
 #include "app/ui/effect_list.h"
 #include "app/ui/help_dialog.h"
 #include "app/ui/open_image_dialog.h"
@@ -365,6 +366,17 @@ QWidget* CPellorinDlg::BuildChainControls() {
     grid->addWidget(maskColor, row++, 0, 1, 2);
     withDialog("Set Mosaic", &m_settings.bMosaic, &OpenMosaicDialog);
     withDialog("Set Border", &m_settings.m_bSetBorder, &OpenBorderDialog);
+    // The pipeline starts from the noise-reduced copy while "Noise Reduce" is
+    // ticked; "..." makes that copy with the noise-reduction dialog.
+    toggle("Noise Reduce", &m_settings.bNoise, 0, 1);
+    auto* noiseReduce = new QPushButton("...", panel);
+    noiseReduce->setFixedWidth(36);
+    noiseReduce->setObjectName("noiseReduceDialog");
+    connect(noiseReduce, &QPushButton::clicked, this, [this] {
+        const auto reprocess = [this] { Reprocess(); };
+        OpenSarnelDialog(m_images, reprocess, this);
+    });
+    grid->addWidget(noiseReduce, row++, 1);
 
     auto* addText = new QPushButton("Add Text...", panel);
     connect(addText, &QPushButton::clicked, this, [this] {
