@@ -191,4 +191,4 @@ struct ProcessingSettings {
 // that a configuration saved from a fresh window crops and lights the same
 // pixels there.
 constexpr int kDefaultViewWidth = 383;
-constexpr int kDefaultViewHeight = 583;
+constexpr int kDefaultViewHeight = 598;
