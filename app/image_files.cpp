@@ -414,6 +414,37 @@ bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo&
     return false;
 }
 
+// The metadata goes into the encoded bytes in memory, so that the file is still
+// written once, by the one safe save, and never rewritten afterwards.
+bool SaveWithMetadata(const std::string& path, FIBITMAP* dib, const FormatInfo& format, int flags,
+                      const BMP_File& image, const SaveOptions& options, std::string* message) {
+    t_freeImageMessage.clear();
+    std::vector<uint8_t> bytes;
+    {
+        FIMEMORY* mem = FreeImage_OpenMemory(nullptr, 0);
+        if (!mem) {
+            SetMessage(message, "Not enough memory to save the image");
+            return false;
+        }
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        if (FreeImage_SaveToMemory(format.fif, dib, mem, flags) &&
+            FreeImage_AcquireMemory(mem, &data, &size) && data && size)
+            bytes.assign(data, data + size);
+        FreeImage_CloseMemory(mem);
+    }
+    if (bytes.empty()) {
+        SetMessage(message, WithFreeImageDetail(std::string("Unable to encode the image as ") +
+                                                format.name));
+        return false;
+    }
+    WriteMetadataInto(bytes, options.metadata, image.Width(), image.Height(), options.warning);
+    std::string why;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &why)) return true;
+    SetMessage(message, why);
+    return false;
+}
+
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const char* name,
                 std::string* message) {
     if (bytes.empty()) {
@@ -633,17 +664,49 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height) {
 
 bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
                    std::string* reason) {
+    return LoadImageFile(path, target, message, reason, LoadOptions{});
+}
+
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
+                   std::string* reason, const LoadOptions& options) {
     SetMessage(reason, "");
+    SetMessage(options.warning, "");
+    if (options.metadata) *options.metadata = ImageMetadata();
     const LoadFailure failure{message, reason};
     const std::string ext = ExtensionOf(path);
     if (ext == "bmp") return LoadBmp(path, target, failure);
     if (ext == "ico") return LoadIco(path, target, failure);
-    if (const FormatInfo* format = FindFormat(ext))
-        return LoadWithFreeImage(path, *format, target, failure);
-    return failure.Fail("Unknown File Format!", "");
+    const FormatInfo* format = FindFormat(ext);
+    if (!format) return failure.Fail("Unknown File Format!", "");
+    // BMP, GIF, TARGA and PhotoCD files carry nothing that is read here.
+    ImageMetadata metadata;
+    std::string warning;
+    if (ext == "jpg" || ext == "png" || ext == "tif" || ext == "psd")
+        metadata = ReadImageMetadata(path, &warning);
+    if (!options.applyOrientation || metadata.Orientation() == 1) {
+        if (!LoadWithFreeImage(path, *format, target, failure)) return false;
+    } else {
+        // Decoded into a picture of its own, so that a failure to turn it
+        // upright leaves the target as it was.
+        BMP_File decoded;
+        if (!LoadWithFreeImage(path, *format, decoded, failure)) return false;
+        if (!ApplyOrientation(decoded, metadata.Orientation()))
+            return failure.Fail("Not enough memory to load the picture", "");
+        metadata.SetOrientationApplied(true);
+        target = std::move(decoded);
+    }
+    SetMessage(options.warning, std::move(warning));
+    if (options.metadata) *options.metadata = std::move(metadata);
+    return true;
 }
 
 bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {
+    return SaveImageFile(path, image, message, SaveOptions{});
+}
+
+bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message,
+                   const SaveOptions& options) {
+    SetMessage(options.warning, "");
     if (!IsSavableStillImage(path)) {
         SetMessage(message, "Unknown File Format!");
         return false;
@@ -696,5 +759,7 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
     default:
         break;
     }
-    return SaveWithFreeImage(path, dib.p, format, flags, message);
+    if (options.strip || !ExtensionCarriesMetadata(ext))
+        return SaveWithFreeImage(path, dib.p, format, flags, message);
+    return SaveWithMetadata(path, dib.p, format, flags, image, options, message);
 }
