@@ -27,16 +27,23 @@ namespace {
 // process-wide and pictures load on several threads at once, so each thread
 // keeps its own; nothing reaches standard error.
 struct ExivMessages {
-    std::string firstError;
-    void clear() { firstError.clear(); }
+    std::string firstError;   // reading: the metadata is damaged
+    std::string firstWarning; // writing: something was left out
+    void clear() {
+        firstError.clear();
+        firstWarning.clear();
+    }
 };
 thread_local ExivMessages t_exivMessages;
 
 void OnExivMessage(int level, const char* text) {
-    if (level < Exiv2::LogMsg::error || !t_exivMessages.firstError.empty()) return;
     std::string s = text ? text : "";
     while (!s.empty() && (s.back() == '\n' || s.back() == '.' || s.back() == ' ')) s.pop_back();
-    t_exivMessages.firstError = s.empty() ? "the metadata is damaged" : s;
+    if (s.empty()) s = "the metadata is damaged";
+    if (level >= Exiv2::LogMsg::error && t_exivMessages.firstError.empty())
+        t_exivMessages.firstError = s;
+    if (level >= Exiv2::LogMsg::warn && t_exivMessages.firstWarning.empty())
+        t_exivMessages.firstWarning = s;
 }
 
 std::mutex g_xmpLock;
@@ -52,7 +59,7 @@ void XmpLockUnlock(void* data, bool lock) {
 void InitExivOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::warn);
         Exiv2::LogMsg::setHandler(OnExivMessage);
         Exiv2::XmpParser::initialize(XmpLockUnlock, &g_xmpLock);
     });
@@ -240,8 +247,7 @@ void FillMetadata(Exiv2::Image& image, const ImageMetadata* original, int width,
 // Writes the metadata into a copy of the encoded bytes; throws what exiv2 throws.
 std::vector<uint8_t> Written(const std::vector<uint8_t>& encoded, const ImageMetadata* original,
                              int width, int height) {
-    Exiv2::Image::AutoPtr image =
-        Exiv2::ImageFactory::open(encoded.data(), long(encoded.size()));
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(encoded.data(), long(encoded.size()));
     if (!image.get()) throw std::runtime_error("unknown file type");
     // The encoded file's own tags (a TIFF's storage tags) stay as they are.
     image->readMetadata();
@@ -283,8 +289,7 @@ ImageMetadata ReadImageMetadata(std::span<const uint8_t> file, std::string* warn
         [&] {
             // MemIo copies the bytes; an empty span still needs a valid pointer.
             static const Exiv2::byte none = 0;
-            return Exiv2::ImageFactory::open(file.empty() ? &none : file.data(),
-                                             long(file.size()));
+            return Exiv2::ImageFactory::open(file.empty() ? &none : file.data(), long(file.size()));
         },
         warning);
 }
@@ -356,7 +361,13 @@ bool WriteMetadataInto(std::vector<uint8_t>& encoded, const ImageMetadata* origi
     std::exception_ptr failure;
     if (original && !original->Empty()) {
         try {
+            t_exivMessages.clear();
             encoded = Written(encoded, original, width, height);
+            // The writer leaves out what the format cannot hold (a JPEG's
+            // EXIF is at most 64 KB) and only says so.
+            if (!t_exivMessages.firstWarning.empty())
+                SetText(warning, "some of the original's metadata was left out (" +
+                                     t_exivMessages.firstWarning + ")");
             return true;
         } catch (...) {
             failure = std::current_exception();
@@ -365,11 +376,12 @@ bool WriteMetadataInto(std::vector<uint8_t>& encoded, const ImageMetadata* origi
     try {
         encoded = Written(encoded, nullptr, width, height);
         if (failure)
-            SetText(warning, "the original's metadata could not be written (" +
-                                 WhyText(failure) + "); only the software tag and size were");
+            SetText(warning, "the original's metadata could not be written (" + WhyText(failure) +
+                                 "); only the software tag and size were");
         return true;
     } catch (...) {
-        SetText(warning, "no metadata could be written (" + WhyText(std::current_exception()) + ")");
+        SetText(warning,
+                "no metadata could be written (" + WhyText(std::current_exception()) + ")");
     }
     return false;
 }
