@@ -54,6 +54,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
     QSettings registry("Quorvel", "Pellorin");
     m_devices.Read(registry);
+    m_applyOrientation = registry.value("Settings/ApplyOrientation", true).toBool();
+    m_stripMetadata = registry.value("Settings/StripMetadata", false).toBool();
     StartUpdateCheck(registry);
     BuildUi();
     UpdateControls();
@@ -62,6 +64,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
 CPellorinDlg::~CPellorinDlg() {
     QSettings registry("Quorvel", "Pellorin");
     m_devices.Write(registry);
+    registry.setValue("Settings/ApplyOrientation", m_applyOrientation);
+    registry.setValue("Settings/StripMetadata", m_stripMetadata);
 }
 
 ViewSize CPellorinDlg::PreviewSize() const {
@@ -138,7 +142,7 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         return b;
     };
     add("&Load From Disk...", [this] {
-        const QString path = GetOpenImageFile(this, m_loadFilterIndex);
+        const QString path = GetOpenImageFile(this, m_loadFilterIndex, &m_applyOrientation);
         if (!path.isEmpty()) LoadFile(path);
     });
     add("Select File...", [this] {
@@ -159,7 +163,7 @@ QWidget* CPellorinDlg::BuildFileButtons() {
     m_save->setEnabled(false);
     add("Save &As...", [this] {
         int index = m_saveFilterIndex;
-        const QString path = GetSaveImageFile(this, index);
+        const QString path = GetSaveImageFile(this, index, &m_stripMetadata);
         if (path.isEmpty()) return;
         m_saveFilterIndex = index;
         SaveAs(path, index);
@@ -520,14 +524,22 @@ void CPellorinDlg::ShowLoadError(const std::string& message, const std::string& 
 
 bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     BMP_File image;
-    std::string message, reason;
-    if (!LoadImageFile(realPath, image, &message, &reason)) {
+    ImageMetadata metadata;
+    std::string message, reason, warning;
+    LoadOptions load;
+    load.applyOrientation = m_applyOrientation;
+    load.metadata = &metadata;
+    load.warning = &warning;
+    if (!LoadImageFile(realPath, image, &message, &reason, load)) {
         ShowLoadError(message, reason);
         return false;
     }
     m_currentPath = realPath;
     m_currentFile = LowerPath(QString::fromStdString(realPath));
-    m_images.Install(image);
+    m_images.Install(image, std::move(metadata));
+    // The picture is loaded all the same; the user hears what was dropped.
+    if (!warning.empty())
+        QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
@@ -583,9 +595,15 @@ bool CPellorinDlg::Save() {
     if (m_outputFile.isEmpty() || m_images.work.Empty()) return false;
     bool ok = false;
     if (RunFinal()) {
-        std::string message;
-        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message);
+        std::string message, warning;
+        SaveOptions save;
+        save.metadata = &m_images.metadata;
+        save.strip = m_stripMetadata;
+        save.warning = &warning;
+        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message, save);
         if (!ok) ShowError(QString::fromStdString(message));
+        if (ok && !warning.empty())
+            QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     }
     // The view shows the preview again, not the full-size result.
     RunPreviewNow();
