@@ -6,6 +6,7 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -414,25 +415,62 @@ bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo&
     return false;
 }
 
+// FreeImage's handle interface over a growing vector in memory.
+struct VectorSink {
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+    bool failed = false;
+};
+VectorSink& VectorOf(fi_handle handle) {
+    return *static_cast<VectorSink*>(handle);
+}
+unsigned VectorRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    VectorSink& v = VectorOf(handle);
+    if (!size || v.pos >= v.bytes.size()) return 0;
+    const size_t n = std::min(size_t(count), (v.bytes.size() - v.pos) / size);
+    std::memcpy(buffer, v.bytes.data() + v.pos, n * size);
+    v.pos += n * size;
+    return unsigned(n);
+}
+unsigned VectorWrite(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    VectorSink& v = VectorOf(handle);
+    const size_t n = size_t(size) * count;
+    try {
+        if (v.pos + n > v.bytes.size()) v.bytes.resize(v.pos + n);
+    } catch (const std::bad_alloc&) {
+        v.failed = true;
+        return 0;
+    }
+    if (n) std::memcpy(v.bytes.data() + v.pos, buffer, n);
+    v.pos += n;
+    return count;
+}
+int VectorSeek(fi_handle handle, long offset, int origin) {
+    VectorSink& v = VectorOf(handle);
+    const int64_t base = origin == SEEK_SET   ? 0
+                         : origin == SEEK_CUR ? int64_t(v.pos)
+                                              : int64_t(v.bytes.size());
+    if (base + offset < 0) return -1;
+    v.pos = size_t(base + offset);
+    return 0;
+}
+long VectorTell(fi_handle handle) {
+    return long(VectorOf(handle).pos);
+}
+
 // The metadata goes into the encoded bytes in memory, so that the file is still
 // written once, by the one safe save, and never rewritten afterwards.
 bool SaveWithMetadata(const std::string& path, FIBITMAP* dib, const FormatInfo& format, int flags,
                       const BMP_File& image, const SaveOptions& options, std::string* message) {
     t_freeImageMessage.clear();
-    std::vector<uint8_t> bytes;
-    {
-        FIMEMORY* mem = FreeImage_OpenMemory(nullptr, 0);
-        if (!mem) {
-            SetMessage(message, "Not enough memory to save the image");
-            return false;
-        }
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        if (FreeImage_SaveToMemory(format.fif, dib, mem, flags) &&
-            FreeImage_AcquireMemory(mem, &data, &size) && data && size)
-            bytes.assign(data, data + size);
-        FreeImage_CloseMemory(mem);
-    }
+    // Encoded straight into memory that is reserved for a well-compressed
+    // picture of this size; only pages that are written cost anything.
+    VectorSink sink;
+    sink.bytes.reserve(BmpRowBytes(image.Width()) * size_t(image.Height()) / 2 + 65536);
+    FreeImageIO io{VectorRead, VectorWrite, VectorSeek, VectorTell};
+    if (!FreeImage_SaveToHandle(format.fif, dib, &io, &sink, flags) || sink.failed)
+        sink.bytes.clear();
+    std::vector<uint8_t>& bytes = sink.bytes;
     if (bytes.empty()) {
         SetMessage(message, WithFreeImageDetail(std::string("Unable to encode the image as ") +
                                                 format.name));

@@ -245,8 +245,63 @@ void FillMetadata(Exiv2::Image& image, const ImageMetadata* original, int width,
 }
 
 // Writes the metadata into a copy of the encoded bytes; throws what exiv2 throws.
+// Where a JPEG's entropy-coded data starts: the offset of its start-of-scan
+// marker and the end of that marker's segment; false when the bytes are not a
+// JPEG whose segments lead to a scan.
+bool FindJpegScan(const uint8_t* data, size_t size, size_t& sos, size_t& sosEnd) {
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    size_t at = 2;
+    while (at + 4 <= size) {
+        if (data[at] != 0xFF) return false;
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) { // no length
+            at += 2;
+            continue;
+        }
+        const size_t length = (size_t(data[at + 2]) << 8) | data[at + 3];
+        if (length < 2 || at + 2 + length > size) return false;
+        if (marker == 0xDA) {
+            sos = at;
+            sosEnd = at + 2 + length;
+            return true;
+        }
+        if (marker == 0xD9) return false;
+        at += 2 + length;
+    }
+    return false;
+}
+
+std::vector<uint8_t> WrittenWhole(const std::vector<uint8_t>& encoded,
+                                  const ImageMetadata* original, int width, int height);
+
+// Writes the metadata the way WrittenWhole does, but lets exiv2 rewrite only
+// the JPEG's header segments: it copies the scan data verbatim anyway, and a
+// picture of many megabytes would otherwise be copied through it twice.
 std::vector<uint8_t> Written(const std::vector<uint8_t>& encoded, const ImageMetadata* original,
                              int width, int height) {
+    size_t sos = 0, sosEnd = 0;
+    if (!FindJpegScan(encoded.data(), encoded.size(), sos, sosEnd))
+        return WrittenWhole(encoded, original, width, height);
+    std::vector<uint8_t> head(encoded.begin(), encoded.begin() + long(sosEnd));
+    head.push_back(0xFF); // end of image right after the scan header
+    head.push_back(0xD9);
+    const std::vector<uint8_t> newHead = WrittenWhole(head, original, width, height);
+    size_t newSos = 0, newSosEnd = 0;
+    if (!FindJpegScan(newHead.data(), newHead.size(), newSos, newSosEnd))
+        throw std::runtime_error("the JPEG header could not be rewritten");
+    std::vector<uint8_t> out;
+    out.reserve(newSos + encoded.size() - sos);
+    out.insert(out.end(), newHead.begin(), newHead.begin() + long(newSos));
+    out.insert(out.end(), encoded.begin() + long(sos), encoded.end());
+    return out;
+}
+
+std::vector<uint8_t> WrittenWhole(const std::vector<uint8_t>& encoded,
+                                  const ImageMetadata* original, int width, int height) {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(encoded.data(), long(encoded.size()));
     if (!image.get()) throw std::runtime_error("unknown file type");
     // The encoded file's own tags (a TIFF's storage tags) stay as they are.

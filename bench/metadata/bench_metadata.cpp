@@ -105,6 +105,27 @@ void BM_JpegLoadSave_Stripped(benchmark::State& s) {
     LoadSave(s, "plain.jpg", true);
 }
 
+// The save alone, with the camera file's metadata and with none.
+void Save(benchmark::State& state, bool strip) {
+    Fixture& f = Shared();
+    BMP_File image;
+    ImageMetadata metadata;
+    LoadOptions load;
+    load.metadata = &metadata;
+    if (!LoadImageFile(f.Path("camera.jpg"), image, nullptr, nullptr, load)) std::abort();
+    SaveOptions save;
+    save.metadata = &metadata;
+    save.strip = strip;
+    for (auto _ : state)
+        if (!SaveImageFile(f.Path("save.jpg"), image, nullptr, save)) state.SkipWithError("save");
+}
+void BM_JpegSave_Stripped(benchmark::State& s) {
+    Save(s, true);
+}
+void BM_JpegSave_WithMetadata(benchmark::State& s) {
+    Save(s, false);
+}
+
 // The metadata steps alone: reading the camera file's, and writing it into
 // the encoded picture.
 void BM_MetadataRead(benchmark::State& state) {
@@ -129,6 +150,8 @@ BENCHMARK(BM_JpegLoadSave_WithMetadata)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(8);
+BENCHMARK(BM_JpegSave_Stripped)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
+BENCHMARK(BM_JpegSave_WithMetadata)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
 BENCHMARK(BM_MetadataRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MetadataWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -136,7 +159,8 @@ BENCHMARK(BM_MetadataWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     return RunWithRatios(argc, argv,
-                         {{"BM_JpegLoadSave_WithMetadata", "BM_JpegLoadSave_Stripped", 1.02}});
+                         {{"BM_JpegLoadSave_WithMetadata", "BM_JpegLoadSave_Stripped", 1.02},
+                          {"BM_JpegSave_WithMetadata", "BM_JpegSave_Stripped", 1.02}});
 }
 
 #pragma GCC diagnostic pop

@@ -463,6 +463,38 @@ TEST(ImageMetadata, MetadataTooLargeForTheFormatStillSavesThePicture) {
     EXPECT_EQ(r.Exif("Exif.Photo.PixelXDimension"), "16");
 }
 
+TEST(ImageMetadata, JpegScanDataIsTheEncodersOwnWithOrWithoutMetadata) {
+    // Only the header segments are rewritten: the entropy-coded data that
+    // follows the start of scan is byte for byte what the encoder wrote.
+    TempDir dir;
+    const std::string in = dir / "in.jpg";
+    MakePicture(in, Gradient(64, 48));
+    Tag(in, TagAsCamera);
+    BMP_File image;
+    ImageMetadata metadata;
+    LoadOptions load;
+    load.metadata = &metadata;
+    ASSERT_TRUE(LoadImageFile(in, image, nullptr, nullptr, load));
+    SaveOptions with, without;
+    with.metadata = &metadata;
+    without.strip = true;
+    ASSERT_TRUE(SaveImageFile(dir / "with.jpg", image, nullptr, with));
+    ASSERT_TRUE(SaveImageFile(dir / "without.jpg", image, nullptr, without));
+    const std::vector<uint8_t> a = ReadAll(dir / "with.jpg"), b = ReadAll(dir / "without.jpg");
+    auto scan = [](const std::vector<uint8_t>& f) {
+        for (size_t i = 2; i + 1 < f.size();) {
+            if (f[i] != 0xFF) return std::vector<uint8_t>();
+            if (f[i + 1] == 0xDA) return std::vector<uint8_t>(f.begin() + long(i), f.end());
+            i += 2 + ((size_t(f[i + 2]) << 8) | f[i + 3]);
+        }
+        return std::vector<uint8_t>();
+    };
+    ASSERT_FALSE(scan(b).empty());
+    EXPECT_EQ(scan(a), scan(b));
+    EXPECT_GT(a.size(), b.size());
+    EXPECT_EQ(ReadBack(dir / "with.jpg").Exif("Exif.Image.Make"), "Acme");
+}
+
 TEST(ImageMetadata, ReadingFromMemoryMatchesReadingTheFile) {
     TempDir dir;
     const std::string in = dir / "in.jpg";
