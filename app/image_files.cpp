@@ -6,6 +6,7 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -414,6 +415,74 @@ bool SaveWithFreeImage(const std::string& path, FIBITMAP* dib, const FormatInfo&
     return false;
 }
 
+// FreeImage's handle interface over a growing vector in memory.
+struct VectorSink {
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+    bool failed = false;
+};
+VectorSink& VectorOf(fi_handle handle) {
+    return *static_cast<VectorSink*>(handle);
+}
+unsigned VectorRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    VectorSink& v = VectorOf(handle);
+    if (!size || v.pos >= v.bytes.size()) return 0;
+    const size_t n = std::min(size_t(count), (v.bytes.size() - v.pos) / size);
+    std::memcpy(buffer, v.bytes.data() + v.pos, n * size);
+    v.pos += n * size;
+    return unsigned(n);
+}
+unsigned VectorWrite(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    VectorSink& v = VectorOf(handle);
+    const size_t n = size_t(size) * count;
+    try {
+        if (v.pos + n > v.bytes.size()) v.bytes.resize(v.pos + n);
+    } catch (const std::bad_alloc&) {
+        v.failed = true;
+        return 0;
+    }
+    if (n) std::memcpy(v.bytes.data() + v.pos, buffer, n);
+    v.pos += n;
+    return count;
+}
+int VectorSeek(fi_handle handle, long offset, int origin) {
+    VectorSink& v = VectorOf(handle);
+    const int64_t base = origin == SEEK_SET   ? 0
+                         : origin == SEEK_CUR ? int64_t(v.pos)
+                                              : int64_t(v.bytes.size());
+    if (base + offset < 0) return -1;
+    v.pos = size_t(base + offset);
+    return 0;
+}
+long VectorTell(fi_handle handle) {
+    return long(VectorOf(handle).pos);
+}
+
+// The metadata goes into the encoded bytes in memory, so that the file is still
+// written once, by the one safe save, and never rewritten afterwards.
+bool SaveWithMetadata(const std::string& path, FIBITMAP* dib, const FormatInfo& format, int flags,
+                      const BMP_File& image, const SaveOptions& options, std::string* message) {
+    t_freeImageMessage.clear();
+    // Encoded straight into memory that is reserved for a well-compressed
+    // picture of this size; only pages that are written cost anything.
+    VectorSink sink;
+    sink.bytes.reserve(BmpRowBytes(image.Width()) * size_t(image.Height()) / 2 + 65536);
+    FreeImageIO io{VectorRead, VectorWrite, VectorSeek, VectorTell};
+    if (!FreeImage_SaveToHandle(format.fif, dib, &io, &sink, flags) || sink.failed)
+        sink.bytes.clear();
+    std::vector<uint8_t>& bytes = sink.bytes;
+    if (bytes.empty()) {
+        SetMessage(message, WithFreeImageDetail(std::string("Unable to encode the image as ") +
+                                                format.name));
+        return false;
+    }
+    WriteMetadataInto(bytes, options.metadata, image.Width(), image.Height(), options.warning);
+    std::string why;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &why)) return true;
+    SetMessage(message, why);
+    return false;
+}
+
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, const char* name,
                 std::string* message) {
     if (bytes.empty()) {
@@ -633,17 +702,49 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height) {
 
 bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
                    std::string* reason) {
+    return LoadImageFile(path, target, message, reason, LoadOptions{});
+}
+
+bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
+                   std::string* reason, const LoadOptions& options) {
     SetMessage(reason, "");
+    SetMessage(options.warning, "");
+    if (options.metadata) *options.metadata = ImageMetadata();
     const LoadFailure failure{message, reason};
     const std::string ext = ExtensionOf(path);
     if (ext == "bmp") return LoadBmp(path, target, failure);
     if (ext == "ico") return LoadIco(path, target, failure);
-    if (const FormatInfo* format = FindFormat(ext))
-        return LoadWithFreeImage(path, *format, target, failure);
-    return failure.Fail("Unknown File Format!", "");
+    const FormatInfo* format = FindFormat(ext);
+    if (!format) return failure.Fail("Unknown File Format!", "");
+    // BMP, GIF, TARGA and PhotoCD files carry nothing that is read here.
+    ImageMetadata metadata;
+    std::string warning;
+    if (ext == "jpg" || ext == "png" || ext == "tif" || ext == "psd")
+        metadata = ReadImageMetadata(path, &warning);
+    if (!options.applyOrientation || metadata.Orientation() == 1) {
+        if (!LoadWithFreeImage(path, *format, target, failure)) return false;
+    } else {
+        // Decoded into a picture of its own, so that a failure to turn it
+        // upright leaves the target as it was.
+        BMP_File decoded;
+        if (!LoadWithFreeImage(path, *format, decoded, failure)) return false;
+        if (!ApplyOrientation(decoded, metadata.Orientation()))
+            return failure.Fail("Not enough memory to load the picture", "");
+        metadata.SetOrientationApplied(true);
+        target = std::move(decoded);
+    }
+    SetMessage(options.warning, std::move(warning));
+    if (options.metadata) *options.metadata = std::move(metadata);
+    return true;
 }
 
 bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {
+    return SaveImageFile(path, image, message, SaveOptions{});
+}
+
+bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message,
+                   const SaveOptions& options) {
+    SetMessage(options.warning, "");
     if (!IsSavableStillImage(path)) {
         SetMessage(message, "Unknown File Format!");
         return false;
@@ -696,5 +797,7 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
     default:
         break;
     }
-    return SaveWithFreeImage(path, dib.p, format, flags, message);
+    if (options.strip || !ExtensionCarriesMetadata(ext))
+        return SaveWithFreeImage(path, dib.p, format, flags, message);
+    return SaveWithMetadata(path, dib.p, format, flags, image, options, message);
 }

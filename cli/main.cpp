@@ -35,7 +35,8 @@ const char* const kUsage =
     "      Print the size, frame count and frame rate of each file.\n"
     "  pellorin-cli apply --config FILE.qvc [--preview] [--view WxH]\n"
     "                     (--output FILE | --out-dir DIR [--format EXT])\n"
-    "                     [--codec NAME] [--jobs N] [--max-megapixels N] INPUT...\n"
+    "                     [--codec NAME] [--jobs N] [--max-megapixels N]\n"
+    "                     [--strip] [--keep-orientation] INPUT...\n"
     "      Apply the treatment saved in FILE.qvc to every INPUT (a file, or a folder\n"
     "      whose images are taken in the order \"Load Next\" steps through them) and\n"
     "      save each result by the output's extension (png, jpg, gif, bmp, tif, tga,\n"
@@ -43,6 +44,9 @@ const char* const kUsage =
     "      --view is the size of the view the crop and light frames refer to\n"
     "      (default @VIEW@, the desktop program's views at its default size).\n"
     "      --jobs sets how many inputs run at once (default: the number of cores).\n"
+    "      Metadata (EXIF, IPTC, XMP, colour profile) goes from each input to its\n"
+    "      result unless --strip; photographs are turned upright by their EXIF\n"
+    "      orientation before the treatment unless --keep-orientation.\n"
     "\n"
     "--max-megapixels N sets the size limit for input pictures (default 1000, a\n"
     "picture of 3 GB in memory); a file that claims more is refused before it is\n"
@@ -151,12 +155,15 @@ int Info(int argc, char** argv) {
     int status = kExitOk;
     for (const auto& f : files) {
         BMP_File img;
-        std::string message, reason;
-        if (!LoadImageFile(f, img, &message, &reason)) {
+        std::string message, reason, warning;
+        LoadOptions load;
+        load.warning = &warning;
+        if (!LoadImageFile(f, img, &message, &reason, load)) {
             std::cerr << "pellorin-cli: " << f << ": " << FailureText(message, reason) << "\n";
             status = kExitFailed;
             continue;
         }
+        if (!warning.empty()) std::cerr << "pellorin-cli: " << f << ": warning: " << warning << "\n";
         std::cout << f << ": " << img.Width() << "x" << img.Height() << ", 1 frame, - fps\n";
     }
     return status;
@@ -174,6 +181,8 @@ struct ApplyOptions {
     ViewSize view;
     std::string output, outDir, format, codec;
     int jobs = 0;
+    bool strip = false;
+    bool keepOrientation = false;
     std::vector<std::string> inputs;
 };
 
@@ -236,6 +245,14 @@ int Apply(const ApplyOptions& o) {
         if (progress) std::cerr << "\r\033[K";
         std::cerr << "pellorin-cli: " << j.input << ": " << why << "\n";
     };
+    // Metadata that could not be read or written costs the picture nothing,
+    // but the user hears of it: one line, and the input still succeeds.
+    auto warn = [&](const Job& j, const std::string& what) {
+        if (what.empty()) return;
+        std::lock_guard lock(outputLock);
+        if (progress) std::cerr << "\r\033[K";
+        std::cerr << "pellorin-cli: " << j.input << ": warning: " << what << "\n";
+    };
     auto worker = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
             const Job& j = jobs[i];
@@ -243,15 +260,28 @@ int Apply(const ApplyOptions& o) {
                 fail(j, j.error);
             } else {
                 BMP_File image, work;
-                std::string message, reason;
-                if (!LoadImageFile(j.input, image, &message, &reason)) {
+                ImageMetadata metadata;
+                std::string message, reason, warning;
+                LoadOptions load;
+                load.applyOrientation = !o.keepOrientation;
+                load.metadata = &metadata;
+                load.warning = &warning;
+                SaveOptions save;
+                save.metadata = &metadata;
+                save.strip = o.strip;
+                save.warning = &warning;
+                const bool loaded = LoadImageFile(j.input, image, &message, &reason, load);
+                warn(j, warning);
+                if (!loaded) {
                     fail(j, FailureText(message, reason));
                 } else if (std::string why;
                            !RunPipeline(image, settings, mode, o.view, work, &why) ||
                            work.Empty()) {
                     fail(j, why.empty() ? "the treatment left no picture" : why);
-                } else if (!SaveImageFile(j.output, work, &message)) {
+                } else if (!SaveImageFile(j.output, work, &message, save)) {
                     fail(j, message);
+                } else {
+                    warn(j, warning);
                 }
             }
             const size_t finished = ++done;
@@ -305,6 +335,10 @@ int ParseApply(int argc, char** argv) {
                 return Usage("--jobs needs a whole number from 1 up");
         } else if (a == "--max-megapixels") {
             if (!value(v) || !ParseMegapixels(v)) return Usage(kMegapixelsProblem);
+        } else if (a == "--strip") {
+            o.strip = true;
+        } else if (a == "--keep-orientation") {
+            o.keepOrientation = true;
         } else if (a == "--") {
             for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
         } else if (a.starts_with("-") && a.size() > 1) {

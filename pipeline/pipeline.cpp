@@ -148,10 +148,11 @@ std::span<const ChainStep> FixedChain() {
     return kChain;
 }
 
-void ImageSet::Install(const BMP_File& image) {
+void ImageSet::Install(const BMP_File& image, ImageMetadata fileMetadata) {
     original = image;
     work = image;
     noiseReduced = image;
+    metadata = std::move(fileMetadata);
 }
 
 IntRect ScaleViewRect(const IntRect& r, int workWidth, int workHeight, ViewSize view) {

@@ -6,6 +6,7 @@
 // It needs no window: the destination view's size is a parameter.
 
 #include "app/bmp_file.h"
+#include "app/image_metadata.h"
 #include "app/settings.h"
 
 #include <cstdint>
@@ -26,11 +27,15 @@ struct ImageSet {
     BMP_File original;
     BMP_File noiseReduced; // a filtered copy of the original; empty when there is none
     BMP_File work;
+    // What the original's file said besides its pixels, written into the
+    // saved result; empty for pictures that came from no file.
+    ImageMetadata metadata;
     bool loading = false; // set while a configuration refills the effect list
 
     // Installs a freshly loaded image: original, work and noise-reduced copy
-    // all become it (earlier noise reduction is discarded).
-    void Install(const BMP_File& image);
+    // all become it (earlier noise reduction is discarded), and the metadata
+    // becomes the new picture's (none unless given).
+    void Install(const BMP_File& image, ImageMetadata fileMetadata = {});
 };
 
 // What a chain step is handed besides the image and the settings.

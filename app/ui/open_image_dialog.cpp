@@ -3,6 +3,7 @@
 #include "app/image_files.h"
 #include "app/ui/result_viewer.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +20,8 @@ const char kOpenImageFilter[] = "PNG, BMP, GIF, JPG, TIFF, TARGA, PSD, PCD, AVI 
 const char kSaveImageFilter[] = "PNG Files(*.png)|*.png|JPG Files(*.jpg)|*.jpg|GIF Files(*.gif)|*.gif|BMP Files(*.bmp)|*.bmp|TIFF Files(*.tif)|*tif|TARGA Files(*.tga)|*.tga|AVI Files(*.avi)|*.avi|ICO Files(*.ico)|*.ico||";
 const char kConfigFileFilter[] = "Quorvel Configuration File (*.qvc)|*.qvc||";
 // clang-format on
+const char kApplyOrientationText[] = "Turn photographs upright (EXIF orientation)";
+const char kStripMetadataText[] = "Strip metadata (EXIF, IPTC, XMP, colour profile)";
 
 QStringList QtFiltersFromWindowsFilter(const QString& filter) {
     // The separators stand for the NULs of the platform's filter lists, where
@@ -95,8 +98,14 @@ void CImagePreview::Clear() {
     m_date->clear();
 }
 
+void CImagePreview::SetApplyOrientation(bool on) {
+    m_applyOrientation = on;
+    SetFile(m_path);
+}
+
 void CImagePreview::SetFile(const QString& path) {
     Clear();
+    m_path = path;
     const QFileInfo info(path);
     if (path.isEmpty() || !info.isFile()) return;
     m_disk->setText(DiskSizeText(info.size()));
@@ -109,7 +118,9 @@ void CImagePreview::SetFile(const QString& path) {
     const std::string lowered = QFile::encodeName(path.toLower()).toStdString();
     if (!IsLoadableStillImage(lowered)) return;
     BMP_File image;
-    if (!LoadImageFile(local, image)) return;
+    LoadOptions load;
+    load.applyOrientation = m_applyOrientation;
+    if (!LoadImageFile(local, image, nullptr, nullptr, load)) return;
     m_size->setText(ImageSizeText(image.Width(), image.Height()));
 
     const QImage full = QImageFromBmp(image);
@@ -150,7 +161,19 @@ QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& fil
     return dlg.selectedFiles();
 }
 
-QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode) {
+// Adds an option below the file name and filter rows of a non-native dialog.
+QCheckBox* AddOption(QFileDialog& dlg, const char* text, bool on) {
+    auto* box = new QCheckBox(QString::fromLatin1(text), &dlg);
+    box->setChecked(on);
+    if (auto* grid = qobject_cast<QGridLayout*>(dlg.layout()))
+        grid->addWidget(box, grid->rowCount(), 0, 1, grid->columnCount());
+    else
+        dlg.layout()->addWidget(box);
+    return box;
+}
+
+QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode,
+                       bool* applyOrientation = nullptr) {
     QFileDialog dlg(parent, QStringLiteral("Open"));
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
@@ -162,15 +185,25 @@ QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode 
     else
         dlg.layout()->addWidget(preview);
     QObject::connect(&dlg, &QFileDialog::currentChanged, preview, &CImagePreview::SetFile);
+    QCheckBox* upright = nullptr;
+    if (applyOrientation) {
+        upright = AddOption(dlg, kApplyOrientationText, *applyOrientation);
+        preview->SetApplyOrientation(*applyOrientation);
+        QObject::connect(upright, &QCheckBox::toggled, preview,
+                         &CImagePreview::SetApplyOrientation);
+    }
 
-    return RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)),
-                         filterIndex);
+    const QStringList files = RunFileDialog(
+        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)), filterIndex);
+    if (upright && !files.isEmpty()) *applyOrientation = upright->isChecked();
+    return files;
 }
 
 } // namespace
 
-QString GetOpenImageFile(QWidget* parent, int& filterIndex) {
-    const QStringList files = OpenImages(parent, filterIndex, QFileDialog::ExistingFile);
+QString GetOpenImageFile(QWidget* parent, int& filterIndex, bool* applyOrientation) {
+    const QStringList files =
+        OpenImages(parent, filterIndex, QFileDialog::ExistingFile, applyOrientation);
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -178,13 +211,15 @@ QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex) {
     return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles);
 }
 
-QString GetSaveImageFile(QWidget* parent, int& filterIndex) {
+QString GetSaveImageFile(QWidget* parent, int& filterIndex, bool* stripMetadata) {
     QFileDialog dlg(parent, QStringLiteral("Save As"));
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
+    QCheckBox* strip = stripMetadata ? AddOption(dlg, kStripMetadataText, *stripMetadata) : nullptr;
     const QStringList files = RunFileDialog(
         dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)), filterIndex);
+    if (strip && !files.isEmpty()) *stripMetadata = strip->isChecked();
     return files.isEmpty() ? QString() : files.first();
 }
 

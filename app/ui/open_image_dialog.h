@@ -42,6 +42,9 @@ public:
     // path clears the pane. Files that are not still pictures (videos) show
     // their size on disk and date only.
     void SetFile(const QString& path);
+    // Whether the thumbnail shows a photograph turned upright by its EXIF
+    // orientation, as loading it will (true at first). Refreshes the pane.
+    void SetApplyOrientation(bool on);
 
     const QImage& Thumbnail() const { return m_thumbnail; }
     QString SizeText() const;
@@ -53,6 +56,8 @@ public:
 private:
     void Clear();
 
+    QString m_path;
+    bool m_applyOrientation = true;
     QImage m_thumbnail;
     QLabel* m_picture;
     QLabel* m_size;
@@ -63,14 +68,23 @@ private:
 // The open dialog with preview. filterIndex is 1-based: the dialog starts on
 // that filter and, when it closes (also on Cancel), the index holds the filter
 // last chosen. Returns the chosen path, or an empty string on Cancel.
-QString GetOpenImageFile(QWidget* parent, int& filterIndex);
+// With applyOrientation the dialog's options offer turning photographs upright
+// by their EXIF orientation, starting from *applyOrientation, which holds the
+// choice when the user presses OK.
+QString GetOpenImageFile(QWidget* parent, int& filterIndex, bool* applyOrientation = nullptr);
 // The same with several files chosen at once (for lists of files).
 QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex);
 
+// The open dialog's option and the Save As dialog's, found by these names.
+extern const char kApplyOrientationText[];
+extern const char kStripMetadataText[];
+
 // The save dialog. Returns the path as the user typed it (the caller appends
 // the extension of the chosen filter when there is none), or empty on Cancel;
-// filterIndex as for GetOpenImageFile.
-QString GetSaveImageFile(QWidget* parent, int& filterIndex);
+// filterIndex as for GetOpenImageFile. With stripMetadata the dialog offers
+// saving without the original's metadata (and without any), starting from
+// *stripMetadata, which holds the choice when the user presses OK.
+QString GetSaveImageFile(QWidget* parent, int& filterIndex, bool* stripMetadata = nullptr);
 
 // "Load Configuration..." (save false) and "Save Configuration..." (save true).
 // Returns the chosen path or empty on Cancel; *firstFilterSelected (if given)

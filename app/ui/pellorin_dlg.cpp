@@ -55,6 +55,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
     QSettings registry("Quorvel", "Pellorin");
     m_devices.Read(registry);
+    m_applyOrientation = registry.value("Settings/ApplyOrientation", true).toBool();
+    m_stripMetadata = registry.value("Settings/StripMetadata", false).toBool();
     StartUpdateCheck(registry);
     BuildUi();
     UpdateControls();
@@ -63,6 +65,8 @@ CPellorinDlg::CPellorinDlg(QWidget* parent) : QWidget(parent) {
 CPellorinDlg::~CPellorinDlg() {
     QSettings registry("Quorvel", "Pellorin");
     m_devices.Write(registry);
+    registry.setValue("Settings/ApplyOrientation", m_applyOrientation);
+    registry.setValue("Settings/StripMetadata", m_stripMetadata);
 }
 
 ViewSize CPellorinDlg::PreviewSize() const {
@@ -139,7 +143,7 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         return b;
     };
     add("&Load From Disk...", [this] {
-        const QString path = GetOpenImageFile(this, m_loadFilterIndex);
+        const QString path = GetOpenImageFile(this, m_loadFilterIndex, &m_applyOrientation);
         if (!path.isEmpty()) LoadFile(path);
     });
     add("Select File...", [this] {
@@ -160,7 +164,7 @@ QWidget* CPellorinDlg::BuildFileButtons() {
     m_save->setEnabled(false);
     add("Save &As...", [this] {
         int index = m_saveFilterIndex;
-        const QString path = GetSaveImageFile(this, index);
+        const QString path = GetSaveImageFile(this, index, &m_stripMetadata);
         if (path.isEmpty()) return;
         m_saveFilterIndex = index;
         SaveAs(path, index);
@@ -532,14 +536,22 @@ void CPellorinDlg::ShowLoadError(const std::string& message, const std::string& 
 
 bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     BMP_File image;
-    std::string message, reason;
-    if (!LoadImageFile(realPath, image, &message, &reason)) {
+    ImageMetadata metadata;
+    std::string message, reason, warning;
+    LoadOptions load;
+    load.applyOrientation = m_applyOrientation;
+    load.metadata = &metadata;
+    load.warning = &warning;
+    if (!LoadImageFile(realPath, image, &message, &reason, load)) {
         ShowLoadError(message, reason);
         return false;
     }
     m_currentPath = realPath;
     m_currentFile = LowerPath(QString::fromStdString(realPath));
-    m_images.Install(image);
+    m_images.Install(image, std::move(metadata));
+    // The picture is loaded all the same; the user hears what was dropped.
+    if (!warning.empty())
+        QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
@@ -595,9 +607,15 @@ bool CPellorinDlg::Save() {
     if (m_outputFile.isEmpty() || m_images.work.Empty()) return false;
     bool ok = false;
     if (RunFinal()) {
-        std::string message;
-        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message);
+        std::string message, warning;
+        SaveOptions save;
+        save.metadata = &m_images.metadata;
+        save.strip = m_stripMetadata;
+        save.warning = &warning;
+        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message, save);
         if (!ok) ShowError(QString::fromStdString(message));
+        if (ok && !warning.empty())
+            QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     }
     // The view shows the preview again, not the full-size result.
     RunPreviewNow();

@@ -66,6 +66,12 @@ public:
     int LoadFilterIndex() const { return m_loadFilterIndex; }
     void SetLoadFilterIndex(int index) { m_loadFilterIndex = index; }
     const QString& CurrentFile() const { return m_currentFile; }
+    // The open dialog's option: photographs turned upright by their EXIF
+    // orientation on loading. The Save As dialog's: no metadata in saved files.
+    bool ApplyOrientation() const { return m_applyOrientation; }
+    void SetApplyOrientation(bool on) { m_applyOrientation = on; }
+    bool StripMetadata() const { return m_stripMetadata; }
+    void SetStripMetadata(bool on) { m_stripMetadata = on; }
     const DeviceChoices& Devices() const { return m_devices; }
     DeviceChoices& Devices() { return m_devices; }
     ViewSize PreviewSize() const;
@@ -117,6 +123,8 @@ private:
     QString m_outputFile;
     int m_loadFilterIndex = 1;
     int m_saveFilterIndex = 1;
+    bool m_applyOrientation = true;
+    bool m_stripMetadata = false;
     QStringList m_selectFileList; // what "Select File..." showed last
 
     CBmpWnd* m_original = nullptr;

@@ -2,6 +2,7 @@
 // default configuration, and treatments applied to files and folders.
 
 #include "app/bmp_file.h"
+#include "app/image_files.h"
 #include "app/settings_fields.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations" // exiv2 0.27's auto_ptr
+#include <exiv2/exiv2.hpp>
 
 namespace fs = std::filesystem;
 
@@ -467,3 +473,123 @@ TEST_F(CliTest, AStepThatCannotMakeItsPictureFailsThatInput) {
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_TRUE(fs::exists(Path("preview.png")));
 }
+
+namespace {
+
+// What exiv2 reads back from a file: key -> value of every EXIF tag, and
+// whether IPTC, XMP or a colour profile is there.
+struct FileMetadata {
+    std::map<std::string, std::string> exif;
+    bool iptc = false, xmp = false, icc = false;
+    std::string Exif(const std::string& key) const {
+        const auto it = exif.find(key);
+        return it == exif.end() ? "(none)" : it->second;
+    }
+};
+
+FileMetadata MetadataOf(const std::string& path) {
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+    image->readMetadata();
+    FileMetadata m;
+    for (const auto& d : image->exifData()) m.exif[d.key()] = d.toString();
+    m.iptc = !image->iptcData().empty();
+    m.xmp = !image->xmpData().empty();
+    m.icc = image->iccProfileDefined();
+    return m;
+}
+
+} // namespace
+
+TEST_F(CliTest, PhotographsKeepTheirMetadataAndAreTurnedUpright) {
+    // A camera's portrait photograph: stored 30 x 20, to be shown turned a
+    // quarter clockwise (orientation 6).
+    SaveOptions strip;
+    strip.strip = true;
+    ASSERT_TRUE(SaveImageFile(Path("cam.jpg"), Picture(30, 20), nullptr, strip));
+    {
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(Path("cam.jpg"));
+        image->readMetadata();
+        Exiv2::ExifData& exif = image->exifData();
+        exif["Exif.Image.Make"] = std::string("Acme");
+        exif["Exif.Image.Model"] = std::string("Acme One");
+        exif["Exif.Image.Orientation"] = uint16_t(6);
+        exif["Exif.Photo.DateTimeOriginal"] = std::string("2024:05:06 07:08:09");
+        exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string("S");
+        exif["Exif.GPSInfo.GPSLatitude"] = std::string("33/1 51/1 0/1");
+        image->iptcData()["Iptc.Application2.City"] = std::string("Sydney");
+        image->xmpData()["Xmp.dc.rights"] = std::string("CC BY");
+        std::vector<uint8_t> icc(200, 9);
+        icc[0] = icc[1] = icc[2] = 0, icc[3] = 200;
+        Exiv2::DataBuf buf(icc.data(), long(icc.size()));
+        image->setIccProfile(buf);
+        image->writeMetadata();
+    }
+    const std::string cfg = WriteConfig("none.qvc", [](ProcessingSettings&) {});
+    for (const char* ext : {"jpg", "png", "tif"}) {
+        SCOPED_TRACE(ext);
+        const std::string out = Path(std::string("out.") + ext);
+        Result r = Run({"apply", "--config", cfg, "--output", out, Path("cam.jpg")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        FileMetadata m = MetadataOf(out);
+        EXPECT_EQ(m.Exif("Exif.Image.Make"), "Acme");
+        EXPECT_EQ(m.Exif("Exif.Image.Model"), "Acme One");
+        EXPECT_EQ(m.Exif("Exif.Photo.DateTimeOriginal"), "2024:05:06 07:08:09");
+        EXPECT_EQ(m.Exif("Exif.GPSInfo.GPSLatitudeRef"), "S");
+        EXPECT_EQ(m.Exif("Exif.GPSInfo.GPSLatitude"), "33/1 51/1 0/1");
+        EXPECT_EQ(m.Exif("Exif.Image.Orientation"), "1");
+        EXPECT_EQ(m.Exif("Exif.Photo.PixelXDimension"), "20");
+        EXPECT_EQ(m.Exif("Exif.Photo.PixelYDimension"), "30");
+        EXPECT_TRUE(m.iptc && m.xmp && m.icc);
+        BMP_File result;
+        ASSERT_TRUE(LoadImageFile(out, result));
+        EXPECT_EQ(result.Width(), 20);
+        EXPECT_EQ(result.Height(), 30);
+
+        // The stored pixels, and the orientation that still says how to show them.
+        r = Run({"apply", "--config", cfg, "--keep-orientation", "--output", out, Path("cam.jpg")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        m = MetadataOf(out);
+        EXPECT_EQ(m.Exif("Exif.Image.Orientation"), "6");
+        EXPECT_EQ(m.Exif("Exif.Photo.PixelXDimension"), "30");
+        LoadOptions stored;
+        stored.applyOrientation = false;
+        ASSERT_TRUE(LoadImageFile(out, result, nullptr, nullptr, stored));
+        EXPECT_EQ(result.Width(), 30);
+
+        // For the web: nothing but the picture.
+        r = Run({"apply", "--config", cfg, "--strip", "--output", out, Path("cam.jpg")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        m = MetadataOf(out);
+        EXPECT_EQ(m.Exif("Exif.Image.Make"), "(none)");
+        EXPECT_EQ(m.Exif("Exif.Image.Software"), "(none)");
+        EXPECT_EQ(m.Exif("Exif.GPSInfo.GPSLatitude"), "(none)");
+        EXPECT_FALSE(m.iptc || m.xmp || m.icc);
+        ASSERT_TRUE(LoadImageFile(out, result));
+        EXPECT_EQ(result.Width(), 20); // still upright
+    }
+}
+
+TEST_F(CliTest, DamagedExifCostsOneWarningLineAndNothingElse) {
+    SaveOptions strip;
+    strip.strip = true;
+    ASSERT_TRUE(SaveImageFile(Path("plain.jpg"), Picture(30, 20), nullptr, strip));
+    std::ifstream in(Path("plain.jpg"), std::ios::binary);
+    std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(in)), {});
+    // An EXIF segment whose only directory lies far outside it.
+    const std::vector<uint8_t> segment = {0xFF, 0xE1, 0,   16, 'E', 'x',  'i',  'f',  0,
+                                          0,    'I',  'I', 42, 0,   0xF0, 0xFF, 0xFF, 0xFF};
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    WriteBytes(Path("bad.jpg"), jpeg);
+    const std::string cfg = WriteConfig("none.qvc", [](ProcessingSettings&) {});
+    const Result r = Run({"apply", "--config", cfg, "--output", Path("out.png"), Path("bad.jpg")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(CountLines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("bad.jpg: warning: "), std::string::npos) << r.err;
+    BMP_File out;
+    ASSERT_TRUE(LoadImageFile(Path("out.png"), out));
+    EXPECT_EQ(out.Width(), 30);
+    EXPECT_EQ(out.Height(), 20);
+}
+
+#pragma GCC diagnostic pop
