@@ -450,9 +450,16 @@ void CPellorinDlg::showEvent(QShowEvent* e) {
     // Values that depend on the view size are set once the views have one: the
     // crop and light rectangles cover the whole view, the frames sit 5 pixels
     // inside it so that their inflated rectangles are exactly the view.
+    // Each view's frames are placed in its own size (the two may differ by a
+    // pixel); the rectangles are in the destination view's pixels, which the
+    // pipeline scales by.
     const int w = m_original->width(), h = m_original->height();
-    m_settings.SetViewDefaults(w, h);
-    SetDefaultFrames(m_settings, w, h);
+    m_settings.SetViewDefaults(m_destination->width(), m_destination->height());
+    SetDefaultFrames(m_settings, m_destination->width(), m_destination->height());
+    ProcessingSettings forOriginal;
+    SetDefaultFrames(forOriginal, w, h);
+    m_settings.m_cBmpWndOriginal.m_cRectTracker = forOriginal.m_cBmpWndOriginal.m_cRectTracker;
+    m_original->FractionsFromFrames();
     m_destination->FractionsFromFrames();
     UpdateControls();
 }
@@ -617,16 +624,21 @@ bool CPellorinDlg::LoadConfiguration(const QString& path) {
     m_destination->FramesFromFractions();
     // Every frame the file holds fractions for sets its rectangle, shown or
     // not: the stored rectangles are in the pixels of the view that saved them.
-    CopyLoadedFramesToSettings(m_settings,
-                               loaded ? m_config.FramesWithFractions() : StoredFrames{});
+    CopyLoadedFramesToSettings(m_settings, loaded ? m_config.FramesWithFractions() : StoredFrames{},
+                               Views());
     RunPreviewNow();
     m_original->update();
     m_destination->update();
     return loaded;
 }
 
+ViewPair CPellorinDlg::Views() const {
+    return ViewPair{m_original->width(), m_original->height(), m_destination->width(),
+                    m_destination->height()};
+}
+
 void CPellorinDlg::CopyFramesIntoSettings() {
-    CopyFramesToSettings(m_settings);
+    CopyFramesToSettings(m_settings, Views());
 }
 
 void CPellorinDlg::OnFrameChanged(CBmpWnd*) {

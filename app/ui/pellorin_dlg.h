@@ -8,6 +8,7 @@
 #include "app/settings_fields.h"
 #include "app/ui/bmp_wnd.h"
 #include "app/ui/registry_settings.h"
+#include "app/view_frames.h"
 #include "imageops/ui/dialog_host.h"
 
 #include <QStringList>
@@ -98,6 +99,7 @@ private:
     void SetTitle(const QString& lowerPath);
     void ShowOriginal(); // the original view shows the original image
     void CopyFramesIntoSettings();
+    ViewPair Views() const; // the sizes of the two views
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);
     void ShowError(const QString& text, const QString& caption = "Error");

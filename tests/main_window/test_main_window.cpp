@@ -557,3 +557,115 @@ TEST_F(MainWindow, SaveReportsAStepThatCannotMakeItsPictureAndWritesNothing) {
     EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
         << "the view shows the preview again";
 }
+
+namespace {
+
+// A picture without a single black pixel, so that any black column or row in a
+// result can only come from outside it.
+BMP_File NoBlack(int w, int h) {
+    BMP_File img;
+    img.Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.Pixel(x, y) = CColor24(uint8_t(40 + x % 200), uint8_t(40 + y % 200), 90);
+    return img;
+}
+
+int BlackPixels(const BMP_File& img) {
+    int n = 0;
+    for (int y = 0; y < img.Height(); ++y)
+        for (int x = 0; x < img.Width(); ++x) {
+            const CColor24 c = img.Pixel(x, y);
+            n += c.r == 0 && c.g == 0 && c.b == 0;
+        }
+    return n;
+}
+
+} // namespace
+
+// Ticking "Crop" without moving its frame crops to the whole picture, whatever
+// the window's size, including sizes at which the two views differ by a pixel.
+TEST_F(MainWindow, UntouchedCropFrameKeepsTheWholePictureAtAnyWindowSize) {
+    const BMP_File in = NoBlack(600, 400);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    CheckBox(dlg.get(), "Crop")->setChecked(true);
+    Settle();
+    bool sawUnequalViews = false;
+    for (int width : {1201, 1202, 1203, 1204, 1251, 1280, 1000, 1001}) {
+        for (int height : {700, 701, 720}) {
+            dlg->resize(width, height);
+            Settle();
+            const QSize o = dlg->OriginalView()->size(), d = dlg->DestinationView()->size();
+            sawUnequalViews = sawUnequalViews || o != d;
+            const std::string at =
+                std::to_string(width) + " x " + std::to_string(height) + " (views " +
+                std::to_string(o.width()) + " x " + std::to_string(o.height()) + " and " +
+                std::to_string(d.width()) + " x " + std::to_string(d.height()) + ")";
+            ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("out.bmp")), 4)) << at;
+            BMP_File out;
+            ASSERT_TRUE(out.LoadBMP(Path("out.bmp"))) << at;
+            EXPECT_EQ(out.Width(), 600) << at;
+            EXPECT_EQ(out.Height(), 400) << at;
+            EXPECT_TRUE(out.SameAs(in)) << at;
+            // The preview is the destination view's picture, cropped to nothing.
+            EXPECT_EQ(dlg->Images().work.Width(), d.width()) << at;
+            EXPECT_EQ(dlg->Images().work.Height(), d.height()) << at;
+            EXPECT_EQ(BlackPixels(dlg->Images().work), 0) << at;
+        }
+    }
+    EXPECT_TRUE(sawUnequalViews) << "no window size tried gives views of different sizes";
+}
+
+// However far the crop frame is dragged or pulled past the view's edge, it
+// stays 5 pixels inside the view, and the result has no black bands.
+TEST_F(MainWindow, CropFrameStaysInsideTheViewWhateverTheDrag) {
+    const BMP_File in = NoBlack(300, 200);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    CheckBox(dlg.get(), "Crop")->setChecked(true);
+    Settle();
+    CBmpWnd* view = dlg->OriginalView();
+    const int w = view->width(), h = view->height();
+    const IntRect& frame = dlg->Settings().m_cBmpWndOriginal.m_cRectTracker;
+    auto inside = [&](const char* what) {
+        EXPECT_GE(frame.left, 5) << what;
+        EXPECT_GE(frame.top, 5) << what;
+        EXPECT_LE(frame.right, w - 5) << what;
+        EXPECT_LE(frame.bottom, h - 5) << what;
+        const IntRect& r = dlg->Settings().m_rcCrop;
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= w && r.bottom <= h) << what;
+        EXPECT_EQ(BlackPixels(dlg->Images().work), 0) << what;
+    };
+    // Shrink it, then throw it past the top-left corner by its inside.
+    Drag(view, QPoint(frame.right, frame.bottom), QPoint(frame.right - 120, frame.bottom - 150));
+    Settle();
+    const int fw = frame.Width(), fh = frame.Height();
+    QPoint mid((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
+    Drag(view, mid, mid - QPoint(500, 400));
+    Settle();
+    inside("moved past the top-left corner");
+    EXPECT_EQ(frame.Width(), fw) << "moving keeps the size";
+    EXPECT_EQ(frame.Height(), fh);
+    // ... and past the bottom-right corner.
+    mid = QPoint((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
+    Drag(view, mid, mid + QPoint(900, 900));
+    Settle();
+    inside("moved past the bottom-right corner");
+    EXPECT_EQ(frame.right, w - 5);
+    EXPECT_EQ(frame.bottom, h - 5);
+    // Its handles pulled past every edge.
+    Drag(view, QPoint(frame.left, frame.top), QPoint(-40, -30));
+    Settle();
+    inside("top-left handle past the corner");
+    EXPECT_EQ(frame.left, 5);
+    EXPECT_EQ(frame.top, 5);
+    Drag(view, QPoint(frame.right, frame.bottom), QPoint(w + 40, h + 30));
+    Settle();
+    inside("bottom-right handle past the corner");
+    // Now the frame covers the whole view again: the whole picture is saved.
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("out.bmp")), 4));
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    EXPECT_TRUE(out.SameAs(in)) << out.Width() << " x " << out.Height();
+}
