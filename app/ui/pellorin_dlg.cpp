@@ -157,13 +157,14 @@ QWidget* CPellorinDlg::BuildFileButtons() {
     l->addSpacing(8);
     m_save = add("&Save", [this] { Save(); });
     m_save->setEnabled(false);
-    add("Save &As...", [this] {
+    m_saveAs = add("Save &As...", [this] {
         int index = m_saveFilterIndex;
         const QString path = GetSaveImageFile(this, index);
         if (path.isEmpty()) return;
         m_saveFilterIndex = index;
         SaveAs(path, index);
     });
+    m_saveAs->setEnabled(false); // as "Save": nothing to save yet
     l->addSpacing(8);
     add("Load Configuration...", [this] {
         const QString path = GetConfigFile(this, false);
@@ -538,6 +539,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
+    m_saveAs->setEnabled(true);
     return true;
 }
 
@@ -580,18 +582,25 @@ bool CPellorinDlg::SaveAs(QString path, int filterIndex) {
     // A name without an extension takes the chosen filter's.
     if (!QFileInfo(path).fileName().contains('.') && filterIndex >= 1 && filterIndex <= 8)
         path += kSaveExtensions[filterIndex - 1];
+    // The output file and the title change only once the file is written: a
+    // failed save must not leave "Save" pointing at a path that failed.
+    if (!SaveTo(path)) return false;
     m_outputFile = path;
-    const bool ok = Save();
     SetTitle(LowerPath(path));
-    return ok;
+    return true;
 }
 
 bool CPellorinDlg::Save() {
-    if (m_outputFile.isEmpty() || m_images.work.Empty()) return false;
+    if (m_outputFile.isEmpty()) return false;
+    return SaveTo(m_outputFile);
+}
+
+bool CPellorinDlg::SaveTo(const QString& path) {
+    if (path.isEmpty() || m_images.work.Empty()) return false;
     bool ok = false;
     if (RunFinal()) {
         std::string message;
-        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message);
+        ok = SaveImageFile(path.toStdString(), m_images.work, &message);
         if (!ok) ShowError(QString::fromStdString(message));
     }
     // The view shows the preview again, not the full-size result.

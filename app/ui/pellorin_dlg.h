@@ -95,6 +95,7 @@ private:
     QWidget* BuildFileButtons();
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
+    bool SaveTo(const QString& path); // the full-size result; says why it failed
     void RebuildFolderList();
     void SetTitle(const QString& lowerPath);
     void ShowOriginal(); // the original view shows the original image
@@ -125,6 +126,7 @@ private:
     CBmpWnd* m_destination = nullptr;
     CEffectList* m_effects = nullptr;
     QPushButton* m_save = nullptr;
+    QPushButton* m_saveAs = nullptr;
     QCheckBox* m_crop = nullptr;
     QCheckBox* m_light[3] = {};
     QCheckBox* m_lightEdit[3] = {};

@@ -669,3 +669,40 @@ TEST_F(MainWindow, CropFrameStaysInsideTheViewWhateverTheDrag) {
     ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
     EXPECT_TRUE(out.SameAs(in)) << out.Width() << " x " << out.Height();
 }
+
+// A failed "Save As" changes neither the title nor the file "Save" writes to;
+// without a picture "Save As" is disabled as "Save" is and changes nothing.
+TEST_F(MainWindow, FailedSaveAsKeepsTheTitleAndTheOutputFile) {
+    const QString startTitle = dlg->windowTitle();
+    EXPECT_FALSE(Button("Save &As...")->isEnabled());
+    EXPECT_FALSE(Button("&Save")->isEnabled());
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("nothing.png")), 1));
+    EXPECT_FALSE(fs::exists(Path("nothing.png")));
+    EXPECT_EQ(dlg->windowTitle(), startTitle);
+
+    ASSERT_TRUE(Picture(20, 10).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    EXPECT_TRUE(Button("Save &As...")->isEnabled());
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("good.bmp")), 4));
+    const QString title = dlg->windowTitle();
+    EXPECT_EQ(title, "Pellorin - " + QString::fromStdString(Path("good.bmp")).toLower());
+
+    QString text;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        box->accept();
+    });
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("no-such-folder/bad.bmp")), 4));
+    EXPECT_FALSE(text.isEmpty()) << "the failure is reported";
+    EXPECT_EQ(dlg->windowTitle(), title);
+
+    // "Save" still writes where the last successful save went.
+    fs::remove(Path("good.bmp"));
+    // A message box here would be a failure; close it so the run goes on.
+    QTimer::singleShot(500, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    ASSERT_TRUE(dlg->Save());
+    EXPECT_TRUE(fs::exists(Path("good.bmp")));
+    EXPECT_FALSE(fs::exists(Path("no-such-folder")));
+}
