@@ -519,8 +519,12 @@ void CPellorinDlg::ShowError(const QString& text, const QString& caption) {
     QMessageBox::critical(this, caption, text);
 }
 
-void CPellorinDlg::ShowLoadError(const std::string& message, const std::string& reason) {
-    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(message),
+void CPellorinDlg::ShowLoadError(const std::string& path, const std::string& message,
+                                 const std::string& reason) {
+    // The file's name below the message: stepping through a folder, the user
+    // must see which picture failed.
+    const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(message) + "\n" + name,
                     QMessageBox::Ok, this);
     if (!reason.empty()) box.setInformativeText(QString::fromStdString(reason));
     box.exec();
@@ -530,7 +534,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     BMP_File image;
     std::string message, reason;
     if (!LoadImageFile(realPath, image, &message, &reason)) {
-        ShowLoadError(message, reason);
+        ShowLoadError(realPath, message, reason);
         return false;
     }
     m_currentPath = realPath;
@@ -691,9 +695,9 @@ bool CPellorinDlg::AddImageOnTop(const QString& path) {
     if (m_images.original.Empty()) return false;
     BMP_File overlay;
     std::string message, reason;
-    if (!LoadImageFile(QFileInfo(path).absoluteFilePath().toStdString(), overlay, &message,
-                       &reason)) {
-        ShowLoadError(message, reason);
+    const std::string real = QFileInfo(path).absoluteFilePath().toStdString();
+    if (!LoadImageFile(real, overlay, &message, &reason)) {
+        ShowLoadError(real, message, reason);
         return false;
     }
     m_overlay = std::move(overlay);

@@ -104,9 +104,10 @@ private:
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);
     void ShowError(const QString& text, const QString& caption = "Error");
-    // A failed load: the loader's message, with the decoder's own reason below
-    // it when there is one.
-    void ShowLoadError(const std::string& message, const std::string& reason);
+    // A failed load: the loader's message and the file's name, with the
+    // decoder's own reason below them when there is one.
+    void ShowLoadError(const std::string& path, const std::string& message,
+                       const std::string& reason);
 
     ProcessingSettings m_settings;
     ImageSet m_images;

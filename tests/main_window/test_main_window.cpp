@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -705,4 +706,79 @@ TEST_F(MainWindow, FailedSaveAsKeepsTheTitleAndTheOutputFile) {
     ASSERT_TRUE(dlg->Save());
     EXPECT_TRUE(fs::exists(Path("good.bmp")));
     EXPECT_FALSE(fs::exists(Path("no-such-folder")));
+}
+
+namespace {
+bool Renaming(QTreeWidget* tree) {
+    for (QLineEdit* e : tree->viewport()->findChildren<QLineEdit*>())
+        if (e->isVisible()) return true;
+    return false;
+}
+} // namespace
+
+// A double click on a row of the effect list opens that row's settings, as
+// "Edit Effect..." does; F2 still renames the row in place.
+TEST_F(MainWindow, DoubleClickOnAnEffectRowOpensItsSettings) {
+    CEffectList* list = dlg->EffectList();
+    list->Insert(0);  // Blur
+    list->Insert(16); // Swap R & B
+    Settle();
+    std::vector<int> opened;
+    list->onEdit = [&](int id) {
+        opened.push_back(id);
+        return true;
+    };
+    QTreeWidget* tree = list->Tree();
+    tree->scrollToItem(tree->topLevelItem(1));
+    const QRect second = tree->visualItemRect(tree->topLevelItem(1));
+    ASSERT_TRUE(second.isValid());
+    // Well right of the check box, on the label.
+    const QPoint at(second.left() + 60, second.center().y());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    Settle();
+    EXPECT_EQ(opened, (std::vector<int>{16}));
+    EXPECT_EQ(list->SelectedRow(), 1);
+    EXPECT_FALSE(Renaming(tree)) << "no rename on a double click";
+
+    // F2 starts the in-place rename.
+    tree->setFocus();
+    tree->setCurrentItem(tree->topLevelItem(0));
+    QTest::keyClick(tree, Qt::Key_F2);
+    Settle();
+    EXPECT_TRUE(Renaming(tree)) << "F2 renames in place";
+    EXPECT_EQ(opened.size(), 1u) << "F2 does not open the settings";
+}
+
+// A load error keeps the loader's message and names the file that failed, for
+// the main picture and for a picture laid on top.
+TEST_F(MainWindow, LoadErrorsNameTheFile) {
+    auto textOf = [&](auto load) {
+        QString text;
+        WithNextModal<QMessageBox>([&](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        });
+        EXPECT_FALSE(load());
+        return text;
+    };
+    QString text =
+        textOf([&] { return dlg->LoadFile(QString::fromStdString(Path("Holiday 07.xyz"))); });
+    EXPECT_TRUE(text.startsWith("Unknown File Format!")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Holiday 07.xyz")) << text.toStdString();
+
+    ASSERT_TRUE(Picture(30, 20).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    {
+        std::FILE* f = std::fopen(Path("cut.bmp").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite("BM", 1, 2, f);
+        std::fclose(f);
+    }
+    std::string message;
+    BMP_File none;
+    ASSERT_FALSE(LoadImageFile(Path("cut.bmp"), none, &message));
+    text = textOf([&] { return dlg->AddImageOnTop(QString::fromStdString(Path("cut.bmp"))); });
+    EXPECT_TRUE(text.startsWith(QString::fromStdString(message))) << text.toStdString();
+    EXPECT_TRUE(text.contains("cut.bmp")) << text.toStdString();
 }
