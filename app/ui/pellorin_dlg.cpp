@@ -33,8 +33,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -90,7 +93,19 @@ void CPellorinDlg::BuildUi() {
     auto* top = new QHBoxLayout(this);
     top->addWidget(BuildFileButtons());
     top->addLayout(center, 1);
-    top->addWidget(BuildChainControls());
+    // The correction controls are the tallest column: they scroll, so that
+    // the window fits a small screen with every control reachable.
+    QWidget* chain = BuildChainControls();
+    auto* chainScroll = new QScrollArea;
+    chainScroll->setObjectName("chainControls");
+    chainScroll->setWidget(chain);
+    chainScroll->setWidgetResizable(true);
+    chainScroll->setFrameShape(QFrame::NoFrame);
+    chainScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chainScroll->setMinimumWidth(chain->sizeHint().width() +
+                                 chainScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    chainScroll->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    top->addWidget(chainScroll);
     SizeForDefaultViews();
 }
 

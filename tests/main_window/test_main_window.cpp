@@ -14,7 +14,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -781,4 +783,39 @@ TEST_F(MainWindow, LoadErrorsNameTheFile) {
     text = textOf([&] { return dlg->AddImageOnTop(QString::fromStdString(Path("cut.bmp"))); });
     EXPECT_TRUE(text.startsWith(QString::fromStdString(message))) << text.toStdString();
     EXPECT_TRUE(text.contains("cut.bmp")) << text.toStdString();
+}
+
+// On a 1280 x 720 screen (less a title bar) the window fits, and every control
+// can be reached: directly, or by scrolling the column it is in.
+TEST_F(MainWindow, FitsA1280By720ScreenWithEveryControlReachable) {
+    const QSize screen(1280, 720 - 30);
+    EXPECT_LE(dlg->minimumSizeHint().width(), screen.width());
+    EXPECT_LE(dlg->minimumSizeHint().height(), screen.height());
+    dlg->resize(screen);
+    Settle();
+    EXPECT_EQ(dlg->size(), screen);
+    int checked = 0;
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QSlider*>(w) &&
+            !qobject_cast<QLineEdit*>(w))
+            continue;
+        if (!w->isVisibleTo(dlg.get())) continue;
+        QScrollArea* scroll = nullptr;
+        for (QWidget* p = w->parentWidget(); p && !scroll; p = p->parentWidget())
+            scroll = qobject_cast<QScrollArea*>(p);
+        if (scroll) scroll->ensureWidgetVisible(w, 0, 0);
+        Settle();
+        const QRect shown(w->mapTo(dlg.get(), QPoint(0, 0)), w->size());
+        const QString name = w->property("text").toString() + " " + w->metaObject()->className();
+        EXPECT_TRUE(dlg->rect().contains(shown)) << name.toStdString();
+        if (scroll) {
+            const QRect port(scroll->viewport()->mapTo(dlg.get(), QPoint(0, 0)),
+                             scroll->viewport()->size());
+            EXPECT_TRUE(port.contains(shown)) << name.toStdString() << " scrolled into view";
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
+    for (const char* text : {"Remove All", "Put Image", "Add Text...", "About..."})
+        EXPECT_NE(Button(text), nullptr) << text;
 }
