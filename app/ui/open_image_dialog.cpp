@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -125,18 +126,13 @@ void CImagePreview::SetFile(const QString& path) {
 
 namespace {
 
-// Every file dialog of a session starts in the folder where the last one
-// ended, as the platform's own dialogs do.
-QString& LastFolder() {
-    static QString folder;
-    return folder;
-}
-
 // Shows a non-native dialog with `filters`, starting on filter `filterIndex`
-// (1-based, clamped to the list). Updates filterIndex when it closes and
-// returns the chosen files (empty on Cancel).
-QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& filterIndex) {
-    if (!LastFolder().isEmpty()) dlg.setDirectory(LastFolder());
+// (1-based, clamped to the list) in the folder remembered for `dialog`. Updates
+// filterIndex when it closes and returns the chosen files (empty on Cancel).
+QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& filterIndex,
+                          const char* dialog) {
+    const QString start = RememberedFolder(dialog);
+    if (!start.isEmpty()) dlg.setDirectory(start);
     dlg.setNameFilters(filters);
     if (!filters.isEmpty()) {
         const int start = std::clamp(filterIndex, 1, int(filters.size()));
@@ -146,11 +142,16 @@ QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& fil
     const qsizetype chosen = filters.indexOf(dlg.selectedNameFilter());
     if (chosen >= 0) filterIndex = int(chosen) + 1;
     if (rc != QDialog::Accepted) return {};
-    LastFolder() = dlg.directory().absolutePath();
-    return dlg.selectedFiles();
+    const QStringList files = dlg.selectedFiles();
+    // The folder of what was chosen (a typed path may lead elsewhere than the
+    // folder shown).
+    RememberFolder(dialog, files.isEmpty() ? dlg.directory().absolutePath()
+                                           : QFileInfo(files.first()).absolutePath());
+    return files;
 }
 
-QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode) {
+QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode,
+                       const char* dialog) {
     QFileDialog dlg(parent, QStringLiteral("Open"));
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
@@ -164,18 +165,29 @@ QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode 
     QObject::connect(&dlg, &QFileDialog::currentChanged, preview, &CImagePreview::SetFile);
 
     return RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)),
-                         filterIndex);
+                         filterIndex, dialog);
 }
 
 } // namespace
 
-QString GetOpenImageFile(QWidget* parent, int& filterIndex) {
-    const QStringList files = OpenImages(parent, filterIndex, QFileDialog::ExistingFile);
+QString RememberedFolder(const char* dialog) {
+    const QString folder =
+        QSettings("Quorvel", "Pellorin").value(QStringLiteral("Folders/") + dialog).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void RememberFolder(const char* dialog, const QString& folder) {
+    if (folder.isEmpty()) return;
+    QSettings("Quorvel", "Pellorin").setValue(QStringLiteral("Folders/") + dialog, folder);
+}
+
+QString GetOpenImageFile(QWidget* parent, int& filterIndex, const char* dialog) {
+    const QStringList files = OpenImages(parent, filterIndex, QFileDialog::ExistingFile, dialog);
     return files.isEmpty() ? QString() : files.first();
 }
 
-QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex) {
-    return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles);
+QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex, const char* dialog) {
+    return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles, dialog);
 }
 
 QString GetSaveImageFile(QWidget* parent, int& filterIndex) {
@@ -183,8 +195,9 @@ QString GetSaveImageFile(QWidget* parent, int& filterIndex) {
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
-    const QStringList files = RunFileDialog(
-        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)), filterIndex);
+    const QStringList files =
+        RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)),
+                      filterIndex, dialog_folder::kSave);
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -196,8 +209,9 @@ QString GetConfigFile(QWidget* parent, bool save, bool* firstFilterSelected) {
     dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     int filterIndex = 1;
-    const QStringList files = RunFileDialog(
-        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kConfigFileFilter)), filterIndex);
+    const QStringList files =
+        RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kConfigFileFilter)),
+                      filterIndex, dialog_folder::kConfiguration);
     if (firstFilterSelected) *firstFilterSelected = !files.isEmpty() && filterIndex == 1;
     return files.isEmpty() ? QString() : files.first();
 }

@@ -396,7 +396,8 @@ QWidget* CPellorinDlg::BuildChainControls() {
     grid->addWidget(addText, row++, 0, 1, 2);
     auto* onTop = new QPushButton("Add Image on Top...", panel);
     connect(onTop, &QPushButton::clicked, this, [this] {
-        const QString path = GetOpenImageFile(this, m_overlayFilterIndex);
+        const QString path =
+            GetOpenImageFile(this, m_overlayFilterIndex, dialog_folder::kImageOnTop);
         if (!path.isEmpty()) AddImageOnTop(path);
     });
     grid->addWidget(onTop, row++, 0, 1, 2);
