@@ -23,7 +23,9 @@
 #include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIntValidator>
@@ -33,6 +35,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
@@ -81,7 +84,10 @@ void CPellorinDlg::BuildUi() {
 
     m_effects = new CEffectList(m_settings);
     m_effects->onChanged = [this] { Reprocess(); };
-    m_effects->onEdit = [this](int id) { return OpenEffectDialog(id, *this, this); };
+    m_effects->onEdit = [this](int id) {
+        const SettingsDialogScope placed(m_settingsDialogs);
+        return OpenEffectDialog(id, *this, this);
+    };
 
     auto* views = new QHBoxLayout;
     views->addWidget(originalBox, 1);
@@ -249,6 +255,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
         auto* more = new QPushButton("...", panel);
         more->setFixedWidth(36);
         connect(more, &QPushButton::clicked, this, [this, open] {
+            const SettingsDialogScope placed(m_settingsDialogs);
             open(*this, this);
             UpdateControls();
         });
@@ -384,6 +391,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
 
     auto* addText = new QPushButton("Add Text...", panel);
     connect(addText, &QPushButton::clicked, this, [this] {
+        const SettingsDialogScope placed(m_settingsDialogs);
         OpenAddTextDialog(
             m_images,
             [this] {
@@ -479,6 +487,60 @@ void CPellorinDlg::showEvent(QShowEvent* e) {
     m_original->FractionsFromFrames();
     m_destination->FractionsFromFrames();
     UpdateControls();
+}
+
+namespace {
+
+// Where a window of `size` goes so that it leaves `keep` uncovered: right of
+// it, else left of it, top-aligned with it, kept on the screen; where neither
+// side has room, the side with more room, moved onto the screen.
+QPoint PlaceBeside(const QRect& keep, const QSize& size, const QRect& screen) {
+    constexpr int kGap = 8;
+    const int right = keep.right() + 1 + kGap, left = keep.left() - kGap - size.width();
+    int x;
+    if (right + size.width() <= screen.right() + 1)
+        x = right;
+    else if (left >= screen.left())
+        x = left;
+    else
+        x = screen.right() + 1 - keep.right() >= keep.left() - screen.left() ? right : left;
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    const int y = std::clamp(keep.top(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return QPoint(x, y);
+}
+
+} // namespace
+
+void CPellorinDlg::childEvent(QChildEvent* e) {
+    QWidget::childEvent(e);
+    // A settings dialog is placed beside the "Processing Image" view when it
+    // is shown, so that the preview it drives stays in sight. Message boxes and
+    // the file, colour and font pickers keep their usual place.
+    if (e->type() != QEvent::ChildPolished || m_settingsDialogs == 0) return;
+    auto* dialog = qobject_cast<QDialog*>(e->child());
+    if (!dialog || qobject_cast<QMessageBox*>(dialog) || qobject_cast<QFileDialog*>(dialog) ||
+        qobject_cast<QColorDialog*>(dialog) || qobject_cast<QFontDialog*>(dialog))
+        return;
+    dialog->installEventFilter(this);
+}
+
+bool CPellorinDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Show) {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (dialog && dialog->parentWidget() == this && dialog->isWindow()) {
+            dialog->removeEventFilter(this);
+            QWidget* view = m_destination->parentWidget(); // the "Processing Image" box
+            const QRect keep(view->mapToGlobal(QPoint(0, 0)), view->size());
+            QScreen* screen = this->screen();
+            const QRect area = screen ? screen->availableGeometry() : QRect(keep);
+            const QSize frame = dialog->frameGeometry().size();
+            const QPoint at = PlaceBeside(keep, frame, area);
+            // The frame's top-left; the widget's own position is inside it.
+            dialog->move(at + (dialog->pos() - dialog->frameGeometry().topLeft()));
+        }
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void CPellorinDlg::Reprocess() {

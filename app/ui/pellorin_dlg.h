@@ -86,6 +86,8 @@ protected:
     void showEvent(QShowEvent*) override;
     void dragEnterEvent(class QDragEnterEvent*) override;
     void dropEvent(class QDropEvent*) override;
+    void childEvent(QChildEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void BuildUi();
@@ -152,6 +154,17 @@ private:
     IntRect m_placement;
     float m_transparency = 100.0f;
     int m_overlayFilterIndex = 1;
+
+    // Non-zero while a settings dialog is being opened: it is then placed
+    // beside the destination view (see childEvent).
+    int m_settingsDialogs = 0;
+    struct SettingsDialogScope {
+        explicit SettingsDialogScope(int& n) : count(n) { ++count; }
+        ~SettingsDialogScope() { --count; }
+        SettingsDialogScope(const SettingsDialogScope&) = delete;
+        SettingsDialogScope& operator=(const SettingsDialogScope&) = delete;
+        int& count;
+    };
 
     bool m_previewPending = false;
     bool m_running = false;

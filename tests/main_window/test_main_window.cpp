@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
@@ -818,4 +819,42 @@ TEST_F(MainWindow, FitsA1280By720ScreenWithEveryControlReachable) {
     EXPECT_GT(checked, 50);
     for (const char* text : {"Remove All", "Put Image", "Add Text...", "About..."})
         EXPECT_NE(Button(text), nullptr) << text;
+}
+
+// A settings dialog opens beside the "Processing Image" view, so that the
+// preview it drives stays visible; message boxes keep their usual place.
+TEST_F(MainWindow, SettingsDialogsLeaveTheProcessingViewVisible) {
+    QScreen* screen = dlg->screen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->availableGeometry();
+    // A window narrower than the screen, so that there is room beside the view.
+    dlg->setGeometry(QRect(area.topLeft() + QPoint(10, 10), QSize(900, 560)));
+    Settle();
+    QWidget* box = dlg->DestinationView()->parentWidget();
+    const QRect view(box->mapToGlobal(QPoint(0, 0)), box->size());
+    ASSERT_TRUE(area.intersects(view));
+    for (const QString caption : {"Set Noise", "Adjust Color", "Set Mosaic"}) {
+        QPushButton* more = nullptr;
+        // The "..." button on the check box's row.
+        QCheckBox* check = CheckBox(dlg.get(), caption);
+        ASSERT_NE(check, nullptr) << caption.toStdString();
+        for (QPushButton* b : dlg->findChildren<QPushButton*>())
+            if (b->text() == "..." && std::abs(b->mapToGlobal(b->rect().center()).y() -
+                                               check->mapToGlobal(check->rect().center()).y()) < 8)
+                more = b;
+        ASSERT_NE(more, nullptr) << caption.toStdString();
+        QRect shown;
+        WithNextModal<QDialog>([&](QDialog* d) {
+            shown = d->frameGeometry();
+            d->reject();
+        });
+        more->click();
+        Settle();
+        EXPECT_FALSE(shown.isEmpty()) << caption.toStdString();
+        EXPECT_FALSE(shown.intersects(view))
+            << caption.toStdString() << ": dialog at " << shown.x() << "," << shown.y() << " "
+            << shown.width() << " x " << shown.height() << ", view at " << view.x() << ","
+            << view.y() << " " << view.width() << " x " << view.height();
+        EXPECT_TRUE(area.contains(shown)) << caption.toStdString() << " stays on the screen";
+    }
 }
