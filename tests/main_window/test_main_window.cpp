@@ -858,3 +858,71 @@ TEST_F(MainWindow, SettingsDialogsLeaveTheProcessingViewVisible) {
         EXPECT_TRUE(area.contains(shown)) << caption.toStdString() << " stays on the screen";
     }
 }
+
+// A configuration written elsewhere names its mask and border by paths into a
+// folder this machine does not have: both are found by their file names in the
+// data folders, by the window and by pellorin-cli alike.
+TEST_F(MainWindow, MaskAndBorderOfAConfigurationFromElsewhereAreFoundInTheDataFolders) {
+    const fs::path data = dir / "share";
+    fs::create_directories(data / "pellorin" / "border");
+    fs::create_directories(data / "pellorin" / "Masks");
+    BMP_File border = NoBlack(40, 40);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+            if (x < 6 || y < 6 || x >= 34 || y >= 34) border.Pixel(x, y) = CColor24(200, 20, 20);
+    ASSERT_TRUE(border.SaveBMP((data / "pellorin" / "border" / "red-edge.bmp").string()));
+    BMP_File mask;
+    mask.Create(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            mask.Pixel(x, y) = x < 8 ? CColor24(255, 255, 255) : CColor24(0, 0, 0);
+    ASSERT_TRUE(mask.SaveBMP((data / "pellorin" / "Masks" / "half.bmp").string()));
+    const char* old = std::getenv("XDG_DATA_DIRS");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_DATA_DIRS", data.string().c_str(), 1);
+
+    const BMP_File in = NoBlack(120, 90);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    {
+        ProcessingSettings s;
+        s.m_bSetBorder = 1;
+        s.m_sBorderName = "/opt/old-machine/pellorin/border/red-edge.bmp";
+        s.m_nBorderPlacement[0] = 0;  // on top of the picture
+        s.m_nBorderPlacement[1] = 12; // pixels
+        s.m_bSetMask = 1;
+        s.m_sMaskName = "/home/someone/pellorin-build/app/Masks/half.bmp";
+        SettingsFile f(s);
+        ASSERT_TRUE(f.Save(Path("moved.qvc")));
+    }
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    ASSERT_TRUE(dlg->LoadConfiguration(QString::fromStdString(Path("moved.qvc"))));
+    EXPECT_EQ(dlg->Settings().m_sBorderName, "/opt/old-machine/pellorin/border/red-edge.bmp")
+        << "the stored path is kept as written";
+    ASSERT_TRUE(dlg->RunFinal());
+    const BMP_File shown = dlg->Images().work;
+    ProcessingSettings none = dlg->Settings();
+    none.m_bSetBorder = 0;
+    none.m_bSetMask = 0;
+    BMP_File plain;
+    ASSERT_TRUE(RunPipeline(in, none, ProcessMode::Final, dlg->PreviewSize(), plain));
+    EXPECT_FALSE(shown.SameAs(plain)) << "mask and border are applied";
+    ProcessingSettings borderOnly = dlg->Settings();
+    borderOnly.m_bSetMask = 0;
+    BMP_File bordered;
+    ASSERT_TRUE(RunPipeline(in, borderOnly, ProcessMode::Final, dlg->PreviewSize(), bordered));
+    EXPECT_FALSE(bordered.SameAs(plain)) << "the border is found";
+    EXPECT_FALSE(bordered.SameAs(shown)) << "the mask is found";
+
+    const std::string cmd = Quoted(PELLORIN_CLI) + " apply --config " + Quoted(Path("moved.qvc")) +
+                            " --output " + Quoted(Path("out.bmp")) + " " + Quoted(Path("in.bmp")) +
+                            " 2>" + Quoted(Path("err.txt"));
+    const int rc = std::system(cmd.c_str());
+    if (old)
+        ::setenv("XDG_DATA_DIRS", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_DIRS");
+    ASSERT_EQ(rc, 0);
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    EXPECT_TRUE(out.SameAs(shown)) << "pellorin-cli applies the same mask and border";
+}
