@@ -149,6 +149,15 @@ void CPellorinDlg::SizeForDefaultViews() {
     }
 }
 
+void CPellorinDlg::FitOnScreen(const QRect& available) {
+    // The default size gives both views their default size; a smaller screen
+    // (a 768-pixel laptop) gets the largest window that fits instead.
+    constexpr int kTitleBar = 40;
+    const QSize room(available.width(), available.height() - kTitleBar);
+    if (width() <= room.width() && height() <= room.height()) return;
+    resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+}
+
 QWidget* CPellorinDlg::BuildFileButtons() {
     auto* panel = new QWidget;
     auto* l = new QVBoxLayout(panel);

@@ -71,6 +71,10 @@ public:
     DeviceChoices& Devices() { return m_devices; }
     ViewSize PreviewSize() const;
 
+    // Shrinks the window, if need be, to fit a screen area of `available`
+    // with room for a title bar (the correction column then scrolls).
+    void FitOnScreen(const QRect& available);
+
     // Sets every control from the settings (after a configuration load).
     void UpdateControls();
 

@@ -926,3 +926,22 @@ TEST_F(MainWindow, MaskAndBorderOfAConfigurationFromElsewhereAreFoundInTheDataFo
     ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
     EXPECT_TRUE(out.SameAs(shown)) << "pellorin-cli applies the same mask and border";
 }
+
+// On a screen smaller than the default window the program starts with a window
+// that fits it; on a large one the default size stays.
+TEST(MainWindowScreen, StartsSmallEnoughForA768PixelScreen) {
+    App();
+    CPellorinDlg dlg;
+    const QSize standard = dlg.size();
+    ASSERT_GT(standard.height(), 768 - 40) << "the default window is taller than a laptop screen";
+    dlg.FitOnScreen(QRect(0, 0, 2560, 1440));
+    EXPECT_EQ(dlg.size(), standard);
+    dlg.FitOnScreen(QRect(0, 0, 1366, 768));
+    EXPECT_LE(dlg.height(), 768 - 40);
+    EXPECT_LE(dlg.width(), 1366);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QApplication::processEvents();
+    EXPECT_LE(dlg.height(), 768 - 40) << "showing keeps the size";
+    EXPECT_GT(dlg.DestinationView()->height(), 300) << "the views keep a usable size";
+}
