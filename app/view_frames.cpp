@@ -61,9 +61,47 @@ void FractionsFromFrames(ProcessingSettings& s, int clientWidth, int clientHeigh
                            d.LightrcB, d.LightrcR);
 }
 
-void CopyFramesToSettings(ProcessingSettings& s) {
-    if (s.m_cBmpWndOriginal.m_bCrop)
-        s.m_rcCrop = InflateRect(s.m_cBmpWndOriginal.m_cRectTracker, kFrameInflation);
+namespace {
+
+IntRect CropRect(const ProcessingSettings& s, const ViewPair& v) {
+    return MapViewRect(InflateRect(s.m_cBmpWndOriginal.m_cRectTracker, kFrameInflation),
+                       v.originalWidth, v.originalHeight, v.destinationWidth, v.destinationHeight);
+}
+
+int32_t MapEdge(int32_t e, int from, int to) {
+    const double v = std::round(double(e) * double(to) / double(from));
+    if (!(v > -1e9)) return -1000000000;
+    if (v > 1e9) return 1000000000;
+    return int32_t(v);
+}
+
+} // namespace
+
+IntRect MapViewRect(const IntRect& r, int fromWidth, int fromHeight, int toWidth, int toHeight) {
+    IntRect out = r;
+    if (fromWidth > 0 && toWidth > 0 && fromWidth != toWidth) {
+        out.left = MapEdge(r.left, fromWidth, toWidth);
+        out.right = MapEdge(r.right, fromWidth, toWidth);
+    }
+    if (fromHeight > 0 && toHeight > 0 && fromHeight != toHeight) {
+        out.top = MapEdge(r.top, fromHeight, toHeight);
+        out.bottom = MapEdge(r.bottom, fromHeight, toHeight);
+    }
+    return out;
+}
+
+IntRect FrameAfterResize(const IntRect& frame, const IntRect& fromFractions, int oldWidth,
+                         int oldHeight, int newWidth, int newHeight) {
+    IntRect r = fromFractions;
+    if (frame.left == kFrameInflation) r.left = kFrameInflation;
+    if (frame.top == kFrameInflation) r.top = kFrameInflation;
+    if (frame.right == oldWidth - kFrameInflation) r.right = newWidth - kFrameInflation;
+    if (frame.bottom == oldHeight - kFrameInflation) r.bottom = newHeight - kFrameInflation;
+    return r;
+}
+
+void CopyFramesToSettings(ProcessingSettings& s, const ViewPair& views) {
+    if (s.m_cBmpWndOriginal.m_bCrop) s.m_rcCrop = CropRect(s, views);
     for (int i = 0; i < 3; ++i)
         if (s.m_cBmpWndDestination[i].m_bLight)
             s.m_rcLight[i] =
@@ -75,9 +113,10 @@ bool FractionsDescribeFrame(float top, float left, float bottom, float right) {
            std::isfinite(right) && right > left && bottom > top;
 }
 
-void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored) {
-    CopyFramesToSettings(s);
-    if (stored.crop) s.m_rcCrop = InflateRect(s.m_cBmpWndOriginal.m_cRectTracker, kFrameInflation);
+void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored,
+                                const ViewPair& views) {
+    CopyFramesToSettings(s, views);
+    if (stored.crop) s.m_rcCrop = CropRect(s, views);
     for (int i = 0; i < 3; ++i)
         if (stored.light[size_t(i)])
             s.m_rcLight[i] =

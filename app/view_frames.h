@@ -33,7 +33,30 @@ void FractionsFromFrames(ProcessingSettings& s, int clientWidth, int clientHeigh
 // becomes the crop frame inflated by 5 pixels, light rectangle n light frame n
 // inflated likewise. Frames that are off are not shown, so their (possibly
 // never set) position must not move a rectangle the user did not draw.
-void CopyFramesToSettings(ProcessingSettings& s);
+//
+// The pipeline scales every rectangle by the destination view's size, but the
+// crop frame is drawn in the original view, and the two views need not be the
+// same size (a window width that does not split evenly leaves one a pixel
+// wider). With both sizes given, the crop rectangle is carried over into the
+// destination view's pixels, so that a frame covering the whole original view
+// crops to exactly the whole picture.
+struct ViewPair {
+    int originalWidth = 0, originalHeight = 0;
+    int destinationWidth = 0, destinationHeight = 0;
+};
+void CopyFramesToSettings(ProcessingSettings& s, const ViewPair& views = {});
+
+// A rectangle in the pixels of a from-sized view carried over to a to-sized
+// one, each edge scaled and rounded to the nearest pixel, so that the view's
+// edges land on the other view's edges. Sizes that are not positive, or equal,
+// leave it as it is.
+IntRect MapViewRect(const IntRect& r, int fromWidth, int fromHeight, int toWidth, int toHeight);
+
+// A resize keeps a frame's edge that lies on the view's limit (5 pixels inside
+// the old client area) on the limit of the new one, so that a frame covering
+// the whole view keeps covering it; the other edges come from the fractions.
+IntRect FrameAfterResize(const IntRect& frame, const IntRect& fromFractions, int oldWidth,
+                         int oldHeight, int newWidth, int newHeight);
 
 // The frames (crop, lights 1 to 3) that a configuration file holds fractions
 // for: all four of the frame's fraction keys, describing a frame of positive
@@ -50,7 +73,8 @@ bool FractionsDescribeFrame(float top, float left, float bottom, float right);
 // whether or not it is shown (light rectangles are stored in the pixels of the
 // view that saved them, which another view or pellorin-cli does not share);
 // the other frames behave as in CopyFramesToSettings.
-void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored);
+void CopyLoadedFramesToSettings(ProcessingSettings& s, const StoredFrames& stored,
+                                const ViewPair& views = {});
 
 // Frames nobody has dragged yet: 5 pixels inside a client area of the given
 // size, so that the rectangles they set cover exactly the view, with their

@@ -77,27 +77,32 @@ bool CTracker::Track(QPoint p, QSize client) {
     if (m_hit == None || !m_rect) return false;
     const int dx = p.x() - m_start.x(), dy = p.y() - m_start.y();
     IntRect r = m_startRect;
-    // The frame may grow to the client area less 10 pixels each way, so that the
-    // 5-pixel inflation still fits in the view.
-    const int maxW = std::max(1, client.width() - 10), maxH = std::max(1, client.height() - 10);
+    // The frame stays 5 pixels inside the client area (so at most the client
+    // area less 10 pixels each way), so that its 5-pixel inflation, the
+    // rectangle the pipeline uses, never reaches past the view: beyond it there
+    // is no picture, only black.
+    constexpr int kIn = kFrameInflation;
+    const int loX = kIn, hiX = std::max(loX, client.width() - kIn);
+    const int loY = kIn, hiY = std::max(loY, client.height() - kIn);
     constexpr int kMin = 4;
     if (m_hit == Inside) {
-        const int w = r.Width(), h = r.Height();
-        r.left = std::clamp(r.left + dx, 0, std::max(0, client.width() - w));
-        r.top = std::clamp(r.top + dy, 0, std::max(0, client.height() - h));
+        const int w = std::min(r.Width(), hiX - loX), h = std::min(r.Height(), hiY - loY);
+        r.left = std::clamp(r.left + dx, loX, hiX - w);
+        r.top = std::clamp(r.top + dy, loY, hiY - h);
         r.right = r.left + w;
         r.bottom = r.top + h;
     } else {
+        // A frame that has been placed outside (a file made elsewhere) comes
+        // back inside as soon as one of its edges is dragged.
+        const auto edge = [](int v, int lo, int hi) { return std::clamp(v, lo, std::max(lo, hi)); };
         if (m_hit == TopLeft || m_hit == Left || m_hit == BottomLeft)
-            r.left = std::clamp(r.left + dx, std::max(0, r.right - maxW), r.right - kMin);
+            r.left = edge(r.left + dx, loX, std::min(r.right, hiX) - kMin);
         if (m_hit == TopRight || m_hit == Right || m_hit == BottomRight)
-            r.right =
-                std::clamp(r.right + dx, r.left + kMin, std::min(client.width(), r.left + maxW));
+            r.right = edge(r.right + dx, std::max(r.left, loX) + kMin, hiX);
         if (m_hit == TopLeft || m_hit == Top || m_hit == TopRight)
-            r.top = std::clamp(r.top + dy, std::max(0, r.bottom - maxH), r.bottom - kMin);
+            r.top = edge(r.top + dy, loY, std::min(r.bottom, hiY) - kMin);
         if (m_hit == BottomLeft || m_hit == Bottom || m_hit == BottomRight)
-            r.bottom =
-                std::clamp(r.bottom + dy, r.top + kMin, std::min(client.height(), r.top + maxH));
+            r.bottom = edge(r.bottom + dy, std::max(r.top, loY) + kMin, hiY);
     }
     if (r == *m_rect) return false;
     *m_rect = r;
@@ -254,6 +259,25 @@ void CBmpWnd::mouseDoubleClickEvent(QMouseEvent* e) {
 
 void CBmpWnd::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    // Frames keep their relative place.
+    // Frames keep their relative place; an edge on the view's limit stays on
+    // it, so a frame nobody narrowed still covers the whole view.
+    const QSize old = e->oldSize();
+    auto& o = m_settings.m_cBmpWndOriginal;
+    std::array<IntRect, 4> before{o.m_cRectTracker};
+    for (int i = 0; i < 3; ++i)
+        before[size_t(i) + 1] = m_settings.m_cBmpWndDestination[i].m_cLightTracker;
     FramesFromFractions();
+    if (!old.isValid() || old.width() <= 0 || old.height() <= 0) return;
+    auto keep = [&](IntRect& frame, const IntRect& was) {
+        frame = FrameAfterResize(was, frame, old.width(), old.height(), width(), height());
+    };
+    if (m_role == Original) {
+        keep(o.m_cRectTracker, before[0]);
+    } else {
+        for (int i = 0; i < 3; ++i)
+            keep(m_settings.m_cBmpWndDestination[i].m_cLightTracker, before[size_t(i) + 1]);
+    }
+    FractionsFromFrames();
+    // The rectangles the pipeline uses are in view pixels: they follow.
+    m_host.OnFrameChanged(this);
 }

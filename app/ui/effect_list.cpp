@@ -56,6 +56,13 @@ CEffectList::CEffectList(ProcessingSettings& settings, QWidget* parent)
     : QWidget(parent), m_settings(settings) {
     m_tree = MakeEffectTree(this);
     m_tree->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    // A double click opens the row's settings, as "Edit Effect..." does; the
+    // label is renamed with F2 or a click on the selected row.
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        if (!item) return;
+        m_tree->setCurrentItem(item);
+        EditSelected();
+    });
     connect(m_tree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*) {
         if (m_filling) return;
         SyncChecks();

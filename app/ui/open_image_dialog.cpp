@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -136,18 +137,13 @@ void CImagePreview::SetFile(const QString& path) {
 
 namespace {
 
-// Every file dialog of a session starts in the folder where the last one
-// ended, as the platform's own dialogs do.
-QString& LastFolder() {
-    static QString folder;
-    return folder;
-}
-
 // Shows a non-native dialog with `filters`, starting on filter `filterIndex`
-// (1-based, clamped to the list). Updates filterIndex when it closes and
-// returns the chosen files (empty on Cancel).
-QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& filterIndex) {
-    if (!LastFolder().isEmpty()) dlg.setDirectory(LastFolder());
+// (1-based, clamped to the list) in the folder remembered for `dialog`. Updates
+// filterIndex when it closes and returns the chosen files (empty on Cancel).
+QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& filterIndex,
+                          const char* dialog) {
+    const QString start = RememberedFolder(dialog);
+    if (!start.isEmpty()) dlg.setDirectory(start);
     dlg.setNameFilters(filters);
     if (!filters.isEmpty()) {
         const int start = std::clamp(filterIndex, 1, int(filters.size()));
@@ -157,8 +153,12 @@ QStringList RunFileDialog(QFileDialog& dlg, const QStringList& filters, int& fil
     const qsizetype chosen = filters.indexOf(dlg.selectedNameFilter());
     if (chosen >= 0) filterIndex = int(chosen) + 1;
     if (rc != QDialog::Accepted) return {};
-    LastFolder() = dlg.directory().absolutePath();
-    return dlg.selectedFiles();
+    const QStringList files = dlg.selectedFiles();
+    // The folder of what was chosen (a typed path may lead elsewhere than the
+    // folder shown).
+    RememberFolder(dialog, files.isEmpty() ? dlg.directory().absolutePath()
+                                           : QFileInfo(files.first()).absolutePath());
+    return files;
 }
 
 // Adds an option below the file name and filter rows of a non-native dialog.
@@ -173,7 +173,7 @@ QCheckBox* AddOption(QFileDialog& dlg, const char* text, bool on) {
 }
 
 QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode mode,
-                       bool* applyOrientation = nullptr) {
+                       const char* dialog, bool* applyOrientation = nullptr) {
     QFileDialog dlg(parent, QStringLiteral("Open"));
     dlg.setOption(QFileDialog::DontUseNativeDialog);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
@@ -193,22 +193,35 @@ QStringList OpenImages(QWidget* parent, int& filterIndex, QFileDialog::FileMode 
                          &CImagePreview::SetApplyOrientation);
     }
 
-    const QStringList files = RunFileDialog(
-        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)), filterIndex);
+    const QStringList files =
+        RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kOpenImageFilter)),
+                      filterIndex, dialog);
     if (upright && !files.isEmpty()) *applyOrientation = upright->isChecked();
     return files;
 }
 
 } // namespace
 
-QString GetOpenImageFile(QWidget* parent, int& filterIndex, bool* applyOrientation) {
+QString RememberedFolder(const char* dialog) {
+    const QString folder =
+        QSettings("Quorvel", "Pellorin").value(QStringLiteral("Folders/") + dialog).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void RememberFolder(const char* dialog, const QString& folder) {
+    if (folder.isEmpty()) return;
+    QSettings("Quorvel", "Pellorin").setValue(QStringLiteral("Folders/") + dialog, folder);
+}
+
+QString GetOpenImageFile(QWidget* parent, int& filterIndex, const char* dialog,
+                         bool* applyOrientation) {
     const QStringList files =
-        OpenImages(parent, filterIndex, QFileDialog::ExistingFile, applyOrientation);
+        OpenImages(parent, filterIndex, QFileDialog::ExistingFile, dialog, applyOrientation);
     return files.isEmpty() ? QString() : files.first();
 }
 
-QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex) {
-    return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles);
+QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex, const char* dialog) {
+    return OpenImages(parent, filterIndex, QFileDialog::ExistingFiles, dialog);
 }
 
 QString GetSaveImageFile(QWidget* parent, int& filterIndex, bool* stripMetadata) {
@@ -217,8 +230,9 @@ QString GetSaveImageFile(QWidget* parent, int& filterIndex, bool* stripMetadata)
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
     QCheckBox* strip = stripMetadata ? AddOption(dlg, kStripMetadataText, *stripMetadata) : nullptr;
-    const QStringList files = RunFileDialog(
-        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)), filterIndex);
+    const QStringList files =
+        RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kSaveImageFilter)),
+                      filterIndex, dialog_folder::kSave);
     if (strip && !files.isEmpty()) *stripMetadata = strip->isChecked();
     return files.isEmpty() ? QString() : files.first();
 }
@@ -231,8 +245,9 @@ QString GetConfigFile(QWidget* parent, bool save, bool* firstFilterSelected) {
     dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     int filterIndex = 1;
-    const QStringList files = RunFileDialog(
-        dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kConfigFileFilter)), filterIndex);
+    const QStringList files =
+        RunFileDialog(dlg, QtFiltersFromWindowsFilter(QString::fromLatin1(kConfigFileFilter)),
+                      filterIndex, dialog_folder::kConfiguration);
     if (firstFilterSelected) *firstFilterSelected = !files.isEmpty() && filterIndex == 1;
     return files.isEmpty() ? QString() : files.first();
 }

@@ -65,15 +65,34 @@ private:
     QLabel* m_date;
 };
 
+// Each file dialog starts in the folder it was last accepted in, kept in the
+// user's settings under its own name, so that it survives a restart and one
+// dialog's folder does not move another's. Empty when none is kept or the
+// folder is gone.
+namespace dialog_folder {
+inline constexpr char kOpen[] = "Open";
+inline constexpr char kSave[] = "Save";
+inline constexpr char kConfiguration[] = "Configuration";
+inline constexpr char kImageOnTop[] = "ImageOnTop";
+inline constexpr char kSelectFiles[] = "SelectFiles";
+inline constexpr char kSelectFolder[] = "SelectFolder";
+} // namespace dialog_folder
+QString RememberedFolder(const char* dialog);
+void RememberFolder(const char* dialog, const QString& folder);
+
 // The open dialog with preview. filterIndex is 1-based: the dialog starts on
 // that filter and, when it closes (also on Cancel), the index holds the filter
 // last chosen. Returns the chosen path, or an empty string on Cancel.
-// With applyOrientation the dialog's options offer turning photographs upright
-// by their EXIF orientation, starting from *applyOrientation, which holds the
+// `dialog` names the folder it starts in (see RememberedFolder). With
+// applyOrientation the dialog's options offer turning photographs upright by
+// their EXIF orientation, starting from *applyOrientation, which holds the
 // choice when the user presses OK.
-QString GetOpenImageFile(QWidget* parent, int& filterIndex, bool* applyOrientation = nullptr);
+QString GetOpenImageFile(QWidget* parent, int& filterIndex,
+                         const char* dialog = dialog_folder::kOpen,
+                         bool* applyOrientation = nullptr);
 // The same with several files chosen at once (for lists of files).
-QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex);
+QStringList GetOpenImageFiles(QWidget* parent, int& filterIndex,
+                              const char* dialog = dialog_folder::kSelectFiles);
 
 // The open dialog's option and the Save As dialog's, found by these names.
 extern const char kApplyOrientationText[];

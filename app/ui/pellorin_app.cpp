@@ -2,6 +2,8 @@
 
 #include "app/ui/pellorin_dlg.h"
 
+#include <QScreen>
+
 CPellorinApp::CPellorinApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Pellorin");
     setOrganizationName("Quorvel");
@@ -13,6 +15,7 @@ CPellorinApp::~CPellorinApp() = default;
 
 int CPellorinApp::Run(const QString& file, const QString& config) {
     m_dlg = std::make_unique<CPellorinDlg>();
+    if (QScreen* screen = m_dlg->screen()) m_dlg->FitOnScreen(screen->availableGeometry());
     m_dlg->show();
     if (!config.isEmpty()) m_dlg->LoadConfiguration(config);
     if (!file.isEmpty()) m_dlg->LoadFile(file);

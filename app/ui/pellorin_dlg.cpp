@@ -24,7 +24,9 @@
 #include <QColorDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIntValidator>
@@ -34,8 +36,12 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -83,7 +89,10 @@ void CPellorinDlg::BuildUi() {
 
     m_effects = new CEffectList(m_settings);
     m_effects->onChanged = [this] { Reprocess(); };
-    m_effects->onEdit = [this](int id) { return OpenEffectDialog(id, *this, this); };
+    m_effects->onEdit = [this](int id) {
+        const SettingsDialogScope placed(m_settingsDialogs);
+        return OpenEffectDialog(id, *this, this);
+    };
 
     auto* views = new QHBoxLayout;
     views->addWidget(originalBox, 1);
@@ -95,7 +104,19 @@ void CPellorinDlg::BuildUi() {
     auto* top = new QHBoxLayout(this);
     top->addWidget(BuildFileButtons());
     top->addLayout(center, 1);
-    top->addWidget(BuildChainControls());
+    // The correction controls are the tallest column: they scroll, so that
+    // the window fits a small screen with every control reachable.
+    QWidget* chain = BuildChainControls();
+    auto* chainScroll = new QScrollArea;
+    chainScroll->setObjectName("chainControls");
+    chainScroll->setWidget(chain);
+    chainScroll->setWidgetResizable(true);
+    chainScroll->setFrameShape(QFrame::NoFrame);
+    chainScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chainScroll->setMinimumWidth(chain->sizeHint().width() +
+                                 chainScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    chainScroll->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    top->addWidget(chainScroll);
     SizeForDefaultViews();
 }
 
@@ -133,6 +154,15 @@ void CPellorinDlg::SizeForDefaultViews() {
     }
 }
 
+void CPellorinDlg::FitOnScreen(const QRect& available) {
+    // The default size gives both views their default size; a smaller screen
+    // (a 768-pixel laptop) gets the largest window that fits instead.
+    constexpr int kTitleBar = 40;
+    const QSize room(available.width(), available.height() - kTitleBar);
+    if (width() <= room.width() && height() <= room.height()) return;
+    resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+}
+
 QWidget* CPellorinDlg::BuildFileButtons() {
     auto* panel = new QWidget;
     auto* l = new QVBoxLayout(panel);
@@ -143,7 +173,8 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         return b;
     };
     add("&Load From Disk...", [this] {
-        const QString path = GetOpenImageFile(this, m_loadFilterIndex, &m_applyOrientation);
+        const QString path = GetOpenImageFile(this, m_loadFilterIndex, dialog_folder::kOpen,
+                                              &m_applyOrientation);
         if (!path.isEmpty()) LoadFile(path);
     });
     add("Select File...", [this] {
@@ -162,13 +193,14 @@ QWidget* CPellorinDlg::BuildFileButtons() {
     l->addSpacing(8);
     m_save = add("&Save", [this] { Save(); });
     m_save->setEnabled(false);
-    add("Save &As...", [this] {
+    m_saveAs = add("Save &As...", [this] {
         int index = m_saveFilterIndex;
         const QString path = GetSaveImageFile(this, index, &m_stripMetadata);
         if (path.isEmpty()) return;
         m_saveFilterIndex = index;
         SaveAs(path, index);
     });
+    m_saveAs->setEnabled(false); // as "Save": nothing to save yet
     l->addSpacing(8);
     add("Load Configuration...", [this] {
         const QString path = GetConfigFile(this, false);
@@ -238,6 +270,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
         auto* more = new QPushButton("...", panel);
         more->setFixedWidth(36);
         connect(more, &QPushButton::clicked, this, [this, open] {
+            const SettingsDialogScope placed(m_settingsDialogs);
             open(*this, this);
             UpdateControls();
         });
@@ -384,6 +417,7 @@ QWidget* CPellorinDlg::BuildChainControls() {
 
     auto* addText = new QPushButton("Add Text...", panel);
     connect(addText, &QPushButton::clicked, this, [this] {
+        const SettingsDialogScope placed(m_settingsDialogs);
         OpenAddTextDialog(
             m_images,
             [this] {
@@ -396,7 +430,8 @@ QWidget* CPellorinDlg::BuildChainControls() {
     grid->addWidget(addText, row++, 0, 1, 2);
     auto* onTop = new QPushButton("Add Image on Top...", panel);
     connect(onTop, &QPushButton::clicked, this, [this] {
-        const QString path = GetOpenImageFile(this, m_overlayFilterIndex);
+        const QString path =
+            GetOpenImageFile(this, m_overlayFilterIndex, dialog_folder::kImageOnTop);
         if (!path.isEmpty()) AddImageOnTop(path);
     });
     grid->addWidget(onTop, row++, 0, 1, 2);
@@ -466,11 +501,72 @@ void CPellorinDlg::showEvent(QShowEvent* e) {
     // Values that depend on the view size are set once the views have one: the
     // crop and light rectangles cover the whole view, the frames sit 5 pixels
     // inside it so that their inflated rectangles are exactly the view.
+    // Each view's frames are placed in its own size (the two may differ by a
+    // pixel); the rectangles are in the destination view's pixels, which the
+    // pipeline scales by.
     const int w = m_original->width(), h = m_original->height();
-    m_settings.SetViewDefaults(w, h);
-    SetDefaultFrames(m_settings, w, h);
+    m_settings.SetViewDefaults(m_destination->width(), m_destination->height());
+    SetDefaultFrames(m_settings, m_destination->width(), m_destination->height());
+    ProcessingSettings forOriginal;
+    SetDefaultFrames(forOriginal, w, h);
+    m_settings.m_cBmpWndOriginal.m_cRectTracker = forOriginal.m_cBmpWndOriginal.m_cRectTracker;
+    m_original->FractionsFromFrames();
     m_destination->FractionsFromFrames();
     UpdateControls();
+}
+
+namespace {
+
+// Where a window of `size` goes so that it leaves `keep` uncovered: right of
+// it, else left of it, top-aligned with it, kept on the screen; where neither
+// side has room, the side with more room, moved onto the screen.
+QPoint PlaceBeside(const QRect& keep, const QSize& size, const QRect& screen) {
+    constexpr int kGap = 8;
+    const int right = keep.right() + 1 + kGap, left = keep.left() - kGap - size.width();
+    int x;
+    if (right + size.width() <= screen.right() + 1)
+        x = right;
+    else if (left >= screen.left())
+        x = left;
+    else
+        x = screen.right() + 1 - keep.right() >= keep.left() - screen.left() ? right : left;
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    const int y = std::clamp(keep.top(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return QPoint(x, y);
+}
+
+} // namespace
+
+void CPellorinDlg::childEvent(QChildEvent* e) {
+    QWidget::childEvent(e);
+    // A settings dialog is placed beside the "Processing Image" view when it
+    // is shown, so that the preview it drives stays in sight. Message boxes and
+    // the file, colour and font pickers keep their usual place.
+    if (e->type() != QEvent::ChildPolished || m_settingsDialogs == 0) return;
+    auto* dialog = qobject_cast<QDialog*>(e->child());
+    if (!dialog || qobject_cast<QMessageBox*>(dialog) || qobject_cast<QFileDialog*>(dialog) ||
+        qobject_cast<QColorDialog*>(dialog) || qobject_cast<QFontDialog*>(dialog))
+        return;
+    dialog->installEventFilter(this);
+}
+
+bool CPellorinDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Show) {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (dialog && dialog->parentWidget() == this && dialog->isWindow()) {
+            dialog->removeEventFilter(this);
+            QWidget* view = m_destination->parentWidget(); // the "Processing Image" box
+            const QRect keep(view->mapToGlobal(QPoint(0, 0)), view->size());
+            QScreen* screen = this->screen();
+            const QRect area = screen ? screen->availableGeometry() : QRect(keep);
+            const QSize frame = dialog->frameGeometry().size();
+            const QPoint at = PlaceBeside(keep, frame, area);
+            // The frame's top-left; the widget's own position is inside it.
+            dialog->move(at + (dialog->pos() - dialog->frameGeometry().topLeft()));
+        }
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void CPellorinDlg::Reprocess() {
@@ -527,8 +623,12 @@ void CPellorinDlg::ShowError(const QString& text, const QString& caption) {
     QMessageBox::critical(this, caption, text);
 }
 
-void CPellorinDlg::ShowLoadError(const std::string& message, const std::string& reason) {
-    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(message),
+void CPellorinDlg::ShowLoadError(const std::string& path, const std::string& message,
+                                 const std::string& reason) {
+    // The file's name below the message: stepping through a folder, the user
+    // must see which picture failed.
+    const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(message) + "\n" + name,
                     QMessageBox::Ok, this);
     if (!reason.empty()) box.setInformativeText(QString::fromStdString(reason));
     box.exec();
@@ -543,7 +643,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     load.metadata = &metadata;
     load.warning = &warning;
     if (!LoadImageFile(realPath, image, &message, &reason, load)) {
-        ShowLoadError(message, reason);
+        ShowLoadError(realPath, message, reason);
         return false;
     }
     m_currentPath = realPath;
@@ -555,6 +655,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);
+    m_saveAs->setEnabled(true);
     return true;
 }
 
@@ -597,14 +698,21 @@ bool CPellorinDlg::SaveAs(QString path, int filterIndex) {
     // A name without an extension takes the chosen filter's.
     if (!QFileInfo(path).fileName().contains('.') && filterIndex >= 1 && filterIndex <= 8)
         path += kSaveExtensions[filterIndex - 1];
+    // The output file and the title change only once the file is written: a
+    // failed save must not leave "Save" pointing at a path that failed.
+    if (!SaveTo(path)) return false;
     m_outputFile = path;
-    const bool ok = Save();
     SetTitle(LowerPath(path));
-    return ok;
+    return true;
 }
 
 bool CPellorinDlg::Save() {
-    if (m_outputFile.isEmpty() || m_images.work.Empty()) return false;
+    if (m_outputFile.isEmpty()) return false;
+    return SaveTo(m_outputFile);
+}
+
+bool CPellorinDlg::SaveTo(const QString& path) {
+    if (path.isEmpty() || m_images.work.Empty()) return false;
     bool ok = false;
     if (RunFinal()) {
         std::string message, warning;
@@ -612,7 +720,7 @@ bool CPellorinDlg::Save() {
         save.metadata = &m_images.metadata;
         save.strip = m_stripMetadata;
         save.warning = &warning;
-        ok = SaveImageFile(m_outputFile.toStdString(), m_images.work, &message, save);
+        ok = SaveImageFile(path.toStdString(), m_images.work, &message, save);
         if (!ok) ShowError(QString::fromStdString(message));
         if (ok && !warning.empty())
             QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
@@ -647,16 +755,21 @@ bool CPellorinDlg::LoadConfiguration(const QString& path) {
     m_destination->FramesFromFractions();
     // Every frame the file holds fractions for sets its rectangle, shown or
     // not: the stored rectangles are in the pixels of the view that saved them.
-    CopyLoadedFramesToSettings(m_settings,
-                               loaded ? m_config.FramesWithFractions() : StoredFrames{});
+    CopyLoadedFramesToSettings(m_settings, loaded ? m_config.FramesWithFractions() : StoredFrames{},
+                               Views());
     RunPreviewNow();
     m_original->update();
     m_destination->update();
     return loaded;
 }
 
+ViewPair CPellorinDlg::Views() const {
+    return ViewPair{m_original->width(), m_original->height(), m_destination->width(),
+                    m_destination->height()};
+}
+
 void CPellorinDlg::CopyFramesIntoSettings() {
-    CopyFramesToSettings(m_settings);
+    CopyFramesToSettings(m_settings, Views());
 }
 
 void CPellorinDlg::OnFrameChanged(CBmpWnd*) {
@@ -700,9 +813,9 @@ bool CPellorinDlg::AddImageOnTop(const QString& path) {
     if (m_images.original.Empty()) return false;
     BMP_File overlay;
     std::string message, reason;
-    if (!LoadImageFile(QFileInfo(path).absoluteFilePath().toStdString(), overlay, &message,
-                       &reason)) {
-        ShowLoadError(message, reason);
+    const std::string real = QFileInfo(path).absoluteFilePath().toStdString();
+    if (!LoadImageFile(real, overlay, &message, &reason)) {
+        ShowLoadError(real, message, reason);
         return false;
     }
     m_overlay = std::move(overlay);

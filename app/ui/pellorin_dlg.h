@@ -8,6 +8,7 @@
 #include "app/settings_fields.h"
 #include "app/ui/bmp_wnd.h"
 #include "app/ui/registry_settings.h"
+#include "app/view_frames.h"
 #include "imageops/ui/dialog_host.h"
 
 #include <QStringList>
@@ -76,6 +77,10 @@ public:
     DeviceChoices& Devices() { return m_devices; }
     ViewSize PreviewSize() const;
 
+    // Shrinks the window, if need be, to fit a screen area of `available`
+    // with room for a title bar (the correction column then scrolls).
+    void FitOnScreen(const QRect& available);
+
     // Sets every control from the settings (after a configuration load).
     void UpdateControls();
 
@@ -91,6 +96,8 @@ protected:
     void showEvent(QShowEvent*) override;
     void dragEnterEvent(class QDragEnterEvent*) override;
     void dropEvent(class QDropEvent*) override;
+    void childEvent(QChildEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void BuildUi();
@@ -100,16 +107,19 @@ private:
     QWidget* BuildFileButtons();
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
+    bool SaveTo(const QString& path); // the full-size result; says why it failed
     void RebuildFolderList();
     void SetTitle(const QString& lowerPath);
     void ShowOriginal(); // the original view shows the original image
     void CopyFramesIntoSettings();
+    ViewPair Views() const; // the sizes of the two views
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);
     void ShowError(const QString& text, const QString& caption = "Error");
-    // A failed load: the loader's message, with the decoder's own reason below
-    // it when there is one.
-    void ShowLoadError(const std::string& message, const std::string& reason);
+    // A failed load: the loader's message and the file's name, with the
+    // decoder's own reason below them when there is one.
+    void ShowLoadError(const std::string& path, const std::string& message,
+                       const std::string& reason);
 
     ProcessingSettings m_settings;
     ImageSet m_images;
@@ -131,6 +141,7 @@ private:
     CBmpWnd* m_destination = nullptr;
     CEffectList* m_effects = nullptr;
     QPushButton* m_save = nullptr;
+    QPushButton* m_saveAs = nullptr;
     QCheckBox* m_crop = nullptr;
     QCheckBox* m_light[3] = {};
     QCheckBox* m_lightEdit[3] = {};
@@ -155,6 +166,17 @@ private:
     IntRect m_placement;
     float m_transparency = 100.0f;
     int m_overlayFilterIndex = 1;
+
+    // Non-zero while a settings dialog is being opened: it is then placed
+    // beside the destination view (see childEvent).
+    int m_settingsDialogs = 0;
+    struct SettingsDialogScope {
+        explicit SettingsDialogScope(int& n) : count(n) { ++count; }
+        ~SettingsDialogScope() { --count; }
+        SettingsDialogScope(const SettingsDialogScope&) = delete;
+        SettingsDialogScope& operator=(const SettingsDialogScope&) = delete;
+        int& count;
+    };
 
     bool m_previewPending = false;
     bool m_running = false;

@@ -111,8 +111,10 @@ void CSelectFileDlg::done(int result) {
 
 void CSelectFileDlg::OnAddFolder() {
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Add Folder"), QString(),
+        this, QStringLiteral("Add Folder"), RememberedFolder(dialog_folder::kSelectFolder),
         QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    if (folder.isEmpty()) return;
+    RememberFolder(dialog_folder::kSelectFolder, folder);
     AddFolder(folder);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/bmp_file.h"
 #include "app/ui/open_image_dialog.h"
+#include "app/ui/select_file_dlg.h"
 #include "ui_test_util.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -204,4 +207,75 @@ TEST(SaveDialogs, ReturnThePathAsTypedAndTheFilter) {
     });
     EXPECT_TRUE(GetConfigFile(nullptr, false, &first).isEmpty());
     EXPECT_FALSE(first) << "nothing chosen, nothing selected";
+}
+
+// Each file dialog starts where it was last accepted, whatever the others did
+// since, and the folders are kept in the user's settings for the next run.
+TEST(FileDialogs, EachStartsInItsOwnLastFolder) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir(dir.path()).mkpath("pictures");
+    QDir(dir.path()).mkpath("results");
+    QDir(dir.path()).mkpath("treatments");
+    QDir(dir.path()).mkpath("stickers");
+    QDir(dir.path()).mkpath("albums");
+    auto folder = [&](const char* n) { return QFileInfo(dir.filePath(n)).canonicalFilePath(); };
+    WriteBmp(dir.filePath("pictures/a.bmp"), 4, 4);
+    WriteBmp(dir.filePath("stickers/s.bmp"), 4, 4);
+
+    // Opens a dialog, records where it starts, then accepts `name` in `in`.
+    auto choose = [&](const char* in, const QString& name, auto run) {
+        QString start;
+        WithNextModal<QFileDialog>([&](QFileDialog* dlg) {
+            start = QFileInfo(dlg->directory().absolutePath()).canonicalFilePath();
+            dlg->setDirectory(folder(in));
+            TypeFileName(dlg, name);
+            static_cast<QDialog*>(dlg)->accept();
+        });
+        EXPECT_FALSE(run().isEmpty()) << in;
+        return start;
+    };
+    int index = 1;
+    auto open = [&] { return GetOpenImageFile(nullptr, index); };
+    auto save = [&] { return GetSaveImageFile(nullptr, index); };
+    auto config = [&] { return GetConfigFile(nullptr, true); };
+    auto onTop = [&] { return GetOpenImageFile(nullptr, index, dialog_folder::kImageOnTop); };
+
+    choose("pictures", "a.bmp", open);
+    choose("results", "out", save);
+    choose("treatments", "t", config);
+    choose("stickers", "s.bmp", onTop);
+    EXPECT_EQ(choose("pictures", "a.bmp", open), folder("pictures"));
+    EXPECT_EQ(choose("results", "out", save), folder("results"));
+    EXPECT_EQ(choose("treatments", "t", config), folder("treatments"));
+    EXPECT_EQ(choose("stickers", "s.bmp", onTop), folder("stickers"));
+
+    // "Add Folder..." of Select File starts in the folder it last added.
+    auto addFolder = [&](const char* pick) {
+        CSelectFileDlg select;
+        QPushButton* button = nullptr;
+        for (QPushButton* b : select.findChildren<QPushButton*>())
+            if (b->text() == "Add Folder...") button = b;
+        EXPECT_NE(button, nullptr);
+        if (!button) return QString();
+        QString start;
+        WithNextModal<QFileDialog>([&](QFileDialog* dlg) {
+            start = QFileInfo(dlg->directory().absolutePath()).canonicalFilePath();
+            dlg->setDirectory(folder(pick));
+            static_cast<QDialog*>(dlg)->accept();
+        });
+        button->click();
+        return start;
+    };
+    addFolder("albums");
+    EXPECT_EQ(addFolder("pictures"), folder("albums"));
+
+    // Kept in the settings file, so the next run starts there too.
+    QSettings settings("Quorvel", "Pellorin");
+    settings.sync();
+    QFile file(settings.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << settings.fileName().toStdString();
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const char* n : {"pictures", "results", "treatments", "stickers"})
+        EXPECT_TRUE(text.contains(folder(n))) << n;
 }

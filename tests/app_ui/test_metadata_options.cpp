@@ -88,7 +88,7 @@ TEST(MetadataOptions, OpenDialogOffersTurningPhotographsUpright) {
         Choose(dlg, dir.path(), "p.jpg");
         static_cast<QDialog*>(dlg)->accept();
     });
-    EXPECT_FALSE(GetOpenImageFile(nullptr, filterIndex, &upright).isEmpty());
+    EXPECT_FALSE(GetOpenImageFile(nullptr, filterIndex, dialog_folder::kOpen, &upright).isEmpty());
     EXPECT_TRUE(offered);
     EXPECT_TRUE(startedOn);
     EXPECT_FALSE(upright);
@@ -98,7 +98,7 @@ TEST(MetadataOptions, OpenDialogOffersTurningPhotographsUpright) {
         if (QCheckBox* box = Option(dlg, kApplyOrientationText)) box->setChecked(true);
         dlg->reject();
     });
-    EXPECT_TRUE(GetOpenImageFile(nullptr, filterIndex, &upright).isEmpty());
+    EXPECT_TRUE(GetOpenImageFile(nullptr, filterIndex, dialog_folder::kOpen, &upright).isEmpty());
     EXPECT_FALSE(upright);
     WithNextModal<QFileDialog>([&](QFileDialog* dlg) {
         offered = Option(dlg, kApplyOrientationText) != nullptr;

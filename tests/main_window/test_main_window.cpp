@@ -10,10 +10,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -556,4 +560,388 @@ TEST_F(MainWindow, SaveReportsAStepThatCannotMakeItsPictureAndWritesNothing) {
     EXPECT_FALSE(fs::exists(Path("out.png")));
     EXPECT_EQ(dlg->Images().work.Width(), dlg->DestinationView()->width())
         << "the view shows the preview again";
+}
+
+namespace {
+
+// A picture without a single black pixel, so that any black column or row in a
+// result can only come from outside it.
+BMP_File NoBlack(int w, int h) {
+    BMP_File img;
+    img.Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.Pixel(x, y) = CColor24(uint8_t(40 + x % 200), uint8_t(40 + y % 200), 90);
+    return img;
+}
+
+int BlackPixels(const BMP_File& img) {
+    int n = 0;
+    for (int y = 0; y < img.Height(); ++y)
+        for (int x = 0; x < img.Width(); ++x) {
+            const CColor24 c = img.Pixel(x, y);
+            n += c.r == 0 && c.g == 0 && c.b == 0;
+        }
+    return n;
+}
+
+} // namespace
+
+// Ticking "Crop" without moving its frame crops to the whole picture, whatever
+// the window's size, including sizes at which the two views differ by a pixel.
+TEST_F(MainWindow, UntouchedCropFrameKeepsTheWholePictureAtAnyWindowSize) {
+    const BMP_File in = NoBlack(600, 400);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    CheckBox(dlg.get(), "Crop")->setChecked(true);
+    Settle();
+    bool sawUnequalViews = false;
+    for (int width : {1201, 1202, 1203, 1204, 1251, 1280, 1000, 1001}) {
+        for (int height : {700, 701, 720}) {
+            dlg->resize(width, height);
+            Settle();
+            const QSize o = dlg->OriginalView()->size(), d = dlg->DestinationView()->size();
+            sawUnequalViews = sawUnequalViews || o != d;
+            const std::string at =
+                std::to_string(width) + " x " + std::to_string(height) + " (views " +
+                std::to_string(o.width()) + " x " + std::to_string(o.height()) + " and " +
+                std::to_string(d.width()) + " x " + std::to_string(d.height()) + ")";
+            ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("out.bmp")), 4)) << at;
+            BMP_File out;
+            ASSERT_TRUE(out.LoadBMP(Path("out.bmp"))) << at;
+            EXPECT_EQ(out.Width(), 600) << at;
+            EXPECT_EQ(out.Height(), 400) << at;
+            EXPECT_TRUE(out.SameAs(in)) << at;
+            // The preview is the destination view's picture, cropped to nothing.
+            EXPECT_EQ(dlg->Images().work.Width(), d.width()) << at;
+            EXPECT_EQ(dlg->Images().work.Height(), d.height()) << at;
+            EXPECT_EQ(BlackPixels(dlg->Images().work), 0) << at;
+        }
+    }
+    EXPECT_TRUE(sawUnequalViews) << "no window size tried gives views of different sizes";
+}
+
+// However far the crop frame is dragged or pulled past the view's edge, it
+// stays 5 pixels inside the view, and the result has no black bands.
+TEST_F(MainWindow, CropFrameStaysInsideTheViewWhateverTheDrag) {
+    const BMP_File in = NoBlack(300, 200);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    CheckBox(dlg.get(), "Crop")->setChecked(true);
+    Settle();
+    CBmpWnd* view = dlg->OriginalView();
+    const int w = view->width(), h = view->height();
+    const IntRect& frame = dlg->Settings().m_cBmpWndOriginal.m_cRectTracker;
+    auto inside = [&](const char* what) {
+        EXPECT_GE(frame.left, 5) << what;
+        EXPECT_GE(frame.top, 5) << what;
+        EXPECT_LE(frame.right, w - 5) << what;
+        EXPECT_LE(frame.bottom, h - 5) << what;
+        const IntRect& r = dlg->Settings().m_rcCrop;
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= w && r.bottom <= h) << what;
+        EXPECT_EQ(BlackPixels(dlg->Images().work), 0) << what;
+    };
+    // Shrink it, then throw it past the top-left corner by its inside.
+    Drag(view, QPoint(frame.right, frame.bottom), QPoint(frame.right - 120, frame.bottom - 150));
+    Settle();
+    const int fw = frame.Width(), fh = frame.Height();
+    QPoint mid((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
+    Drag(view, mid, mid - QPoint(500, 400));
+    Settle();
+    inside("moved past the top-left corner");
+    EXPECT_EQ(frame.Width(), fw) << "moving keeps the size";
+    EXPECT_EQ(frame.Height(), fh);
+    // ... and past the bottom-right corner.
+    mid = QPoint((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
+    Drag(view, mid, mid + QPoint(900, 900));
+    Settle();
+    inside("moved past the bottom-right corner");
+    EXPECT_EQ(frame.right, w - 5);
+    EXPECT_EQ(frame.bottom, h - 5);
+    // Its handles pulled past every edge.
+    Drag(view, QPoint(frame.left, frame.top), QPoint(-40, -30));
+    Settle();
+    inside("top-left handle past the corner");
+    EXPECT_EQ(frame.left, 5);
+    EXPECT_EQ(frame.top, 5);
+    Drag(view, QPoint(frame.right, frame.bottom), QPoint(w + 40, h + 30));
+    Settle();
+    inside("bottom-right handle past the corner");
+    // Now the frame covers the whole view again: the whole picture is saved.
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("out.bmp")), 4));
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    EXPECT_TRUE(out.SameAs(in)) << out.Width() << " x " << out.Height();
+}
+
+// A failed "Save As" changes neither the title nor the file "Save" writes to;
+// without a picture "Save As" is disabled as "Save" is and changes nothing.
+TEST_F(MainWindow, FailedSaveAsKeepsTheTitleAndTheOutputFile) {
+    const QString startTitle = dlg->windowTitle();
+    EXPECT_FALSE(Button("Save &As...")->isEnabled());
+    EXPECT_FALSE(Button("&Save")->isEnabled());
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("nothing.png")), 1));
+    EXPECT_FALSE(fs::exists(Path("nothing.png")));
+    EXPECT_EQ(dlg->windowTitle(), startTitle);
+
+    ASSERT_TRUE(Picture(20, 10).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    EXPECT_TRUE(Button("Save &As...")->isEnabled());
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("good.bmp")), 4));
+    const QString title = dlg->windowTitle();
+    EXPECT_EQ(title, "Pellorin - " + QString::fromStdString(Path("good.bmp")).toLower());
+
+    QString text;
+    WithNextModal<QMessageBox>([&](QMessageBox* box) {
+        text = box->text();
+        box->accept();
+    });
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(Path("no-such-folder/bad.bmp")), 4));
+    EXPECT_FALSE(text.isEmpty()) << "the failure is reported";
+    EXPECT_EQ(dlg->windowTitle(), title);
+
+    // "Save" still writes where the last successful save went.
+    fs::remove(Path("good.bmp"));
+    // A message box here would be a failure; close it so the run goes on.
+    QTimer::singleShot(500, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    ASSERT_TRUE(dlg->Save());
+    EXPECT_TRUE(fs::exists(Path("good.bmp")));
+    EXPECT_FALSE(fs::exists(Path("no-such-folder")));
+}
+
+namespace {
+bool Renaming(QTreeWidget* tree) {
+    for (QLineEdit* e : tree->viewport()->findChildren<QLineEdit*>())
+        if (e->isVisible()) return true;
+    return false;
+}
+} // namespace
+
+// A double click on a row of the effect list opens that row's settings, as
+// "Edit Effect..." does; F2 still renames the row in place.
+TEST_F(MainWindow, DoubleClickOnAnEffectRowOpensItsSettings) {
+    CEffectList* list = dlg->EffectList();
+    list->Insert(0);  // Blur
+    list->Insert(16); // Swap R & B
+    Settle();
+    std::vector<int> opened;
+    list->onEdit = [&](int id) {
+        opened.push_back(id);
+        return true;
+    };
+    QTreeWidget* tree = list->Tree();
+    tree->scrollToItem(tree->topLevelItem(1));
+    const QRect second = tree->visualItemRect(tree->topLevelItem(1));
+    ASSERT_TRUE(second.isValid());
+    // Well right of the check box, on the label.
+    const QPoint at(second.left() + 60, second.center().y());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    Settle();
+    EXPECT_EQ(opened, (std::vector<int>{16}));
+    EXPECT_EQ(list->SelectedRow(), 1);
+    EXPECT_FALSE(Renaming(tree)) << "no rename on a double click";
+
+    // F2 starts the in-place rename.
+    tree->setFocus();
+    tree->setCurrentItem(tree->topLevelItem(0));
+    QTest::keyClick(tree, Qt::Key_F2);
+    Settle();
+    EXPECT_TRUE(Renaming(tree)) << "F2 renames in place";
+    EXPECT_EQ(opened.size(), 1u) << "F2 does not open the settings";
+}
+
+// A load error keeps the loader's message and names the file that failed, for
+// the main picture and for a picture laid on top.
+TEST_F(MainWindow, LoadErrorsNameTheFile) {
+    auto textOf = [&](auto load) {
+        QString text;
+        WithNextModal<QMessageBox>([&](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        });
+        EXPECT_FALSE(load());
+        return text;
+    };
+    QString text =
+        textOf([&] { return dlg->LoadFile(QString::fromStdString(Path("Holiday 07.xyz"))); });
+    EXPECT_TRUE(text.startsWith("Unknown File Format!")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Holiday 07.xyz")) << text.toStdString();
+
+    ASSERT_TRUE(Picture(30, 20).SaveBMP(Path("in.bmp")));
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    {
+        std::FILE* f = std::fopen(Path("cut.bmp").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite("BM", 1, 2, f);
+        std::fclose(f);
+    }
+    std::string message;
+    BMP_File none;
+    ASSERT_FALSE(LoadImageFile(Path("cut.bmp"), none, &message));
+    text = textOf([&] { return dlg->AddImageOnTop(QString::fromStdString(Path("cut.bmp"))); });
+    EXPECT_TRUE(text.startsWith(QString::fromStdString(message))) << text.toStdString();
+    EXPECT_TRUE(text.contains("cut.bmp")) << text.toStdString();
+}
+
+// On a 1280 x 720 screen (less a title bar) the window fits, and every control
+// can be reached: directly, or by scrolling the column it is in.
+TEST_F(MainWindow, FitsA1280By720ScreenWithEveryControlReachable) {
+    const QSize screen(1280, 720 - 30);
+    EXPECT_LE(dlg->minimumSizeHint().width(), screen.width());
+    EXPECT_LE(dlg->minimumSizeHint().height(), screen.height());
+    dlg->resize(screen);
+    Settle();
+    EXPECT_EQ(dlg->size(), screen);
+    int checked = 0;
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QSlider*>(w) &&
+            !qobject_cast<QLineEdit*>(w))
+            continue;
+        if (!w->isVisibleTo(dlg.get())) continue;
+        QScrollArea* scroll = nullptr;
+        for (QWidget* p = w->parentWidget(); p && !scroll; p = p->parentWidget())
+            scroll = qobject_cast<QScrollArea*>(p);
+        if (scroll) scroll->ensureWidgetVisible(w, 0, 0);
+        Settle();
+        const QRect shown(w->mapTo(dlg.get(), QPoint(0, 0)), w->size());
+        const QString name = w->property("text").toString() + " " + w->metaObject()->className();
+        EXPECT_TRUE(dlg->rect().contains(shown)) << name.toStdString();
+        if (scroll) {
+            const QRect port(scroll->viewport()->mapTo(dlg.get(), QPoint(0, 0)),
+                             scroll->viewport()->size());
+            EXPECT_TRUE(port.contains(shown)) << name.toStdString() << " scrolled into view";
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 50);
+    for (const char* text : {"Remove All", "Put Image", "Add Text...", "About..."})
+        EXPECT_NE(Button(text), nullptr) << text;
+}
+
+// A settings dialog opens beside the "Processing Image" view, so that the
+// preview it drives stays visible; message boxes keep their usual place.
+TEST_F(MainWindow, SettingsDialogsLeaveTheProcessingViewVisible) {
+    QScreen* screen = dlg->screen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->availableGeometry();
+    // A window narrower than the screen, so that there is room beside the view.
+    dlg->setGeometry(QRect(area.topLeft() + QPoint(10, 10), QSize(900, 560)));
+    Settle();
+    QWidget* box = dlg->DestinationView()->parentWidget();
+    const QRect view(box->mapToGlobal(QPoint(0, 0)), box->size());
+    ASSERT_TRUE(area.intersects(view));
+    for (const QString caption : {"Set Noise", "Adjust Color", "Set Mosaic"}) {
+        QPushButton* more = nullptr;
+        // The "..." button on the check box's row.
+        QCheckBox* check = CheckBox(dlg.get(), caption);
+        ASSERT_NE(check, nullptr) << caption.toStdString();
+        for (QPushButton* b : dlg->findChildren<QPushButton*>())
+            if (b->text() == "..." && std::abs(b->mapToGlobal(b->rect().center()).y() -
+                                               check->mapToGlobal(check->rect().center()).y()) < 8)
+                more = b;
+        ASSERT_NE(more, nullptr) << caption.toStdString();
+        QRect shown;
+        WithNextModal<QDialog>([&](QDialog* d) {
+            shown = d->frameGeometry();
+            d->reject();
+        });
+        more->click();
+        Settle();
+        EXPECT_FALSE(shown.isEmpty()) << caption.toStdString();
+        EXPECT_FALSE(shown.intersects(view))
+            << caption.toStdString() << ": dialog at " << shown.x() << "," << shown.y() << " "
+            << shown.width() << " x " << shown.height() << ", view at " << view.x() << ","
+            << view.y() << " " << view.width() << " x " << view.height();
+        EXPECT_TRUE(area.contains(shown)) << caption.toStdString() << " stays on the screen";
+    }
+}
+
+// A configuration written elsewhere names its mask and border by paths into a
+// folder this machine does not have: both are found by their file names in the
+// data folders, by the window and by pellorin-cli alike.
+TEST_F(MainWindow, MaskAndBorderOfAConfigurationFromElsewhereAreFoundInTheDataFolders) {
+    const fs::path data = dir / "share";
+    fs::create_directories(data / "pellorin" / "border");
+    fs::create_directories(data / "pellorin" / "Masks");
+    BMP_File border = NoBlack(40, 40);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+            if (x < 6 || y < 6 || x >= 34 || y >= 34) border.Pixel(x, y) = CColor24(200, 20, 20);
+    ASSERT_TRUE(border.SaveBMP((data / "pellorin" / "border" / "red-edge.bmp").string()));
+    BMP_File mask;
+    mask.Create(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            mask.Pixel(x, y) = x < 8 ? CColor24(255, 255, 255) : CColor24(0, 0, 0);
+    ASSERT_TRUE(mask.SaveBMP((data / "pellorin" / "Masks" / "half.bmp").string()));
+    const char* old = std::getenv("XDG_DATA_DIRS");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_DATA_DIRS", data.string().c_str(), 1);
+
+    const BMP_File in = NoBlack(120, 90);
+    ASSERT_TRUE(in.SaveBMP(Path("in.bmp")));
+    {
+        ProcessingSettings s;
+        s.m_bSetBorder = 1;
+        s.m_sBorderName = "/opt/old-machine/pellorin/border/red-edge.bmp";
+        s.m_nBorderPlacement[0] = 0;  // on top of the picture
+        s.m_nBorderPlacement[1] = 12; // pixels
+        s.m_bSetMask = 1;
+        s.m_sMaskName = "/home/someone/pellorin-build/app/Masks/half.bmp";
+        SettingsFile f(s);
+        ASSERT_TRUE(f.Save(Path("moved.qvc")));
+    }
+    ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+    ASSERT_TRUE(dlg->LoadConfiguration(QString::fromStdString(Path("moved.qvc"))));
+    EXPECT_EQ(dlg->Settings().m_sBorderName, "/opt/old-machine/pellorin/border/red-edge.bmp")
+        << "the stored path is kept as written";
+    ASSERT_TRUE(dlg->RunFinal());
+    const BMP_File shown = dlg->Images().work;
+    ProcessingSettings none = dlg->Settings();
+    none.m_bSetBorder = 0;
+    none.m_bSetMask = 0;
+    BMP_File plain;
+    ASSERT_TRUE(RunPipeline(in, none, ProcessMode::Final, dlg->PreviewSize(), plain));
+    EXPECT_FALSE(shown.SameAs(plain)) << "mask and border are applied";
+    ProcessingSettings borderOnly = dlg->Settings();
+    borderOnly.m_bSetMask = 0;
+    BMP_File bordered;
+    ASSERT_TRUE(RunPipeline(in, borderOnly, ProcessMode::Final, dlg->PreviewSize(), bordered));
+    EXPECT_FALSE(bordered.SameAs(plain)) << "the border is found";
+    EXPECT_FALSE(bordered.SameAs(shown)) << "the mask is found";
+
+    const std::string cmd = Quoted(PELLORIN_CLI) + " apply --config " + Quoted(Path("moved.qvc")) +
+                            " --output " + Quoted(Path("out.bmp")) + " " + Quoted(Path("in.bmp")) +
+                            " 2>" + Quoted(Path("err.txt"));
+    const int rc = std::system(cmd.c_str());
+    if (old)
+        ::setenv("XDG_DATA_DIRS", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_DIRS");
+    ASSERT_EQ(rc, 0);
+    BMP_File out;
+    ASSERT_TRUE(out.LoadBMP(Path("out.bmp")));
+    EXPECT_TRUE(out.SameAs(shown)) << "pellorin-cli applies the same mask and border";
+}
+
+// On a screen smaller than the default window the program starts with a window
+// that fits it; on a large one the default size stays.
+TEST(MainWindowScreen, StartsSmallEnoughForA768PixelScreen) {
+    App();
+    CPellorinDlg dlg;
+    const QSize standard = dlg.size();
+    ASSERT_GT(standard.height(), 768 - 40) << "the default window is taller than a laptop screen";
+    dlg.FitOnScreen(QRect(0, 0, 2560, 1440));
+    EXPECT_EQ(dlg.size(), standard);
+    dlg.FitOnScreen(QRect(0, 0, 1366, 768));
+    EXPECT_LE(dlg.height(), 768 - 40);
+    EXPECT_LE(dlg.width(), 1366);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QApplication::processEvents();
+    EXPECT_LE(dlg.height(), 768 - 40) << "showing keeps the size";
+    EXPECT_GT(dlg.DestinationView()->height(), 300) << "the views keep a usable size";
 }
