@@ -47,8 +47,7 @@ std::string PictureTooLargeText(uint64_t width, uint64_t height);
 // JPEG, PNG and TIFF files carry metadata (SaveOptions): by default only the
 // software tag and the pixel dimensions, as for a picture that came from no
 // file.
-bool SaveImageFile(const std::string& path, const BMP_File& image,
-                   std::string* message = nullptr);
+bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message = nullptr);
 
 struct SaveOptions {
     // The original picture's metadata, brought up to date and written into the

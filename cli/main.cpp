@@ -4,9 +4,9 @@
 #include "app/file_util.h"
 #include "app/folder_list.h"
 #include "app/image_files.h"
-#include "pipeline/pipeline.h"
 #include "app/settings_fields.h"
 #include "app/view_frames.h"
+#include "pipeline/pipeline.h"
 
 #include <algorithm>
 #include <atomic>
@@ -163,7 +163,8 @@ int Info(int argc, char** argv) {
             status = kExitFailed;
             continue;
         }
-        if (!warning.empty()) std::cerr << "pellorin-cli: " << f << ": warning: " << warning << "\n";
+        if (!warning.empty())
+            std::cerr << "pellorin-cli: " << f << ": warning: " << warning << "\n";
         std::cout << f << ": " << img.Width() << "x" << img.Height() << ", 1 frame, - fps\n";
     }
     return status;

@@ -173,8 +173,8 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         return b;
     };
     add("&Load From Disk...", [this] {
-        const QString path = GetOpenImageFile(this, m_loadFilterIndex, dialog_folder::kOpen,
-                                              &m_applyOrientation);
+        const QString path =
+            GetOpenImageFile(this, m_loadFilterIndex, dialog_folder::kOpen, &m_applyOrientation);
         if (!path.isEmpty()) LoadFile(path);
     });
     add("Select File...", [this] {
@@ -650,8 +650,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     m_currentFile = LowerPath(QString::fromStdString(realPath));
     m_images.Install(image, std::move(metadata));
     // The picture is loaded all the same; the user hears what was dropped.
-    if (!warning.empty())
-        QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
+    if (!warning.empty()) QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     ShowOriginal();
     RunPreviewNow();
     m_save->setEnabled(true);

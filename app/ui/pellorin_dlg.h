@@ -4,12 +4,12 @@
 // Every control writes the settings and asks for a preview run; saving,
 // printing and the result viewer run the pipeline at full size.
 
-#include "pipeline/pipeline.h"
 #include "app/settings_fields.h"
 #include "app/ui/bmp_wnd.h"
 #include "app/ui/registry_settings.h"
 #include "app/view_frames.h"
 #include "imageops/ui/dialog_host.h"
+#include "pipeline/pipeline.h"
 
 #include <QStringList>
 #include <QWidget>

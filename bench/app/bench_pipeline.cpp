@@ -2,8 +2,8 @@
 // every setting at its default (a full-size copy, so it is set against memcpy
 // of the same bytes) and the preview scaling to an 800 x 600 view.
 
-#include "pipeline/pipeline.h"
 #include "bench/app/bench_common.h"
+#include "pipeline/pipeline.h"
 
 #include <cstring>
 

@@ -2,11 +2,11 @@
 // function with the right settings, and the fixed-chain steps run in their
 // fixed order.
 
-#include "pipeline/pipeline.h"
 #include "imageops/color.h"
 #include "imageops/convolve.h"
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
+#include "pipeline/pipeline.h"
 
 #include "image_test_util.h"
 

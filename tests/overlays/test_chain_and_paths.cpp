@@ -1,9 +1,9 @@
 // The overlay steps inside the pipeline (order, scaling of light rectangles,
 // skipped steps) and the lookup of mask and border pictures.
 
-#include "pipeline/pipeline.h"
 #include "imageops/data_paths.h"
 #include "imageops/overlays.h"
+#include "pipeline/pipeline.h"
 #include "test_overlays_common.h"
 
 #include <cstdlib>

@@ -57,5 +57,4 @@ private:
     std::filesystem::path path_;
 };
 
-
 } // namespace overlays_test

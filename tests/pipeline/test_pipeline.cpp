@@ -2,10 +2,10 @@
 // geometric steps of the fixed chain, and the nearest-neighbour index map they
 // share.
 
-#include "pipeline/pipeline.h"
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
 #include "imageops/resample.h"
+#include "pipeline/pipeline.h"
 
 #include <gtest/gtest.h>
 

@@ -45,7 +45,6 @@ private:
     std::filesystem::path path_;
 };
 
-
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

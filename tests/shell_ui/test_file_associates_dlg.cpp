@@ -309,7 +309,8 @@ TEST_F(FileAssociates, AReadOnlyConfigFolderGivesTheMessage) {
     ASSERT_EQ(WEXITSTATUS(status), 0) << "20: no unprivileged user, 21: folder writable, "
                                          "22: helper not started";
     EXPECT_TRUE(printed.starts_with("Error\n")) << printed;
-    EXPECT_NE(printed.find("cannot write " + ListPath() + ": permission denied"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("cannot write " + ListPath() + ": permission denied"), std::string::npos)
+        << printed;
     EXPECT_EQ(List(), list);
 }
 
