@@ -35,7 +35,7 @@ const char* const kUsage =
     "      Print the size, frame count and frame rate of each file.\n"
     "  pellorin-cli apply --config FILE.qvc [--preview] [--view WxH]\n"
     "                     (--output FILE | --out-dir DIR [--format EXT])\n"
-    "                     [--codec NAME] [--jobs N] [--max-megapixels N]\n"
+    "                     [--jobs N] [--max-megapixels N]\n"
     "                     [--strip] [--keep-orientation] INPUT...\n"
     "      Apply the treatment saved in FILE.qvc to every INPUT (a file, or a folder\n"
     "      whose images are taken in the order \"Load Next\" steps through them) and\n"
@@ -180,7 +180,7 @@ struct ApplyOptions {
     std::string config;
     bool preview = false;
     ViewSize view;
-    std::string output, outDir, format, codec;
+    std::string output, outDir, format;
     int jobs = 0;
     bool strip = false;
     bool keepOrientation = false;
@@ -330,7 +330,9 @@ int ParseApply(int argc, char** argv) {
             o.format = ToLowerAscii(o.format);
             if (o.format.starts_with(".")) o.format.erase(0, 1);
         } else if (a == "--codec") {
-            if (!value(o.codec)) return Usage("--codec needs an encoder name");
+            // The AVI encoder's name: this build writes no video yet, so an
+            // option that would be ignored is refused instead.
+            return Usage("--codec: this build does not write video");
         } else if (a == "--jobs") {
             if (!value(v) || !ParseInt(v, o.jobs) || o.jobs < 1)
                 return Usage("--jobs needs a whole number from 1 up");
