@@ -18,6 +18,7 @@ function(pellorin_add_test)
   set(env "")
   if(T_QT)
     set(env "QT_QPA_PLATFORM=offscreen")
+    target_sources(${T_NAME} PRIVATE ${PELLORIN_SOURCE_DIR}/tests/private_config_home.cpp)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120 TEST_PREFIX "${T_NAME}."
                        PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
