@@ -7,6 +7,8 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include "file_test_util.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -87,20 +89,8 @@ std::vector<uint8_t> IconFile(const std::vector<std::vector<uint8_t>>& blocks, i
     return f;
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char templ[] = "/tmp/pellorin-icon-XXXXXX";
-        path = ::mkdtemp(templ);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using file_test::ReadAll;
+using file_test::TempDir;
 
 TEST(IconLayout, FileWrittenFor300x200Image) {
     const BMP_File img = Picture(300, 200);

@@ -20,28 +20,15 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
 
+#include "file_test_util.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char templ[] = "/tmp/pellorin-meta-XXXXXX";
-        path = ::mkdtemp(templ);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using file_test::ReadAll;
+using file_test::TempDir;
+using file_test::WriteAll;
 
 // A plain picture file without metadata, written by our saver.
 void MakePicture(const std::string& path, const BMP_File& image) {
