@@ -6,48 +6,43 @@
 #include "imageops/ui/perspective_dlg.h"
 #include "imageops/ui/tone_dialogs.h"
 
-#include <array>
+#include "imageops/effect_table.h"
+
+#include <cstring>
 
 namespace {
 
 using OpenFn = void (*)(CDialogHost&, QWidget*);
 
-template <class Dlg> void Run(Dlg& dlg) {
-    dlg.exec();
+template <class Dlg> void Open(CDialogHost& host, QWidget* parent) {
+    Dlg d(host, parent);
+    d.exec();
+}
+template <CBrightnessContrastDlg::Kind K>
+void OpenBrightnessContrast(CDialogHost& host, QWidget* parent) {
+    CBrightnessContrastDlg d(K, host, parent);
+    d.exec();
 }
 
-struct DialogRow {
-    int effectId;
+struct DialogEntry {
+    const char* caption; // the dialog name of the effect table's row
     OpenFn open;
 };
 
-// One row per effect with a parameter dialog, keyed by effect id.
-const std::array<DialogRow, 4> kDialogs = {{
-    {0,
-     [](CDialogHost& h, QWidget* p) {
-         CBlurSettingDlg d(h, p);
-         Run(d);
-     }},
-    {1,
-     [](CDialogHost& h, QWidget* p) {
-         CBrightnessContrastDlg d(CBrightnessContrastDlg::Kind::Brightness, h, p);
-         Run(d);
-     }},
-    {2,
-     [](CDialogHost& h, QWidget* p) {
-         CBrightnessContrastDlg d(CBrightnessContrastDlg::Kind::Contrast, h, p);
-         Run(d);
-     }},
-    {3,
-     [](CDialogHost& h, QWidget* p) {
-         CAdjustHsbDlg d(h, p);
-         Run(d);
-     }},
-}};
+// The widget side of the effect table: a row's dialog name leads here, so an
+// effect is declared once, in its table row, and its dialog is found by name.
+const DialogEntry kDialogs[] = {
+    {"Blur Setting", Open<CBlurSettingDlg>},
+    {"Adjust Brightness", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Brightness>},
+    {"Adjust Contrast", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Contrast>},
+    {"Adjust HSB", Open<CAdjustHsbDlg>},
+};
 
-const DialogRow* Find(int effectId) {
-    for (const DialogRow& r : kDialogs)
-        if (r.effectId == effectId) return &r;
+OpenFn Find(int effectId) {
+    const EffectRow* row = FindEffect(effectId);
+    if (!row || !row->dialog || !row->Available()) return nullptr;
+    for (const DialogEntry& d : kDialogs)
+        if (std::strcmp(d.caption, row->dialog) == 0) return d.open;
     return nullptr;
 }
 
@@ -58,9 +53,9 @@ bool HasEffectDialog(int effectId) {
 }
 
 bool OpenEffectDialog(int effectId, CDialogHost& host, QWidget* parent) {
-    const DialogRow* row = Find(effectId);
-    if (!row) return false;
-    row->open(host, parent);
+    const OpenFn open = Find(effectId);
+    if (!open) return false;
+    open(host, parent);
     return true;
 }
 

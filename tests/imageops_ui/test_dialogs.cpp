@@ -2,6 +2,7 @@
 // for a preview, Cancel puts back the opening values, and the Blur dialog
 // writes only on OK.
 
+#include "imageops/effect_table.h"
 #include "imageops/ui/adjust_color_dlg.h"
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
@@ -260,23 +261,38 @@ TEST(PerspectiveDlg, AngleAndAxis) {
     EXPECT_EQ(host.settings.m_bPerspectiveVertical, 1);
 }
 
-TEST(EffectDialogs, TableOpensTheDialogsOfBuiltEffects) {
+// The effect table's row is the one place an effect is declared: every built
+// row with a dialog name must open the dialog of that caption, and a row without
+// one must open nothing.
+TEST(EffectDialogs, EveryRowOpensTheDialogItNames) {
     FakeHost host;
-    for (int id : {0, 1, 2, 3}) EXPECT_TRUE(HasEffectDialog(id)) << id;
-    for (int id : {-1, 4, 8, 18, 24, 34}) {
-        EXPECT_FALSE(HasEffectDialog(id)) << id;
-        EXPECT_FALSE(OpenEffectDialog(id, host, nullptr)) << id;
+    int opened = 0;
+    for (const EffectRow& row : EffectTable()) {
+        SCOPED_TRACE(row.name);
+        if (!row.dialog || !row.Available()) {
+            EXPECT_FALSE(HasEffectDialog(row.id));
+            EXPECT_FALSE(OpenEffectDialog(row.id, host, nullptr));
+            continue;
+        }
+        EXPECT_TRUE(HasEffectDialog(row.id));
+        // The dialog runs modally: read its caption and close it from inside
+        // its own loop.
+        QString title;
+        QTimer::singleShot(0, [&] {
+            QWidget* w = QApplication::activeModalWidget();
+            ASSERT_NE(w, nullptr);
+            title = w->windowTitle();
+            static_cast<QDialog*>(w)->reject();
+        });
+        EXPECT_TRUE(OpenEffectDialog(row.id, host, nullptr));
+        EXPECT_EQ(title, QString::fromUtf8(row.dialog));
+        ++opened;
     }
-    // Opens the Adjust HSB dialog modally; close it from inside its loop.
-    QString title;
-    QTimer::singleShot(0, [&] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr);
-        title = w->windowTitle();
-        static_cast<QDialog*>(w)->reject();
-    });
-    EXPECT_TRUE(OpenEffectDialog(3, host, nullptr));
-    EXPECT_EQ(title, "Adjust HSB");
+    EXPECT_GE(opened, 4);
+    for (int id : {-1, kEffectCount}) {
+        EXPECT_FALSE(HasEffectDialog(id));
+        EXPECT_FALSE(OpenEffectDialog(id, host, nullptr));
+    }
 }
 
 int main(int argc, char** argv) {
