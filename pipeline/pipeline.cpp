@@ -182,8 +182,17 @@ std::string StepFailureMessage(const char* step, PictureSize size, bool changesS
     return m;
 }
 
+int PipelineStepCount(const ProcessingSettings& s) {
+    int steps = 0;
+    for (size_t i = 0; i < s.m_aEffects.size(); ++i)
+        if (s.EffectTicked(i) && FindEffect(s.m_aEffects[i])) ++steps;
+    for (const ChainStep& step : kChain)
+        if (step.enabled(s)) ++steps;
+    return steps;
+}
+
 bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
-                 ViewSize view, BMP_File& work, std::string* error) {
+                 ViewSize view, BMP_File& work, std::string* error, RunObserver* observer) {
     if (input.Empty()) return false;
     const bool final = mode == ProcessMode::Final;
     // A step that fails ends a final run; a preview passes it over.
@@ -194,6 +203,14 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
             *error = StepFailureMessage(step, size, changes);
         }
         return true;
+    };
+    const int total = observer ? PipelineStepCount(s) : 0;
+    int done = 0;
+    auto go_on = [&] {
+        if (!observer || !observer->beforeStep) return true;
+        if (observer->beforeStep(done++, total)) return true;
+        observer->stopped = true;
+        return false;
     };
     if (final) {
         if (!Made([&] {
@@ -212,7 +229,9 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
     for (size_t i = 0; i < s.m_aEffects.size(); ++i) {
         if (!s.EffectTicked(i)) continue;
         const EffectRow* row = FindEffect(s.m_aEffects[i]);
-        if (row && !ApplyEffect(*row, work, s) &&
+        if (!row) continue;
+        if (!go_on()) return false;
+        if (!ApplyEffect(*row, work, s) &&
             failed(row->name, PictureSize{work.Width(), work.Height()}))
             return false;
     }
@@ -220,6 +239,7 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
     const ChainContext context{view};
     for (const ChainStep& step : kChain) {
         if (!step.enabled(s)) continue;
+        if (!go_on()) return false;
         const PictureSize size =
             step.makes ? step.makes(work, s, context) : PictureSize{work.Width(), work.Height()};
         if (!Made([&] { return step.apply(work, s, context); }) && failed(step.name, size))
@@ -229,9 +249,9 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
 }
 
 bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
-             std::string* error) {
+             std::string* error, RunObserver* observer) {
     if (images.work.Empty() || images.loading) return false;
     const BMP_File& input =
         s.bNoise && !images.noiseReduced.Empty() ? images.noiseReduced : images.original;
-    return RunPipeline(input, s, mode, view, images.work, error);
+    return RunPipeline(input, s, mode, view, images.work, error, observer);
 }

@@ -10,6 +10,7 @@
 #include "app/settings.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -78,11 +79,23 @@ std::string StepFailureMessage(const char* step, PictureSize size, bool changesS
 // memory) is passed over in preview mode, so that the view still shows the
 // rest of the treatment; in final mode it ends the run: false, and `error`
 // (when given) names the step and the size.
+//
+// An observer, when given, hears before each effect and chain step how far the
+// run is, and may stop it there: the run then returns false with `stopped` set
+// and no error, leaving `work` partly processed.
+struct RunObserver {
+    // Steps done so far and the steps of the run in all; false stops the run.
+    std::function<bool(int done, int total)> beforeStep;
+    bool stopped = false;
+};
 bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
-                 ViewSize view, BMP_File& work, std::string* error = nullptr);
+                 ViewSize view, BMP_File& work, std::string* error = nullptr,
+                 RunObserver* observer = nullptr);
+// The effect and chain steps a run with these settings goes through.
+int PipelineStepCount(const ProcessingSettings& s);
 
 // Runs the pipeline on the main window's images. Returns false (and does
 // nothing) when the work image is empty or a configuration is being loaded;
 // false with `error` set when a final run fails as RunPipeline says.
 bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
-             std::string* error = nullptr);
+             std::string* error = nullptr, RunObserver* observer = nullptr);

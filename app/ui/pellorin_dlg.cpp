@@ -4,6 +4,7 @@
 #include "app/folder_list.h"
 #include "app/image_files.h"
 #include "app/noise/sarnel_dlg.h"
+#include "app/ui/background_run.h"
 #include "app/ui/effect_list.h"
 #include "app/ui/help_dialog.h"
 #include "app/ui/open_image_dialog.h"
@@ -581,6 +582,9 @@ void CPellorinDlg::Reprocess() {
 }
 
 void CPellorinDlg::RunPreviewNow() {
+    // The full-size run on the worker owns the work image; whoever started it
+    // shows the preview again when it ends.
+    if (m_finalRunning) return;
     if (m_running) {
         Reprocess();
         return;
@@ -598,15 +602,33 @@ void CPellorinDlg::RunPreviewNow() {
 }
 
 bool CPellorinDlg::RunFinal() {
+    return RunFinalThen(nullptr);
+}
+
+bool CPellorinDlg::RunFinalThen(const std::function<bool()>& commit) {
     m_effects->SyncChecks();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (m_images.work.Empty() || m_images.loading) return false;
+    // The worker gets its own copy of the settings: the dialog is modal, but
+    // nothing should depend on that to keep the run consistent.
+    const ProcessingSettings settings = m_settings;
+    const ViewSize view = PreviewSize();
     std::string error;
-    const bool ran = Process(m_images, m_settings, ProcessMode::Final, PreviewSize(), &error);
-    QApplication::restoreOverrideCursor();
+    bool ran = false;
+    m_finalRunning = true;
+    const bool done = RunInBackground(this, "Pellorin", [&](CBackgroundRun& run) {
+        RunObserver observer{[&run](int step, int steps) { return run.Step(step, steps); }};
+        ran = Process(m_images, settings, ProcessMode::Final, view, &error, &observer);
+        if (!ran) return false;
+        if (!commit) return true;
+        // Once writing starts it finishes: a cancel now would leave nothing
+        // better than the file it has written.
+        return run.BeginCommit() && commit();
+    });
+    m_finalRunning = false;
     if (ran) ++m_runs;
     // A step that could not make its picture: nothing is saved, printed or shown.
     if (!ran && !error.empty()) ShowError(QString::fromStdString(error));
-    return ran;
+    return done;
 }
 
 void CPellorinDlg::ShowOriginal() {
@@ -712,18 +734,21 @@ bool CPellorinDlg::Save() {
 
 bool CPellorinDlg::SaveTo(const QString& path) {
     if (path.isEmpty() || m_images.work.Empty()) return false;
-    bool ok = false;
-    if (RunFinal()) {
-        std::string message, warning;
+    std::string message, warning;
+    bool wrote = false;
+    // Encoding a large picture takes a while too: it runs on the worker,
+    // after the treatment, with the progress dialog still up.
+    const bool ok = RunFinalThen([&] {
         SaveOptions save;
         save.metadata = &m_images.metadata;
         save.strip = m_stripMetadata;
         save.warning = &warning;
-        ok = SaveImageFile(path.toStdString(), m_images.work, &message, save);
-        if (!ok) ShowError(QString::fromStdString(message));
-        if (ok && !warning.empty())
-            QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
-    }
+        wrote = SaveImageFile(path.toStdString(), m_images.work, &message, save);
+        return wrote;
+    });
+    if (!wrote && !message.empty()) ShowError(QString::fromStdString(message));
+    if (ok && !warning.empty())
+        QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     // The view shows the preview again, not the full-size result.
     RunPreviewNow();
     m_save->setEnabled(true);

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,9 @@ public:
 
     // Runs the pipeline in preview mode now and shows the result.
     void RunPreviewNow();
-    // Runs the pipeline at full size; the result is in Images().work.
+    // Runs the pipeline at full size off the user-interface thread, with a
+    // progress dialog the user may cancel; the result is in Images().work.
+    // False when a step failed (the user is told) or the user cancelled.
     bool RunFinal();
 
     int PipelineRuns() const { return m_runs; }
@@ -108,6 +111,9 @@ private:
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
     bool SaveTo(const QString& path); // the full-size result; says why it failed
+    // RunFinal, then `commit` (when given) on the same worker thread, which from
+    // then on the user can no longer cancel. True when both succeeded.
+    bool RunFinalThen(const std::function<bool()>& commit);
     void RebuildFolderList();
     void SetTitle(const QString& lowerPath);
     void ShowOriginal(); // the original view shows the original image
@@ -180,6 +186,7 @@ private:
 
     bool m_previewPending = false;
     bool m_running = false;
+    bool m_finalRunning = false; // a full-size run is on the worker thread
     bool m_firstShow = true;
     int m_runs = 0;
 };

@@ -2,10 +2,12 @@
 // folder, saving, configurations, frames and buttons, the device choices.
 
 #include "app/image_files.h"
+#include "app/ui/background_run.h"
 #include "app/ui/effect_list.h"
 #include "app/ui/pellorin_dlg.h"
 #include "imageops/effect_table.h"
 #include "imageops/resample.h"
+#include "tests/app/file_test_util.h"
 #include "tests/app_ui/ui_test_util.h"
 
 #include <QApplication>
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -20,6 +23,7 @@
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -702,10 +706,15 @@ TEST_F(MainWindow, FailedSaveAsKeepsTheTitleAndTheOutputFile) {
 
     // "Save" still writes where the last successful save went.
     fs::remove(Path("good.bmp"));
-    // A message box here would be a failure; close it so the run goes on.
-    QTimer::singleShot(500, [] {
+    // A message box here would be a failure; close it so the run goes on. The
+    // timer ends with this test: left pending, it would close a later test's
+    // dialog.
+    QTimer closeBox;
+    closeBox.setSingleShot(true);
+    QObject::connect(&closeBox, &QTimer::timeout, [] {
         if (QWidget* w = QApplication::activeModalWidget()) w->close();
     });
+    closeBox.start(500);
     ASSERT_TRUE(dlg->Save());
     EXPECT_TRUE(fs::exists(Path("good.bmp")));
     EXPECT_FALSE(fs::exists(Path("no-such-folder")));
@@ -944,4 +953,100 @@ TEST(MainWindowScreen, StartsSmallEnoughForA768PixelScreen) {
     QApplication::processEvents();
     EXPECT_LE(dlg.height(), 768 - 40) << "showing keeps the size";
     EXPECT_GT(dlg.DestinationView()->height(), 300) << "the views keep a usable size";
+}
+
+// Full-size runs leave the window responsive: the treatment and the encoder run
+// on a worker while a dialog shows the steps and offers Cancel.
+class FinalRunOffTheWindow : public MainWindow {
+protected:
+    void TearDown() override {
+        CBackgroundRun::BeforeStepHookForTesting() = nullptr;
+        MainWindow::TearDown();
+    }
+    // Holds the worker before its first step until the user has cancelled,
+    // so that the test meets the dialog whatever the machine's speed.
+    static void HoldUntilCancelled() {
+        CBackgroundRun::BeforeStepHookForTesting() = [](const CBackgroundRun& run) {
+            for (int i = 0; i < 1000 && !run.Cancelled(); ++i) QThread::msleep(10);
+        };
+    }
+    void LoadWithEffects() {
+        ASSERT_TRUE(Picture(64, 48).SaveBMP(Path("in.bmp")));
+        ASSERT_TRUE(dlg->LoadFile(QString::fromStdString(Path("in.bmp"))));
+        ProcessingSettings s;
+        s.m_aEffects = {7, 16}; // Grey Scale, Swap R & B
+        s.m_aEffectChecks = {1, 1};
+        ASSERT_TRUE(SettingsFile(s).Save(Path("t.qvc")));
+        ASSERT_TRUE(dlg->LoadConfiguration(QString::fromStdString(Path("t.qvc"))));
+    }
+    static void ClickCancel(QDialog* progress) {
+        QPushButton* cancel = nullptr;
+        for (QPushButton* b : progress->findChildren<QPushButton*>())
+            if (b->text() == "Cancel") cancel = b;
+        ASSERT_NE(cancel, nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    }
+};
+
+TEST_F(FinalRunOffTheWindow, CancelledSaveLeavesTheExistingFileByteIdentical) {
+    LoadWithEffects();
+    const std::string target = Path("out.bmp");
+    ASSERT_TRUE(Picture(20, 10, 200).SaveBMP(target));
+    const std::vector<uint8_t> before = file_test::ReadAll(target);
+    HoldUntilCancelled();
+    bool sawProgress = false;
+    WithNextModal<QDialog>([&](QDialog* progress) {
+        EXPECT_EQ(qobject_cast<QMessageBox*>(progress), nullptr) << "an error box, not progress";
+        sawProgress = true;
+        ClickCancel(progress);
+    });
+    EXPECT_FALSE(dlg->SaveAs(QString::fromStdString(target), 4));
+    EXPECT_TRUE(sawProgress);
+    EXPECT_EQ(file_test::ReadAll(target), before);
+    // Nothing was saved: "Save" does not point at the file and the title is
+    // the loaded picture's.
+    EXPECT_TRUE(dlg->windowTitle().endsWith("in.bmp"));
+    EXPECT_FALSE(dlg->Save());
+    // The view shows the preview again, at the view's size.
+    Settle();
+    EXPECT_LT(dlg->Images().work.Width(), 64 * 10);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(FinalRunOffTheWindow, SlowSaveShowsItsStepsAndWrites) {
+    LoadWithEffects();
+    // Slow steps: the dialog appears and must count them.
+    CBackgroundRun::BeforeStepHookForTesting() = [](const CBackgroundRun&) {
+        QThread::msleep(350);
+    };
+    int shownTotal = -1;
+    WithNextModal<QDialog>([&](QDialog* progress) {
+        auto* bar = progress->findChild<QProgressBar*>();
+        ASSERT_NE(bar, nullptr);
+        // Wait for the refresh to pick up the step count, then let it finish.
+        for (int i = 0; i < 100 && bar->maximum() == 0; ++i) QTest::qWait(10);
+        shownTotal = bar->maximum();
+    });
+    ASSERT_TRUE(dlg->SaveAs(QString::fromStdString(Path("slow.bmp")), 4));
+    EXPECT_EQ(shownTotal, 2); // the two ticked effects; no correction is on
+    BMP_File saved;
+    ASSERT_TRUE(LoadImageFile(Path("slow.bmp"), saved));
+    EXPECT_EQ(saved.Width(), 64);
+    // Grey, then red and blue swapped: every pixel grey.
+    const CColor24 c = saved.Pixel(10, 20);
+    EXPECT_EQ(c.r, c.g);
+    EXPECT_EQ(c.g, c.b);
+}
+
+TEST(BackgroundRun, CancelAndCommitExcludeEachOther) {
+    CBackgroundRun cancelledFirst;
+    EXPECT_TRUE(cancelledFirst.RequestCancel());
+    EXPECT_FALSE(cancelledFirst.Step(0, 1));
+    EXPECT_FALSE(cancelledFirst.BeginCommit()) << "a cancelled job must write nothing";
+
+    CBackgroundRun committedFirst;
+    EXPECT_TRUE(committedFirst.Step(0, 1));
+    EXPECT_TRUE(committedFirst.BeginCommit());
+    EXPECT_FALSE(committedFirst.RequestCancel()) << "the file is being written";
+    EXPECT_FALSE(committedFirst.Cancelled());
 }

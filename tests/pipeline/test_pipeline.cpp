@@ -2,6 +2,7 @@
 // geometric steps of the fixed chain, and the nearest-neighbour index map they
 // share.
 
+#include "imageops/color.h"
 #include "imageops/effect_table.h"
 #include "imageops/geometry.h"
 #include "imageops/resample.h"
@@ -94,6 +95,40 @@ TEST(Pipeline, FinalModeWithDefaultsIsAnExactCopy) {
     s.SetViewDefaults(400, 300);
     ASSERT_TRUE(Process(set, s, ProcessMode::Final, ViewSize{400, 300}));
     EXPECT_TRUE(set.work.SameAs(img));
+}
+
+// A watched run counts every step it will take, unticked effects, unknown ids
+// and disabled corrections excluded, and stops exactly where it is told to.
+TEST(Pipeline, ObserverCountsTheStepsAndStopsWhereTold) {
+    const BMP_File img = Gradient(31, 17);
+    ProcessingSettings s;
+    s.SetViewDefaults(400, 300);
+    s.m_aEffects = {7, 4, 99, 16};
+    s.m_aEffectChecks = {1, 0, 1, 1};
+    s.m_bFlipX = 1;
+    std::vector<std::pair<int, int>> seen;
+    RunObserver all{[&](int done, int total) {
+        seen.push_back({done, total});
+        return true;
+    }};
+    BMP_File work;
+    ASSERT_TRUE(RunPipeline(img, s, ProcessMode::Final, ViewSize{400, 300}, work, nullptr, &all));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_FALSE(all.stopped);
+    EXPECT_EQ(PipelineStepCount(s), 3);
+
+    // Stopped before the mirror: the two effects ran, the mirror did not.
+    RunObserver stop{[](int done, int) { return done < 2; }};
+    std::string error;
+    BMP_File partial;
+    EXPECT_FALSE(
+        RunPipeline(img, s, ProcessMode::Final, ViewSize{400, 300}, partial, &error, &stop));
+    EXPECT_TRUE(stop.stopped);
+    EXPECT_TRUE(error.empty()) << "a stop is not a failure: " << error;
+    BMP_File expected = img;
+    GreyScale(expected);
+    SwapChannels(expected, Channel::Red, Channel::Blue);
+    EXPECT_TRUE(partial.SameAs(expected));
 }
 
 TEST(Pipeline, PreviewIsStretchedToTheView) {
