@@ -62,7 +62,8 @@ void ApplyAdvancedEmboss(const uint8_t* src, uint8_t* dst, int width, int height
         double* row[3] = {m.data(), m.data() + width, m.data() + 2 * size_t(width)};
         for (int y = y0; y < y1; ++y) {
             const std::array<int, 3> lines = WindowLines(y, height);
-            for (int k = 0; k < 3; ++k) RowWeights(src + rowBytes * size_t(lines[size_t(k)]), width, row[k]);
+            for (int k = 0; k < 3; ++k)
+                RowWeights(src + rowBytes * size_t(lines[size_t(k)]), width, row[k]);
             const uint8_t* centreRow = src + rowBytes * size_t(lines[1]);
             uint8_t* out = dst + rowBytes * size_t(y);
             for (int x = 0; x < width; ++x) {
@@ -76,8 +77,8 @@ void ApplyAdvancedEmboss(const uint8_t* src, uint8_t* dst, int width, int height
                     shade = flatShade;
                 } else {
                     const int d = int(std::trunc(nx * lx + ny * ly + nzlz));
-                    shade = d < 0 ? 0
-                                  : int(std::trunc(d / std::sqrt(double(nx * nx + ny * ny + nz2))));
+                    shade =
+                        d < 0 ? 0 : int(std::trunc(d / std::sqrt(double(nx * nx + ny * ny + nz2))));
                 }
                 const uint8_t* centre = centreRow + 4 * size_t(c);
                 uint8_t* o = out + 4 * size_t(x);

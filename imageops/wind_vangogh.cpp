@@ -82,7 +82,8 @@ bool BlastRow(uint8_t* row, int width, const WindParams& p) {
 
 void ReversePixels(uint8_t* row, int width) {
     for (int a = 0, b = width - 1; a < b; ++a, --b)
-        for (int c = 0; c < 4; ++c) std::swap(row[4 * size_t(a) + size_t(c)], row[4 * size_t(b) + size_t(c)]);
+        for (int c = 0; c < 4; ++c)
+            std::swap(row[4 * size_t(a) + size_t(c)], row[4 * size_t(b) + size_t(c)]);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,7 +203,9 @@ inline void SourceSample(const VanGoghJob& job, double px, double py, double out
 void VanGoghRows(const VanGoghJob& job, int y0, int y1) {
     const int w = job.width, h = job.height;
     const uint8_t* f = job.field->data();
-    auto F = [&](int x, int y) { return int(f[size_t(Wrap(y, h)) * size_t(w) + size_t(Wrap(x, w))]); };
+    auto F = [&](int x, int y) {
+        return int(f[size_t(Wrap(y, h)) * size_t(w) + size_t(Wrap(x, w))]);
+    };
     for (int y = y0; y < y1; ++y)
         for (int x = 0; x < w; ++x) {
             const int gx = F(x - 1, y - 1) - F(x + 1, y - 1) + 2 * F(x - 1, y) - 2 * F(x + 1, y) +
@@ -293,8 +296,7 @@ void ApplyWind(const uint8_t* src, uint8_t* dst, int width, int height, const Wi
     }
 }
 
-void ApplyVanGogh(const uint8_t* src, uint8_t* dst, int width, int height,
-                  const VanGoghParams& p) {
+void ApplyVanGogh(const uint8_t* src, uint8_t* dst, int width, int height, const VanGoghParams& p) {
     if (width <= 0 || height <= 0) return;
     const size_t pixels = size_t(width) * size_t(height);
 
@@ -315,7 +317,8 @@ void ApplyVanGogh(const uint8_t* src, uint8_t* dst, int width, int height,
     std::vector<uint8_t> field(pixels);
     for (size_t i = 0; i < pixels; ++i) {
         const double u = (RuntimeRand15() & 0x7FFF) * kRand15Scale;
-        const double v = std::floor(FieldChannel(src + 4 * i, channel) * 255.0 + (2.0 * u - 1.0) + 0.5);
+        const double v =
+            std::floor(FieldChannel(src + 4 * i, channel) * 255.0 + (2.0 * u - 1.0) + 0.5);
         field[i] = uint8_t(v < 0.0 ? 0 : (v > 255.0 ? 255 : int(v)));
     }
 

@@ -35,21 +35,20 @@ int WindEdgeValue(const uint8_t* a, const uint8_t* b, int edge);
 void ApplyWind(const uint8_t* src, uint8_t* dst, int width, int height, const WindParams& p);
 
 struct VanGoghParams {
-    int filterLength = 5;     // half length of the integration, 0..64 (0 stands for 0.1)
-    int noiseMagnitude = 2;   // cell size of the smooth noise, 1 or more
+    int filterLength = 5;      // half length of the integration, 0..64 (0 stands for 0.1)
+    int noiseMagnitude = 2;    // cell size of the smooth noise, 1 or more
     int integrationSteps = 25; // samples over the whole length, 1..40
-    int minValue = -25;       // noise range, in tenths
+    int minValue = -25;        // noise range, in tenths
     int maxValue = 25;
-    int channel = 2;   // scalar field: 0 hue, 1 saturation, 2 lightness
-    int op = 1;        // 0 along the gradient ("Derivative"), 1 across it ("Gradient")
-    int convolve = 1;  // 0 smooth noise modulates the picture, 1 the picture itself
+    int channel = 2;  // scalar field: 0 hue, 1 saturation, 2 lightness
+    int op = 1;       // 0 along the gradient ("Derivative"), 1 across it ("Gradient")
+    int convolve = 1; // 0 smooth noise modulates the picture, 1 the picture itself
 };
 
 // Random draws: with convolve 0 first the 40 x 40 noise vectors (row by row),
 // then one per pixel (rows top to bottom, each left to right) that dithers the
 // scalar field. The smearing itself draws nothing and runs on several threads.
-void ApplyVanGogh(const uint8_t* src, uint8_t* dst, int width, int height,
-                  const VanGoghParams& p);
+void ApplyVanGogh(const uint8_t* src, uint8_t* dst, int width, int height, const VanGoghParams& p);
 
 // The effect-list entries: parameters from the settings record.
 void WindEffect(const uint8_t* src, uint8_t* dst, int width, int height,

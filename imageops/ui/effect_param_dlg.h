@@ -68,9 +68,11 @@ protected:
     SliderRow AddRealSlider(QGridLayout* grid, int row, const QString& caption, int min, int max,
                             const QString& name, float& field) {
         Remember(field);
-        SliderRow r = AddSliderRow(grid, row, caption, min, max, name,
-                                   [&field](int) { return QString::asprintf("%.1f", double(field)); });
-        if (std::isfinite(field)) r.slider->setValue(int(std::clamp(field, float(min), float(max))));
+        SliderRow r = AddSliderRow(grid, row, caption, min, max, name, [&field](int) {
+            return QString::asprintf("%.1f", double(field));
+        });
+        if (std::isfinite(field))
+            r.slider->setValue(int(std::clamp(field, float(min), float(max))));
         r.Show();
         connect(r.slider, &QSlider::valueChanged, this, [this, &field, r](int v) {
             field = float(v);

@@ -10,8 +10,8 @@ CAdvancedEmbossDlg::CAdvancedEmbossDlg(CDialogHost& host, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(AddRadios("", {{"BumpMap", "bumpMap"}, {"Emboss", "emboss"}},
-                                s.m_bRadioEmboss));
+    layout->addWidget(
+        AddRadios("", {{"BumpMap", "bumpMap"}, {"Emboss", "emboss"}}, s.m_bRadioEmboss));
     layout->addWidget(AcceptCancelButtons(this));
 }
 

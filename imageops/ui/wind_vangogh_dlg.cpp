@@ -9,13 +9,13 @@ CWindDlg::CWindDlg(CDialogHost& host, QWidget* parent) : CEffectParamDlg("Wind",
     AddSlider(grid, 1, "Strength:", 1, 100, "strength", s.m_nStrengthWind);
 
     auto* groups = new QHBoxLayout;
-    groups->addWidget(AddRadios("Algorithm", {{"Wind", "wind"}, {"Blast", "blast"}},
-                                s.m_nAlgorithmWind));
-    groups->addWidget(AddRadios("Direction", {{"Left", "left"}, {"Right", "right"}},
-                                s.m_nDirectionWind));
-    groups->addWidget(AddRadios("Edge", {{"Both", "both"}, {"Leading", "leading"},
-                                         {"Trailing", "trailing"}},
-                                s.m_nEdgeWind));
+    groups->addWidget(
+        AddRadios("Algorithm", {{"Wind", "wind"}, {"Blast", "blast"}}, s.m_nAlgorithmWind));
+    groups->addWidget(
+        AddRadios("Direction", {{"Left", "left"}, {"Right", "right"}}, s.m_nDirectionWind));
+    groups->addWidget(
+        AddRadios("Edge", {{"Both", "both"}, {"Leading", "leading"}, {"Trailing", "trailing"}},
+                  s.m_nEdgeWind));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -34,17 +34,17 @@ CVanGoghDlg::CVanGoghDlg(CDialogHost& host, QWidget* parent)
     AddSlider(grid, 4, "Maximum Value:", 0, 100, "maximumValue", s.m_nmaxvVangogh);
 
     auto* groups = new QHBoxLayout;
-    groups->addWidget(AddRadios("Effect Channel",
-                                {{"Hue", "hue"}, {"Saturation", "saturation"},
-                                 {"Brightness", "brightness"}},
-                                s.m_n_channelVangogh));
+    groups->addWidget(
+        AddRadios("Effect Channel",
+                  {{"Hue", "hue"}, {"Saturation", "saturation"}, {"Brightness", "brightness"}},
+                  s.m_n_channelVangogh));
     groups->addWidget(AddRadios("Effect Operator",
                                 {{"Derivative", "derivative"}, {"Gradient", "gradient"}},
                                 s.m_n_operatorVangogh));
-    groups->addWidget(AddRadios("Effect Convolve",
-                                {{"With White Noise", "withWhiteNoise"},
-                                 {"With Source Image", "withSourceImage"}},
-                                s.m_n_convolveVangogh));
+    groups->addWidget(AddRadios(
+        "Effect Convolve",
+        {{"With White Noise", "withWhiteNoise"}, {"With Source Image", "withSourceImage"}},
+        s.m_n_convolveVangogh));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

@@ -20,8 +20,8 @@ struct Bgra {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Bgra& p) {
-    return os << "(b " << int(p.b) << ", g " << int(p.g) << ", r " << int(p.r) << ", a "
-              << int(p.a) << ")";
+    return os << "(b " << int(p.b) << ", g " << int(p.g) << ", r " << int(p.r) << ", a " << int(p.a)
+              << ")";
 }
 
 struct Picture {
@@ -84,14 +84,13 @@ template <class Fn> Picture RunEffect(const Picture& in, Fn&& fn, bool garbage =
 }
 
 inline ::testing::AssertionResult Same(const Picture& a, const Picture& b) {
-    if (a.w != b.w || a.h != b.h)
-        return ::testing::AssertionFailure() << "sizes differ";
+    if (a.w != b.w || a.h != b.h) return ::testing::AssertionFailure() << "sizes differ";
     for (int y = 0; y < a.h; ++y)
         for (int x = 0; x < a.w; ++x)
             if (!(a.Get(x, y) == b.Get(x, y)))
                 return ::testing::AssertionFailure()
-                       << "first difference at (" << x << ", " << y << ") of " << a.w << "x"
-                       << a.h << ": " << a.Get(x, y) << " vs " << b.Get(x, y);
+                       << "first difference at (" << x << ", " << y << ") of " << a.w << "x" << a.h
+                       << ": " << a.Get(x, y) << " vs " << b.Get(x, y);
     return ::testing::AssertionSuccess();
 }
 

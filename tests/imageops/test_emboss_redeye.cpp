@@ -17,8 +17,7 @@ namespace {
 
 Picture Emboss(const Picture& in, const EmbossParams& p, bool garbage = true) {
     return RunEffect(
-        in,
-        [&](const uint8_t* s, uint8_t* d, int w, int h) { ApplyAdvancedEmboss(s, d, w, h, p); },
+        in, [&](const uint8_t* s, uint8_t* d, int w, int h) { ApplyAdvancedEmboss(s, d, w, h, p); },
         garbage);
 }
 
@@ -97,8 +96,8 @@ TEST(AdvancedEmboss, FlatPictureGivesTheBackgroundShade) {
         EXPECT_TRUE(Same(Emboss(flat, EmbossWith(45, 30, 7, 1)), Picture(w, h, Grey(127))));
         EXPECT_TRUE(Same(Emboss(flat, EmbossWith(200, 0, 100, 1)), Picture(w, h, Grey(0))));
         // BumpMap at elevation 90 darkens by 255/256: (b * 255) >> 8.
-        EXPECT_TRUE(Same(Emboss(flat, EmbossWith(0, 90, 1, 0)),
-                         Picture(w, h, {29, 139, 219, 255})));
+        EXPECT_TRUE(
+            Same(Emboss(flat, EmbossWith(0, 90, 1, 0)), Picture(w, h, {29, 139, 219, 255})));
     }
 }
 
@@ -133,11 +132,14 @@ TEST(AdvancedEmboss, DepthOneAndHundredOnAStep) {
 // and last row, and the whole picture agrees with the pixel-by-pixel form.
 TEST(AdvancedEmboss, OutermostPixelsAgreeWithThePlainForm) {
     int seed = 0;
-    for (auto [w, h] : {std::pair{1, 1}, {2, 1}, {1, 3}, {2, 2}, {3, 3}, {4, 2}, {5, 7}, {31, 23}}) {
+    for (auto [w, h] :
+         {std::pair{1, 1}, {2, 1}, {1, 3}, {2, 2}, {3, 3}, {4, 2}, {5, 7}, {31, 23}}) {
         const Picture in = RandomPicture(w, h, unsigned(++seed));
         for (int emboss : {0, 1})
-            for (auto [az, el, depth] : {std::tuple{0.0f, 0.0f, 1.0f}, {135.0f, 45.0f, 20.0f},
-                                         {300.5f, 80.0f, 100.0f}, {90.0f, 180.0f, 3.7f}}) {
+            for (auto [az, el, depth] : {std::tuple{0.0f, 0.0f, 1.0f},
+                                         {135.0f, 45.0f, 20.0f},
+                                         {300.5f, 80.0f, 100.0f},
+                                         {90.0f, 180.0f, 3.7f}}) {
                 const EmbossParams p = EmbossWith(az, el, depth, emboss);
                 EXPECT_TRUE(Same(Emboss(in, p), PlainEmboss(in, p)))
                     << w << "x" << h << " " << emboss << " " << az << " " << el;
@@ -157,10 +159,8 @@ TEST(AdvancedEmboss, OutermostPixelsAgreeWithThePlainForm) {
 TEST(AdvancedEmboss, OutOfRangeSettingsStayDefined) {
     const Picture in = RandomPicture(12, 8, 3);
     EXPECT_TRUE(Same(Emboss(in, EmbossWith(10, 20, 0, 1)), Emboss(in, EmbossWith(10, 20, 1, 1))));
-    EXPECT_TRUE(
-        Same(Emboss(in, EmbossWith(10, 20, -50, 0)), Emboss(in, EmbossWith(10, 20, 1, 0))));
-    EXPECT_TRUE(
-        Same(Emboss(in, EmbossWith(10, 20, NAN, 0)), Emboss(in, EmbossWith(10, 20, 1, 0))));
+    EXPECT_TRUE(Same(Emboss(in, EmbossWith(10, 20, -50, 0)), Emboss(in, EmbossWith(10, 20, 1, 0))));
+    EXPECT_TRUE(Same(Emboss(in, EmbossWith(10, 20, NAN, 0)), Emboss(in, EmbossWith(10, 20, 1, 0))));
     EXPECT_TRUE(
         Same(Emboss(in, EmbossWith(10, 20, 1e30f, 1)), Emboss(in, EmbossWith(10, 20, 2000, 1))));
     const Picture flat(5, 5, Grey(90));
@@ -191,9 +191,8 @@ TEST(AdvancedEmboss, EffectTableRowReadsTheSettings) {
     s.m_fDepthEmboss = 9.9f; // used as 9
     s.m_bRadioEmboss = 1;
     const Picture in = RandomPicture(14, 9, 8);
-    const Picture viaRow = RunEffect(in, [&](const uint8_t* a, uint8_t* b, int w, int h) {
-        row->bgra(a, b, w, h, s);
-    });
+    const Picture viaRow = RunEffect(
+        in, [&](const uint8_t* a, uint8_t* b, int w, int h) { row->bgra(a, b, w, h, s); });
     EXPECT_TRUE(Same(viaRow, PlainEmboss(in, EmbossWith(75.5f, 22.0f, 9.0f, 1))));
 }
 
@@ -236,7 +235,7 @@ TEST(RedEyeRemoval, WorkedPixelsAtThresholdsZeroFiftyHundred) {
     // Threshold 100 (at = -100): almost every pixel, even raising red.
     EXPECT_EQ(RedEyeOf(Rgb(0, 60, 40), 100), Rgb(65, 60, 40));
     EXPECT_EQ(RedEyeOf(Rgb(200, 200, 200, 77), 100), Rgb(231, 200, 200, 77)); // 38 + 200
-    EXPECT_EQ(RedEyeOf(Rgb(10, 255, 255), 100), Rgb(10, 255, 255)); // 5 < 155
+    EXPECT_EQ(RedEyeOf(Rgb(10, 255, 255), 100), Rgb(10, 255, 255));           // 5 < 155
     // A hand-edited threshold may push the new red past 255: it is clamped,
     // and thresholds at the ends of the int range do not overflow.
     EXPECT_EQ(RedEyeOf(Rgb(0, 255, 255), 200), Rgb(255, 255, 255)); // 304 / 1.0266666
@@ -276,15 +275,13 @@ TEST(RedEyeRemoval, ThreadsAndTableRow) {
     }
     EXPECT_TRUE(Same(split, single));
     for (int y = 0; y < in.h; y += 37)
-        for (int x = 0; x < in.w; x += 11)
-            EXPECT_EQ(split.Get(x, y), RedEyeOf(in.Get(x, y), 73));
+        for (int x = 0; x < in.w; x += 11) EXPECT_EQ(split.Get(x, y), RedEyeOf(in.Get(x, y), 73));
 
     const EffectRow* row = FindEffect(22);
     ASSERT_TRUE(row && row->Available());
     ProcessingSettings s;
     s.m_nRedEyeThreshold = 73;
-    const Picture viaRow = RunEffect(in, [&](const uint8_t* a, uint8_t* b, int w, int h) {
-        row->bgra(a, b, w, h, s);
-    });
+    const Picture viaRow = RunEffect(
+        in, [&](const uint8_t* a, uint8_t* b, int w, int h) { row->bgra(a, b, w, h, s); });
     EXPECT_TRUE(Same(viaRow, split));
 }

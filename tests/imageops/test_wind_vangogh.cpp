@@ -28,8 +28,7 @@ Picture VanGogh(const Picture& in, const VanGoghParams& p, unsigned seed, bool g
         garbage);
 }
 
-WindParams WindWith(int algorithm, int direction, int edge, int threshold = 50,
-                    int strength = 20) {
+WindParams WindWith(int algorithm, int direction, int edge, int threshold = 50, int strength = 20) {
     WindParams p;
     p.algorithm = algorithm;
     p.direction = direction;
@@ -70,9 +69,9 @@ TEST(Wind, OneColourPictureIsUnchangedInEveryMode) {
             for (int edge : {0, 1, 2})
                 for (int threshold : {0, 20, 50}) {
                     SCOPED_TRACE(testing::Message() << algorithm << direction << edge << threshold);
-                    EXPECT_TRUE(Same(Wind(flat, WindWith(algorithm, direction, edge, threshold), 7,
-                                          true),
-                                     flat));
+                    EXPECT_TRUE(
+                        Same(Wind(flat, WindWith(algorithm, direction, edge, threshold), 7, true),
+                             flat));
                 }
 }
 
@@ -251,9 +250,8 @@ TEST(Wind, EffectTableRowReadsTheSettings) {
     s.m_nEdgeWind = 0;
     const Picture in = RandomPicture(31, 17, 2);
     std::srand(4);
-    const Picture viaRow = RunEffect(in, [&](const uint8_t* a, uint8_t* b, int w, int h) {
-        row->bgra(a, b, w, h, s);
-    });
+    const Picture viaRow = RunEffect(
+        in, [&](const uint8_t* a, uint8_t* b, int w, int h) { row->bgra(a, b, w, h, s); });
     EXPECT_TRUE(Same(viaRow, Wind(in, WindWith(1, 1, 0, 5, 9), 4)));
 }
 
@@ -442,8 +440,7 @@ TEST(VanGogh, EffectTableRowReadsTheSettings) {
     p.convolve = 0;
     const Picture in = RandomPicture(19, 14, 6);
     std::srand(9);
-    const Picture viaRow = RunEffect(in, [&](const uint8_t* a, uint8_t* b, int w, int h) {
-        row->bgra(a, b, w, h, s);
-    });
+    const Picture viaRow = RunEffect(
+        in, [&](const uint8_t* a, uint8_t* b, int w, int h) { row->bgra(a, b, w, h, s); });
     EXPECT_TRUE(Same(viaRow, VanGogh(in, p, 9)));
 }
