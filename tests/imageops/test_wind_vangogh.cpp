@@ -1,6 +1,7 @@
 // Wind and Van Gogh: the streaks they draw, their random draws in order, the
 // edge rules and the corners where their arithmetic could break.
 
+#include "imageops/cpu_features.h"
 #include "imageops/effect_table.h"
 #include "imageops/overlays.h"
 #include "imageops/wind_vangogh.h"
@@ -405,6 +406,22 @@ TEST(VanGogh, ThreadsGiveTheOneThreadResult) {
         }
         EXPECT_TRUE(Same(split, single)) << convolve;
         EXPECT_FALSE(Same(split, in));
+    }
+}
+
+// The picture's samples are summed in vector registers where the processor
+// has them; the portable form gives the same bytes.
+TEST(VanGogh, VectorAndPortableSumsAgree) {
+    for (auto [w, h] : {std::pair{1, 1}, {3, 2}, {37, 29}}) {
+        const Picture in = RandomPicture(w, h, unsigned(w));
+        for (int steps : {2, 7, 25}) {
+            const VanGoghParams p = VanGoghWith(1, steps, 9);
+            const Picture vector = VanGogh(in, p, 4);
+            imageops::UseVectorKernels(false);
+            const Picture portable = VanGogh(in, p, 4);
+            imageops::UseVectorKernels(true);
+            EXPECT_TRUE(Same(vector, portable)) << w << "x" << h << " " << steps;
+        }
     }
 }
 
