@@ -44,13 +44,21 @@ int VideoPatternCell(int pattern, bool rotated, int x, int y) {
 void ApplyVideoRgba(const uint8_t* src, uint8_t* dst, int width, int height, int pattern,
                     bool additive, bool rotated) {
     if (width <= 0 || height <= 0) return;
+    const Pattern& p = kPatterns[(pattern >= 0 && pattern < kVideoPatternCount) ? pattern : 0];
     const size_t rowBytes = 4 * size_t(width);
     imageops::ParallelRows(height, size_t(width) * size_t(height), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             const uint8_t* s = src + rowBytes * size_t(y);
             uint8_t* d = dst + rowBytes * size_t(y);
+            // Walk the pattern along the row with counters instead of a
+            // division per pixel: plain, along one pattern row; rotated, down
+            // one pattern column.
+            const char* cell = rotated ? p.cells + y % p.w : p.cells + (y % p.h) * p.w;
+            const int stride = rotated ? p.w : 1, period = rotated ? p.h : p.w;
+            int i = 0;
             for (int x = 0; x < width; ++x, s += 4, d += 4) {
-                const int v = VideoPatternCell(pattern, rotated, x, y);
+                const int v = cell[i * stride] - '0';
+                if (++i == period) i = 0;
                 for (int n = 0; n < 3; ++n) {
                     const int k = v == n ? s[n] : 0;
                     d[n] = uint8_t(additive ? std::min(s[n] + k, 255) : k);
