@@ -153,3 +153,18 @@ TEST(Video, RgbaFormAndThreads) {
     }
     EXPECT_TRUE(Same(split, single));
 }
+
+// Through the pipeline's effect step on a 24-bit picture: component 0 of the
+// pattern is red there as well.
+TEST(Video, PipelineEffectStepKeepsRedGreenBlueRows) {
+    BMP_File img;
+    img.Create(4, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 4; ++x) img.Pixel(x, y) = CColor24(200, 150, 100);
+    ProcessingSettings s;
+    s.m_vvals.pattern_number = 2; // "Striped"
+    ASSERT_TRUE(ApplyEffect(*FindEffect(31), img, s));
+    const CColor24 rows[3] = {CColor24(200, 0, 0), CColor24(0, 150, 0), CColor24(0, 0, 100)};
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(img.Pixel(x, y), rows[y % 3]) << x << "," << y;
+}
