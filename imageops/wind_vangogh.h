@@ -37,7 +37,7 @@ void ApplyWind(const uint8_t* src, uint8_t* dst, int width, int height, const Wi
 struct VanGoghParams {
     int filterLength = 5;      // half length of the integration, 0..64 (0 stands for 0.1)
     int noiseMagnitude = 2;    // cell size of the smooth noise, 1 or more
-    int integrationSteps = 25; // samples over the whole length, 1..40
+    int integrationSteps = 25; // steps over the whole length, 2..40 (1 acts as 2)
     int minValue = -25;        // noise range, in tenths
     int maxValue = 25;
     int channel = 2;  // scalar field: 0 hue, 1 saturation, 2 lightness

@@ -234,6 +234,9 @@ TEST(RedEyeRemoval, WorkedPixelsAtThresholdsZeroFiftyHundred) {
     EXPECT_EQ(RedEyeOf(Rgb(255, 31, 0), 0), Rgb(255, 31, 0));   // 130 < 131
     // Threshold 100 (at = -100): almost every pixel, even raising red.
     EXPECT_EQ(RedEyeOf(Rgb(0, 60, 40), 100), Rgb(65, 60, 40));
+    EXPECT_EQ(RedEyeOf(Rgb(255, 60, 40), 100), Rgb(65, 60, 40));
+    EXPECT_EQ(RedEyeOf(Rgb(100, 60, 40), 100), Rgb(65, 60, 40)); // 51 >= -40
+    EXPECT_EQ(RedEyeOf(Rgb(100, 60, 40), 0), Rgb(100, 60, 40));
     EXPECT_EQ(RedEyeOf(Rgb(200, 200, 200, 77), 100), Rgb(231, 200, 200, 77)); // 38 + 200
     EXPECT_EQ(RedEyeOf(Rgb(10, 255, 255), 100), Rgb(10, 255, 255));           // 5 < 155
     // A hand-edited threshold may push the new red past 255: it is clamped,
