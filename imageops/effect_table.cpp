@@ -2,6 +2,9 @@
 
 #include "imageops/color.h"
 #include "imageops/convolve.h"
+#include "imageops/emboss_redeye.h"
+#include "imageops/video_effect.h"
+#include "imageops/wind_vangogh.h"
 
 #include <array>
 #include <new>
@@ -15,6 +18,9 @@ constexpr EffectRow Row(int id, const char* name, EffectBuffer buffer, const cha
 }
 constexpr EffectRow Row(int id, const char* name, EffectInPlaceFn fn, const char* dialog) {
     return EffectRow{id, name, EffectBuffer::Pixels24, fn, nullptr, dialog};
+}
+constexpr EffectRow Row(int id, const char* name, EffectBgraFn fn, const char* dialog) {
+    return EffectRow{id, name, EffectBuffer::Bgra32, nullptr, fn, dialog};
 }
 
 template <KernelFilter F> void Filter(BMP_File& image, const ProcessingSettings&) {
@@ -75,17 +81,17 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(18, "Swap B & G", Swap<Channel::Blue, Channel::Green>, nullptr),
     Row(19, "Wave", B, "Waves"),
     Row(20, "Ripple", B, "Ripple"),
-    Row(21, "Wind", B, "Wind"),
-    Row(22, "Red Eye Removal", B, "Red EYE Remover"),
+    Row(21, "Wind", WindEffect, "Wind"),
+    Row(22, "Red Eye Removal", RedEyeRemovalEffect, "Red EYE Remover"),
     Row(23, "Cartoon", B, nullptr),
     Row(24, "Erode", ErodeEffect, nullptr),
     Row(25, "Cubism", B, "Cubism"),
-    Row(26, "Van Gogh", B, "Van Gogh"),
-    Row(27, "Advanced Emboss", B, "Advanced Emboss"),
+    Row(26, "Van Gogh", VanGoghEffect, "Van Gogh"),
+    Row(27, "Advanced Emboss", AdvancedEmbossEffect, "Advanced Emboss"),
     Row(28, "Soft Glow", B, "Soft Glow"),
     Row(29, "Whirl & Pinch", B, "Whirl & Pinch"),
     Row(30, "Neon", B, "Neon"),
-    Row(31, "Video", B, "Video"),
+    Row(31, "Video", VideoEffect, "Video"),
     Row(32, "Super Nova", B, "Super Nova"),
     Row(33, "Oilify", B, "Oilify"),
 }};

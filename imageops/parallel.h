@@ -4,6 +4,7 @@
 // calling thread: starting threads costs more than the work.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <thread>
 #include <vector>
@@ -13,10 +14,18 @@ namespace imageops {
 // Below this many pixels an operation runs on the calling thread.
 inline constexpr size_t kParallelMinPixels = size_t(1) << 17;
 
+// The most threads one operation uses. Tests lower it to 1 to compare the
+// split result with the one-thread result.
+inline std::atomic<int>& WorkerLimit() {
+    static std::atomic<int> limit{8};
+    return limit;
+}
+
 inline int WorkerCount(size_t pixels) {
     if (pixels < kParallelMinPixels) return 1;
     const unsigned hw = std::thread::hardware_concurrency();
-    return int(std::clamp(hw, 1u, 8u));
+    const int limit = std::max(WorkerLimit().load(), 1);
+    return std::min(int(std::clamp(hw, 1u, 8u)), limit);
 }
 
 // The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows.

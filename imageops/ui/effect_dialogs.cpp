@@ -3,8 +3,11 @@
 #include "imageops/ui/adjust_color_dlg.h"
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
+#include "imageops/ui/emboss_redeye_dlg.h"
 #include "imageops/ui/perspective_dlg.h"
 #include "imageops/ui/tone_dialogs.h"
+#include "imageops/ui/video_dlg.h"
+#include "imageops/ui/wind_vangogh_dlg.h"
 
 #include "imageops/effect_table.h"
 
@@ -36,6 +39,11 @@ const DialogEntry kDialogs[] = {
     {"Adjust Brightness", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Brightness>},
     {"Adjust Contrast", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Contrast>},
     {"Adjust HSB", Open<CAdjustHsbDlg>},
+    {"Wind", Open<CWindDlg>},
+    {"Van Gogh", Open<CVanGoghDlg>},
+    {"Advanced Emboss", Open<CAdvancedEmbossDlg>},
+    {"Red EYE Remover", Open<CRedEyeDlg>},
+    {"Video", Open<CVideoDlg>},
 };
 
 OpenFn Find(int effectId) {
