@@ -6,9 +6,9 @@
 #include <vector>
 
 struct AviEncoderInfo {
-    std::string name;        // FFmpeg's encoder name, as AviCodecOptions::encoder takes it
-    std::string description; // a readable name, e.g. "Motion JPEG"
-    bool lossless = false;   // every frame comes back exactly (FFV1, uncompressed)
+    std::string name;           // FFmpeg's encoder name, as AviCodecOptions::encoder takes it
+    std::string description;    // a readable name, e.g. "Motion JPEG"
+    bool lossless = false;      // every frame comes back exactly (FFV1, uncompressed)
     bool usesQuality = false;   // the quality setting changes the result
     bool usesKeyFrames = false; // a key-frame interval means something (not intra-only)
     bool usesDataRate = false;  // a data rate can be chosen instead of a quality

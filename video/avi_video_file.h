@@ -18,7 +18,8 @@ inline constexpr const char* kAviUnknownFormat = "Unknown File Format!";
 // The file opened but its first frame cannot be decoded.
 inline constexpr const char* kAviFrameZeroError = "Error Codec!";
 // The output could not be set up with the chosen encoder.
-inline constexpr const char* kAviNotWritten = "The video file is not written. Please, select other codec.";
+inline constexpr const char* kAviNotWritten =
+    "The video file is not written. Please, select other codec.";
 
 class AviVideoFile final : public FrameSource {
 public:

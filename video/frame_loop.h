@@ -13,7 +13,7 @@
 
 // What the output is opened with, known once the first frame is processed.
 struct VideoOutputShape {
-    int width = 0;  // of the processed frame, a multiple of 4
+    int width = 0; // of the processed frame, a multiple of 4
     int height = 0;
     int framesPerSecond = 1;
     // The animation's screen for a GIF output: the source's canvas (0 x 0 for an
@@ -35,11 +35,12 @@ struct FrameLoopResult {
     // The output is in place and no frame failed: true also for a run stopped
     // through the callback, whose output keeps the frames written until then.
     bool written = false;
-    bool stopped = false;    // the callback ended the loop early
-    int framesWritten = 0;   // frames in the output (0 when it was not kept)
-    int framesTotal = 0;     // frames of the source
-    int framesReused = 0;    // source frames that could not be decoded: the previous picture went in their place
-    std::string error;       // why the output is not written, when it is not
+    bool stopped = false;  // the callback ended the loop early
+    int framesWritten = 0; // frames in the output (0 when it was not kept)
+    int framesTotal = 0;   // frames of the source
+    int framesReused =
+        0; // source frames that could not be decoded: the previous picture went in their place
+    std::string error; // why the output is not written, when it is not
 };
 
 // The width a frame is written with: rounded up to a multiple of 4.
