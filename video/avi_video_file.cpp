@@ -442,9 +442,14 @@ public:
             if (message) *message = text;
             return nullptr;
         };
-        const AviEncoderInfo* info = FindAviEncoder(options.encoder);
-        const AVCodec* codec = info ? avcodec_find_encoder_by_name(info->name.c_str()) : nullptr;
-        if (!codec || width <= 0 || height <= 0 || !BMP_File::SizeAllowed(width, height))
+        // The encoder by name, if AVI can hold what it makes (the full list of
+        // AviEncoders() costs a trial of every encoder; opening this one
+        // below is its trial).
+        const AVCodec* codec = avcodec_find_encoder_by_name(options.encoder.c_str());
+        const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+        if (!codec || codec->type != AVMEDIA_TYPE_VIDEO || !avi ||
+            avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1 || width <= 0 ||
+            height <= 0 || !BMP_File::SizeAllowed(width, height))
             return fail(kAviNotWritten);
 
         std::unique_ptr<AviVideoWriter> w(new AviVideoWriter);
