@@ -2,6 +2,7 @@
 
 #include "video/avi_encoders.h"
 #include "video/ffmpeg_util.h"
+#include "video/yuv_convert.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -486,27 +488,64 @@ public:
         if (io < 0) return fail(SystemReason(path, AVUNERROR(io)));
         if (avformat_write_header(w->oc_, nullptr) < 0) return fail(kAviNotWritten);
         w->headerWritten_ = true;
-        w->frame_ = av_frame_alloc();
         w->pkt_ = av_packet_alloc();
-        if (!w->frame_ || !w->pkt_) return fail(kAviNotWritten);
-        w->frame_->format = w->enc_->pix_fmt;
-        w->frame_->width = width;
-        w->frame_->height = height;
-        w->frame_->color_range = w->enc_->color_range;
-        if (av_frame_get_buffer(w->frame_, 0) < 0) return fail(kAviNotWritten);
+        if (!w->pkt_) return fail(kAviNotWritten);
+        for (AVFrame*& f : w->frames_) {
+            f = av_frame_alloc();
+            if (!f) return fail(kAviNotWritten);
+            f->format = w->enc_->pix_fmt;
+            f->width = width;
+            f->height = height;
+            f->color_range = w->enc_->color_range;
+            if (av_frame_get_buffer(f, 0) < 0) return fail(kAviNotWritten);
+        }
         w->open_ = true;
         return w;
     }
 
     bool WriteFrame(const BMP_File& picture, int /*delay: an AVI plays at its one rate*/) override {
         if (!open_ || failed_ || picture.Empty()) return Fail("no picture to write");
-        // A frame of another size (a treatment that depends on the picture)
-        // is fitted to the output's size rather than written past its buffer.
+        // The encoder may keep the frames it was given for a while: the next
+        // one that it has let go of is filled (copying one it still holds
+        // only when it holds them all).
+        AVFrame* frame = nullptr;
+        for (size_t k = 0; k < frames_.size() && !frame; ++k) {
+            AVFrame* candidate = frames_[(nextFrame_ + k) % frames_.size()];
+            if (av_frame_is_writable(candidate)) frame = candidate;
+        }
+        if (!frame) {
+            frame = frames_[nextFrame_];
+            if (av_frame_make_writable(frame) < 0) return Fail("not enough memory");
+        }
+        nextFrame_ = (nextFrame_ + 1) % frames_.size();
+        const bool fullRange = enc_->color_range == AVCOL_RANGE_JPEG;
+        const AVPixelFormat format = AVPixelFormat(enc_->pix_fmt);
+        if (picture.Width() == enc_->width && picture.Height() == enc_->height &&
+            (format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUV420P)) {
+            // The usual case, in one pass of our own.
+            RgbToYuv420(picture, fullRange || format == AV_PIX_FMT_YUVJ420P,
+                        YuvPlanes{frame->data[0], frame->linesize[0], frame->data[1],
+                                  frame->linesize[1], frame->data[2], frame->linesize[2]});
+        } else if (!Scale(picture, frame)) {
+            return Fail("cannot convert the frame");
+        }
+        frame->pts = written_;
+        frame->quality = enc_->global_quality; // the fixed quantiser, when one is chosen
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        if (const int r = avcodec_send_frame(enc_, frame); r < 0) return Fail(FFmpegError(r));
+        if (!Drain()) return false;
+        ++written_;
+        return true;
+    }
+
+    // Any other encoder format, or a frame of another size (a treatment that
+    // depends on the picture), which is fitted to the output's size rather
+    // than written past its buffer.
+    bool Scale(const BMP_File& picture, AVFrame* frame) {
         sws_ = sws_getCachedContext(sws_, picture.Width(), picture.Height(), AV_PIX_FMT_RGB24,
                                     enc_->width, enc_->height, AVPixelFormat(enc_->pix_fmt),
                                     SWS_POINT, nullptr, nullptr, nullptr);
-        if (!sws_) return Fail("cannot convert the frame");
-        if (av_frame_make_writable(frame_) < 0) return Fail("not enough memory");
+        if (!sws_) return false;
         const int fullRange = enc_->color_range == AVCOL_RANGE_JPEG;
         sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1,
                                  sws_getCoefficients(SWS_CS_DEFAULT), fullRange, 0, 1 << 16,
@@ -525,14 +564,8 @@ public:
         const uint8_t* src[4] = {direct ? picture.Bytes() : scratch_.data(), nullptr, nullptr,
                                  nullptr};
         const int srcStride[4] = {stride, 0, 0, 0};
-        sws_scale(sws_, src, srcStride, 0, picture.Height(), frame_->data, frame_->linesize);
-        frame_->pts = written_;
-        frame_->quality = enc_->global_quality; // the fixed quantiser, when one is chosen
-        frame_->pict_type = AV_PICTURE_TYPE_NONE;
-        if (const int r = avcodec_send_frame(enc_, frame_); r < 0) return Fail(FFmpegError(r));
-        if (!Drain()) return false;
-        ++written_;
-        return true;
+        return sws_scale(sws_, src, srcStride, 0, picture.Height(), frame->data, frame->linesize) ==
+               enc_->height;
     }
 
     int FramesWritten() const override { return written_; }
@@ -595,7 +628,7 @@ private:
     void Release() {
         sws_freeContext(sws_);
         sws_ = nullptr;
-        av_frame_free(&frame_);
+        for (AVFrame*& f : frames_) av_frame_free(&f);
         av_packet_free(&pkt_);
         avcodec_free_context(&enc_);
         if (oc_) {
@@ -612,7 +645,8 @@ private:
     AVFormatContext* oc_ = nullptr;
     AVCodecContext* enc_ = nullptr;
     AVStream* st_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    std::array<AVFrame*, 4> frames_{};
+    size_t nextFrame_ = 0;
     AVPacket* pkt_ = nullptr;
     SwsContext* sws_ = nullptr;
     std::vector<uint8_t> scratch_;
