@@ -383,6 +383,33 @@ TEST_F(AviFileTest, OutputsThatCannotBeWrittenAreRefusedBeforeAnyFrame) {
     EXPECT_EQ(Names(), expected);
 }
 
+TEST_F(AviFileTest, AFrameOfAnotherSizeIsFittedToTheOutput) {
+    // A treatment whose result depends on the picture may change the size
+    // from one frame to the next; the output keeps the size it was opened
+    // with, for every encoder format.
+    for (const char* encoder : {"mjpeg", "ffv1", "rawvideo"}) {
+        SCOPED_TRACE(encoder);
+        AviCodecOptions o;
+        o.encoder = encoder;
+        const std::string out = Path(std::string(encoder) + ".avi");
+        std::string message;
+        auto sink = CreateAviSink(out, 96, 64, 25, o, &message);
+        ASSERT_TRUE(sink) << message;
+        ASSERT_TRUE(sink->WriteFrame(CounterFrame(1, 96, 64), 4));
+        ASSERT_TRUE(sink->WriteFrame(CounterFrame(2, 400, 300), 4));
+        ASSERT_TRUE(sink->WriteFrame(CounterFrame(3, 5, 3), 4));
+        ASSERT_TRUE(sink->Finish(true, &message)) << message;
+        auto back = AviVideoFile::Open(out, &message);
+        ASSERT_TRUE(back) << message;
+        EXPECT_EQ(back->FrameCount(), 3);
+        BMP_File f;
+        ASSERT_TRUE(back->LoadFrame(1, f));
+        EXPECT_EQ(f.Width(), 96);
+        EXPECT_EQ(f.Height(), 64);
+        EXPECT_EQ(CounterOf(f), 2);
+    }
+}
+
 TEST_F(AviFileTest, SaveThroughASymbolicLinkKeepsTheLink) {
     fs::create_directories(Path("real"));
     std::ofstream(Path("real/video.avi")) << "old";
