@@ -69,7 +69,8 @@ struct AviVideoFile::Impl {
     int64_t decoded = 0;
     SwsContext* sws = nullptr;
     std::vector<uint8_t> scratch;
-    int lastSent = -1; // number of the last packet sent to the decoder
+    int lastSent = -1;   // number of the last packet sent to the decoder
+    int lastPacket = -1; // number of the last packet read, empty ones too
     struct Drained {
         AVFrame* frame;
         int label;
@@ -106,7 +107,7 @@ struct AviVideoFile::Impl {
     bool Seek(int i) {
         avcodec_flush_buffers(dec);
         DropDrained();
-        lastSent = -1;
+        lastSent = lastPacket = -1;
         heldIndex = aheadIndex = -1;
         draining = false;
         positioned = false;
@@ -188,9 +189,13 @@ struct AviVideoFile::Impl {
             // previous picture, go nowhere: an empty packet would end the
             // decoder. A damaged packet is passed over; its frame comes out as
             // a repeat of the one before.
-            if (pkt->stream_index == stream && pkt->size > 0) {
-                avcodec_send_packet(dec, pkt);
-                lastSent = pkt->dts != AV_NOPTS_VALUE ? IndexOf(pkt->dts) : lastSent + 1;
+            if (pkt->stream_index == stream) {
+                const int index = pkt->dts != AV_NOPTS_VALUE ? IndexOf(pkt->dts) : lastPacket + 1;
+                lastPacket = std::max(lastPacket, index);
+                if (pkt->size > 0) {
+                    avcodec_send_packet(dec, pkt);
+                    lastSent = index;
+                }
             }
             av_packet_unref(pkt);
         }
@@ -218,8 +223,16 @@ struct AviVideoFile::Impl {
             if (aheadIndex < 0 && !DecodeNext()) {
                 aheadIndex = -1;
                 positioned = false;
-                // The stream ended: frames past the last picture repeat it.
-                return heldIndex >= 0 && heldIndex <= i;
+                // The file ended. A header may promise more frames than the
+                // file holds (a damaged or cut file): the count becomes what
+                // is there, so that nobody writes the last picture for the
+                // rest of the promise.
+                if (draining) {
+                    const int end = std::max(lastPacket, heldIndex) + 1;
+                    if (end > 0 && end < frameCount) frameCount = end;
+                }
+                // Frames past the last picture (empty chunks) repeat it.
+                return heldIndex >= 0 && heldIndex <= i && i < frameCount;
             }
             if (aheadIndex > i) {
                 if (heldIndex >= 0) return true; // i repeats held
@@ -229,7 +242,7 @@ struct AviVideoFile::Impl {
                     sought = false;
                     avcodec_flush_buffers(dec);
                     DropDrained();
-                    lastSent = -1;
+                    lastSent = lastPacket = -1;
                     heldIndex = aheadIndex = -1;
                     draining = false;
                     if (av_seek_frame(fmt, stream, startTs,

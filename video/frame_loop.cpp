@@ -29,9 +29,12 @@ FrameLoopResult RunFrameLoop(FrameSource& source, const ProcessingSettings& sett
     BMP_File picture, work, widened;
     std::unique_ptr<FrameSink> sink;
     bool failed = false;
-    for (int i = 0; i < result.framesTotal; ++i) {
+    // The count is asked again each frame: a video whose header promised
+    // more frames than its file holds says so when its end is reached.
+    for (int i = 0; i < source.FrameCount(); ++i) {
         // A frame that cannot be decoded is replaced by the picture before it.
         if (!source.LoadFrame(i, picture)) {
+            if (i >= source.FrameCount()) break; // the file ended before its header said
             if (picture.Empty()) {
                 result.error = "frame " + std::to_string(i + 1) + " cannot be decoded";
                 failed = true;
@@ -78,10 +81,11 @@ FrameLoopResult RunFrameLoop(FrameSource& source, const ProcessingSettings& sett
             break;
         }
         if (!goOn) {
-            result.stopped = i + 1 < result.framesTotal;
+            result.stopped = i + 1 < source.FrameCount();
             break;
         }
     }
+    result.framesTotal = source.FrameCount();
     if (sink) {
         std::string why;
         const int written = sink->FramesWritten();

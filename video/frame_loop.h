@@ -37,7 +37,7 @@ struct FrameLoopResult {
     bool written = false;
     bool stopped = false;  // the callback ended the loop early
     int framesWritten = 0; // frames in the output (0 when it was not kept)
-    int framesTotal = 0;   // frames of the source
+    int framesTotal = 0;   // frames of the source (those its file turned out to hold)
     int framesReused =
         0; // source frames that could not be decoded: the previous picture went in their place
     std::string error; // why the output is not written, when it is not

@@ -275,6 +275,45 @@ TEST_F(FrameLoopTest, TheTreatmentRunsInFinalModeOnEveryFrame) {
     EXPECT_EQ(r.counters, (std::vector<int>{0, 128, 64, 192}));
 }
 
+TEST_F(FrameLoopTest, AHeaderThatPromisesMoreFramesThanTheFileHoldsEndsAtTheFilesEnd) {
+    const std::string path = Path("lying.avi");
+    ASSERT_TRUE(MakeAvi(path, "-c:v mjpeg", 64, 48, 30));
+    // The stream header's length and the main header's total frames say two
+    // thousand million frames.
+    std::string bytes = Slurp(path);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k) bytes[at + k] = char(v >> (8 * k));
+    };
+    const size_t strh = bytes.find("strh"), avih = bytes.find("avih");
+    ASSERT_NE(strh, std::string::npos);
+    ASSERT_NE(avih, std::string::npos);
+    put32(strh + 8 + 32, 2000000000u);
+    put32(avih + 8 + 16, 2000000000u);
+    std::ofstream(path, std::ios::binary) << bytes;
+
+    std::string message;
+    auto source = OpenAviSource(path, &message);
+    ASSERT_TRUE(source) << message;
+    Recorded r;
+    const auto result = RunFrameLoop(*source, Identity(), {}, Recording(r));
+    EXPECT_TRUE(result.written) << result.error;
+    EXPECT_EQ(result.framesWritten, 30);
+    EXPECT_EQ(result.framesTotal, 30);
+    EXPECT_EQ(r.counters, Range(30));
+    EXPECT_EQ(source->FrameCount(), 30);
+    BMP_File f;
+    EXPECT_FALSE(source->LoadFrame(31, f));
+    EXPECT_FALSE(source->LoadFrame(100000, f));
+    ASSERT_TRUE(source->LoadFrame(29, f));
+    EXPECT_EQ(CounterOf(f), 29);
+
+    // The same when a jump far past the end finds it out.
+    auto jumped = OpenAviSource(path, &message);
+    ASSERT_TRUE(jumped) << message;
+    EXPECT_FALSE(jumped->LoadFrame(1000000, f));
+    EXPECT_EQ(jumped->FrameCount(), 30);
+}
+
 TEST_F(FrameLoopTest, OutputsAreChosenByTheirLastThreeLetters) {
     EXPECT_TRUE(IsVideoOutput("a/b.AVI"));
     EXPECT_TRUE(IsVideoOutput("b.gif"));
