@@ -383,3 +383,21 @@ TEST_F(VideoWindow, CodecChooserOffersOnlyWhatTheEncoderTakes) {
     EXPECT_EQ(o.keyFrameInterval, 0);
     EXPECT_EQ(o.quality, 60);
 }
+
+TEST_F(VideoWindow, AFileThatIsNoVideoIsRefusedAndTheLoadedOneStays) {
+    WriteGif(Path("anim.gif"), 2, 10, 10);
+    ASSERT_TRUE(dlg->LoadFile(QPath("anim.gif")));
+    std::ofstream(Path("bad.avi"), std::ios::binary) << "RIFF, but nothing of a video";
+    auto texts = std::make_shared<std::vector<QString>>();
+    AnswerMessages(texts, 2);
+    EXPECT_FALSE(dlg->LoadFile(QPath("bad.avi")));
+    ASSERT_EQ(texts->size(), 2u);
+    const QString first = texts->at(0).section('\n', 0, 0);
+    EXPECT_TRUE(first == kAviOpenError || first == kAviNoStream || first == kAviFormatError ||
+                first == kAviNoDecoder)
+        << first.toStdString();
+    EXPECT_EQ(texts->at(1), "Unknown File Format!");
+    EXPECT_TRUE(dlg->AnimationLoaded());
+    EXPECT_TRUE(dlg->Animation()->IsGif());
+    EXPECT_TRUE(dlg->CurrentFile().endsWith("anim.gif"));
+}
