@@ -7,9 +7,11 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
 void QuietFFmpegLog() {
@@ -27,6 +29,18 @@ bool EncoderIsLossless(const AVCodec* codec) {
     const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
     return d && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
 }
+
+namespace {
+
+// Whether frames come back with every pixel as written: a lossless encoder
+// that stores RGB (one that stores YUV loses in the conversion).
+bool KeepsRgbExactly(const AVCodec* codec) {
+    if (!EncoderIsLossless(codec)) return false;
+    const AVPixFmtDescriptor* f = av_pix_fmt_desc_get(EncoderPixelFormat(codec));
+    return f && (f->flags & AV_PIX_FMT_FLAG_RGB) && f->comp[0].depth >= 8;
+}
+
+} // namespace
 
 AVPixelFormat EncoderPixelFormat(const AVCodec* codec) {
     if (codec->id == AV_CODEC_ID_RAWVIDEO || !codec->pix_fmts) return AV_PIX_FMT_BGR24;
@@ -55,6 +69,9 @@ AVCodecContext* OpenAviEncoder(const AVCodec* codec, int width, int height, int 
     if (c->pix_fmt == AV_PIX_FMT_YUVJ420P || c->pix_fmt == AV_PIX_FMT_YUV420P)
         c->color_range = c->pix_fmt == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
     if (options.keyFrameInterval > 0) c->gop_size = options.keyFrameInterval;
+    // An AVI has no presentation times, so frames are stored in the order
+    // they are shown: no B-frames.
+    c->max_b_frames = 0;
     if (!EncoderIsLossless(codec)) {
         if (options.kilobytesPerSecond > 0) {
             c->bit_rate = int64_t(options.kilobytesPerSecond) * 1024 * 8;
@@ -84,7 +101,7 @@ namespace {
 bool EncoderWorks(const AVCodec* codec) {
     AviCodecOptions options;
     options.encoder = codec->name;
-    AVCodecContext* c = OpenAviEncoder(codec, 64, 48, 25, options, false);
+    AVCodecContext* c = OpenAviEncoder(codec, 128, 96, 25, options, false);
     if (!c) return false;
     bool ok = false;
     AVFrame* f = av_frame_alloc();
@@ -132,6 +149,8 @@ std::string DescriptionOf(const AVCodec* codec) {
 
 std::vector<AviEncoderInfo> ListEncoders() {
     QuietFFmpegLog();
+    // The AV1 encoder library prints its banner itself, past FFmpeg's log.
+    ::setenv("SVT_LOG", "0", 0);
     std::vector<AviEncoderInfo> list;
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
     if (!avi) return list;
@@ -149,9 +168,9 @@ std::vector<AviEncoderInfo> ListEncoders() {
         AviEncoderInfo e;
         e.name = codec->name;
         e.description = DescriptionOf(codec);
-        e.lossless = EncoderIsLossless(codec);
-        e.usesQuality = !e.lossless;
-        e.usesDataRate = !e.lossless;
+        e.lossless = KeepsRgbExactly(codec);
+        e.usesQuality = !EncoderIsLossless(codec);
+        e.usesDataRate = e.usesQuality;
         e.usesKeyFrames = !(d && (d->props & AV_CODEC_PROP_INTRA_ONLY));
         list.push_back(std::move(e));
     }

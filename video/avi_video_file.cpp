@@ -18,6 +18,7 @@ extern "C" {
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -40,6 +41,10 @@ bool IsFullRangeFormat(AVPixelFormat f) {
 // about this many frames more than going on from where the decoder stands.
 constexpr int kSeekCostFrames = 4;
 
+// Rows of a width that is a multiple of this many pixels are converted in
+// place; others through a padded buffer.
+constexpr int kDirectWidthMultiple = 32;
+
 } // namespace
 
 struct AviVideoFile::Impl {
@@ -61,8 +66,17 @@ struct AviVideoFile::Impl {
     bool draining = false;   // the file's end was read and the decoder is being emptied
     int64_t decoded = 0;
     SwsContext* sws = nullptr;
+    std::vector<uint8_t> scratch;
+    int lastSent = -1; // number of the last packet sent to the decoder
+    struct Drained {
+        AVFrame* frame;
+        int label;
+    };
+    std::vector<Drained> drained; // pictures left in the decoder at the end
+    size_t drainedNext = 0;
 
     ~Impl() {
+        DropDrained();
         sws_freeContext(sws);
         av_frame_free(&held);
         av_frame_free(&ahead);
@@ -89,6 +103,8 @@ struct AviVideoFile::Impl {
 
     bool Seek(int i) {
         avcodec_flush_buffers(dec);
+        DropDrained();
+        lastSent = -1;
         heldIndex = aheadIndex = -1;
         draining = false;
         positioned = false;
@@ -100,37 +116,89 @@ struct AviVideoFile::Impl {
         return true;
     }
 
+    // The frame number of a decoded picture from its time. An AVI keeps no
+    // presentation times: the reader numbers the packets in decoding order,
+    // so a stream with B-frames gives each picture the number of the packet
+    // that let it out, as many frames later as the decoder holds back.
+    int Label(const AVFrame* f) const {
+        int64_t ts = f->best_effort_timestamp;
+        if (ts == AV_NOPTS_VALUE) ts = f->pts;
+        return ts == AV_NOPTS_VALUE ? -1 : std::max(-1, IndexOf(ts) - dec->has_b_frames);
+    }
+
+    // Takes `label` for the next picture in `ahead`. Pictures leave the
+    // decoder in the order they are shown, so one without a number, or with
+    // one no later than the last picture's, is the next frame.
+    void TakeAhead(int label) {
+        ++decoded;
+        aheadIndex = label;
+        if (heldIndex >= 0 && aheadIndex <= heldIndex) aheadIndex = heldIndex + 1;
+        if (aheadIndex < 0) aheadIndex = heldIndex + 1;
+    }
+
+    // The pictures the decoder still holds when the file ends come out
+    // without times: they are the last frames sent, in order, so they are
+    // numbered back from the last packet.
+    void CollectDrained() {
+        drained.clear();
+        drainedNext = 0;
+        for (int errors = 0;;) {
+            AVFrame* f = av_frame_alloc();
+            if (!f) break;
+            const int r = avcodec_receive_frame(dec, f);
+            if (r < 0) {
+                av_frame_free(&f);
+                if (r != AVERROR_EOF && r != AVERROR(EAGAIN) && ++errors < 64) continue;
+                break;
+            }
+            drained.push_back({f, Label(f)});
+        }
+        const int n = int(drained.size());
+        for (int j = 0; j < n; ++j)
+            if (drained[j].label < 0 && lastSent >= 0) drained[j].label = lastSent - (n - 1 - j);
+    }
+
+    void DropDrained() {
+        for (auto& d : drained) av_frame_free(&d.frame);
+        drained.clear();
+        drainedNext = 0;
+    }
+
     // Decodes the next frame into `ahead`; false at the end of the stream.
     bool DecodeNext() {
         int errors = 0;
-        for (;;) {
+        while (!draining) {
             const int r = avcodec_receive_frame(dec, ahead);
-            if (r < 0 && r != AVERROR(EAGAIN) && r != AVERROR_EOF && ++errors < 64)
-                continue; // a frame that failed to decode: the next one may not
             if (r >= 0) {
-                ++decoded;
-                int64_t ts = ahead->best_effort_timestamp;
-                if (ts == AV_NOPTS_VALUE) ts = ahead->pts;
-                aheadIndex = ts == AV_NOPTS_VALUE ? heldIndex + 1 : IndexOf(ts);
+                TakeAhead(Label(ahead));
                 return true;
             }
-            if (r != AVERROR(EAGAIN)) return false; // drained, or the decoder gave up
-            if (draining) return false;
-            const int rr = av_read_frame(fmt, pkt);
-            if (rr < 0) {
+            if (r != AVERROR(EAGAIN) && r != AVERROR_EOF && ++errors < 64)
+                continue; // a frame that failed to decode: the next one may not
+            if (r != AVERROR(EAGAIN)) return false; // the decoder gave up
+            if (av_read_frame(fmt, pkt) < 0) {
                 draining = true;
                 avcodec_send_packet(dec, nullptr);
-                continue;
+                CollectDrained();
+                break;
             }
             // Other streams, and the empty chunks by which an AVI repeats the
-            // previous picture, go nowhere: an empty packet would end the decoder.
+            // previous picture, go nowhere: an empty packet would end the
+            // decoder. A damaged packet is passed over; its frame comes out as
+            // a repeat of the one before.
             if (pkt->stream_index == stream && pkt->size > 0) {
-                // A damaged packet is passed over; its frame comes out as a
-                // repeat of the one before.
                 avcodec_send_packet(dec, pkt);
+                lastSent = pkt->dts != AV_NOPTS_VALUE ? IndexOf(pkt->dts) : lastSent + 1;
             }
             av_packet_unref(pkt);
         }
+        if (drainedNext >= drained.size()) return false;
+        Drained& d = drained[drainedNext++];
+        av_frame_unref(ahead);
+        av_frame_move_ref(ahead, d.frame);
+        av_frame_free(&d.frame);
+        TakeAhead(d.label);
+        return true;
     }
 
     // Leaves frame i (or the picture shown during it) in `held`.
@@ -158,6 +226,8 @@ struct AviVideoFile::Impl {
                     // back to the start and decode forward from there.
                     sought = false;
                     avcodec_flush_buffers(dec);
+                    DropDrained();
+                    lastSent = -1;
                     heldIndex = aheadIndex = -1;
                     draining = false;
                     if (av_seek_frame(fmt, stream, startTs,
@@ -189,10 +259,21 @@ struct AviVideoFile::Impl {
         BMP_File fresh;
         BMP_File& into = out.Width() == f->width && out.Height() == f->height ? out : fresh;
         if (&into == &fresh && !fresh.CreateUninitialized(f->width, f->height)) return false;
-        uint8_t* dst[4] = {into.Bytes(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {f->width * 3, 0, 0, 0};
+        // The converters write whole blocks of pixels and so run past the end
+        // of a row whose length is not a multiple of theirs: such rows go
+        // through a padded buffer.
+        const size_t rowBytes = size_t(f->width) * 3;
+        const bool direct = f->width % kDirectWidthMultiple == 0;
+        const int stride = direct ? int(rowBytes) : int((rowBytes + 64 + 63) & ~size_t(63));
+        if (!direct) scratch.resize(size_t(stride) * size_t(f->height + 1));
+        uint8_t* dst[4] = {direct ? into.Bytes() : scratch.data(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {stride, 0, 0, 0};
         if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) != f->height)
             return false;
+        if (!direct)
+            for (int y = 0; y < f->height; ++y)
+                std::memcpy(into.Bytes() + size_t(y) * rowBytes,
+                            scratch.data() + size_t(y) * stride, rowBytes);
         if (&into == &fresh) out = std::move(fresh);
         return true;
     }
@@ -361,9 +442,14 @@ public:
             if (message) *message = text;
             return nullptr;
         };
-        const AviEncoderInfo* info = FindAviEncoder(options.encoder);
-        const AVCodec* codec = info ? avcodec_find_encoder_by_name(info->name.c_str()) : nullptr;
-        if (!codec || width <= 0 || height <= 0 || !BMP_File::SizeAllowed(width, height))
+        // The encoder by name, if AVI can hold what it makes (the full list of
+        // AviEncoders() costs a trial of every encoder; opening this one
+        // below is its trial).
+        const AVCodec* codec = avcodec_find_encoder_by_name(options.encoder.c_str());
+        const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+        if (!codec || codec->type != AVMEDIA_TYPE_VIDEO || !avi ||
+            avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1 || width <= 0 ||
+            height <= 0 || !BMP_File::SizeAllowed(width, height))
             return fail(kAviNotWritten);
 
         std::unique_ptr<AviVideoWriter> w(new AviVideoWriter);
@@ -425,10 +511,23 @@ public:
         sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1,
                                  sws_getCoefficients(SWS_CS_DEFAULT), fullRange, 0, 1 << 16,
                                  1 << 16);
-        const uint8_t* src[4] = {picture.Bytes(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {picture.Width() * 3, 0, 0, 0};
+        // The converters read whole blocks of pixels, past the end of a row of
+        // another length: such rows are copied into a padded buffer first.
+        const size_t rowBytes = size_t(picture.Width()) * 3;
+        const bool direct = picture.Width() % kDirectWidthMultiple == 0;
+        const int stride = direct ? int(rowBytes) : int((rowBytes + 64 + 63) & ~size_t(63));
+        if (!direct) {
+            scratch_.resize(size_t(stride) * size_t(picture.Height() + 1));
+            for (int y = 0; y < picture.Height(); ++y)
+                std::memcpy(scratch_.data() + size_t(y) * stride,
+                            picture.Bytes() + size_t(y) * rowBytes, rowBytes);
+        }
+        const uint8_t* src[4] = {direct ? picture.Bytes() : scratch_.data(), nullptr, nullptr,
+                                 nullptr};
+        const int srcStride[4] = {stride, 0, 0, 0};
         sws_scale(sws_, src, srcStride, 0, picture.Height(), frame_->data, frame_->linesize);
         frame_->pts = written_;
+        frame_->quality = enc_->global_quality; // the fixed quantiser, when one is chosen
         frame_->pict_type = AV_PICTURE_TYPE_NONE;
         if (const int r = avcodec_send_frame(enc_, frame_); r < 0) return Fail(FFmpegError(r));
         if (!Drain()) return false;
@@ -516,6 +615,7 @@ private:
     AVFrame* frame_ = nullptr;
     AVPacket* pkt_ = nullptr;
     SwsContext* sws_ = nullptr;
+    std::vector<uint8_t> scratch_;
     bool open_ = false, headerWritten_ = false, failed_ = false, finished_ = false;
     int written_ = 0;
 };

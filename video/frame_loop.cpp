@@ -107,5 +107,9 @@ FrameSinkFactory VideoSinkFor(const std::string& path, const AviCodecOptions& co
             return CreateAviSink(path, shape.width, shape.height, shape.framesPerSecond, codec,
                                  message);
         };
+    if (ext == "gif")
+        return [path](const VideoOutputShape& shape, std::string* message) {
+            return CreateGifSink(path, shape.logicalWidth, shape.logicalHeight, message);
+        };
     return {};
 }
