@@ -368,8 +368,8 @@ public:
             if (written_ == 0) {
                 // A screen smaller than the frames (or none at all, as for a
                 // video source) would clip or hide them in viewers.
-                const int w = std::max(logicalWidth_, frame.Width());
-                const int h = std::max(logicalHeight_, frame.Height());
+                const int w = std::min(std::max(logicalWidth_, frame.Width()), 0xFFFF);
+                const int h = std::min(std::max(logicalHeight_, frame.Height()), 0xFFFF);
                 tagged = SetAnimationTag(page, "Loop", FIDT_LONG, uint32_t(0)) &&
                          SetAnimationTag(page, "LogicalWidth", FIDT_SHORT, uint16_t(w)) &&
                          SetAnimationTag(page, "LogicalHeight", FIDT_SHORT, uint16_t(h));

@@ -981,18 +981,11 @@ bool CPellorinDlg::WriteVideo(const QString& path, std::string& error) {
         return false;
     }
     const std::string out = path.toStdString();
-    FrameSinkFactory openOutput;
-    if (ExtensionOf(out) == "avi") {
-        if (!ChooseAviCodec(this, m_codec)) {
-            ShowError(kAviNotWritten);
-            return false;
-        }
-        openOutput = VideoSinkFor(out, m_codec);
-    } else {
-        openOutput = [out](const VideoOutputShape& shape, std::string* message) {
-            return CreateGifSink(out, shape.logicalWidth, shape.logicalHeight, message);
-        };
+    if (ExtensionOf(out) == "avi" && !ChooseAviCodec(this, m_codec)) {
+        ShowError(kAviNotWritten);
+        return false;
     }
+    FrameSinkFactory openOutput = VideoSinkFor(out, m_codec);
     m_effects->SyncChecks();
     CVideoWriter::Job job;
     job.source = m_animation.get();

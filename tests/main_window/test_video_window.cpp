@@ -12,10 +12,12 @@
 #include "zembra/zembra.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -316,4 +318,86 @@ TEST_F(VideoWindow, AnimatedGifSavedAsGifKeepsEveryFramesDelay) {
     }
     EXPECT_EQ(gif->SWidth, 20);
     DGifCloseFile(gif, &error);
+}
+
+TEST_F(VideoWindow, VideoAtTwentyFiveFramesASecondSavedAsGifPlaysAtItsSpeed) {
+    MakeAvi("in.avi", 5, 24, 12);
+    ASSERT_TRUE(dlg->LoadFile(QPath("in.avi")));
+    EXPECT_EQ(dlg->Animation()->FramesPerSecond(), 25);
+    auto texts = std::make_shared<std::vector<QString>>();
+    AnswerMessages(texts, 1);
+    EXPECT_TRUE(dlg->SaveAs(QPath("out.gif"), 3));
+    ASSERT_EQ(texts->size(), 1u);
+    EXPECT_EQ(texts->at(0), "Video saving is completed");
+
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(Path("out.gif").c_str(), &error);
+    ASSERT_TRUE(gif);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    ASSERT_EQ(gif->ImageCount, 5);
+    for (int i = 0; i < 5; ++i) {
+        GraphicsControlBlock gcb{};
+        DGifSavedExtensionToGCB(gif, i, &gcb);
+        EXPECT_EQ(gcb.DelayTime, 4) << "page " << i;
+        EXPECT_EQ(gcb.DisposalMode, DISPOSE_BACKGROUND);
+    }
+    EXPECT_EQ(gif->SWidth, 24) << "the frames' own screen";
+    EXPECT_EQ(gif->SHeight, 12);
+    DGifCloseFile(gif, &error);
+}
+
+TEST_F(VideoWindow, CodecChooserOffersOnlyWhatTheEncoderTakes) {
+    AviCodecOptions initial;
+    initial.encoder = "mpeg4";
+    initial.quality = 60;
+    CChooseCodecDlg codec(initial, dlg.get());
+    QListWidget* list = codec.EncoderList();
+    int mjpeg = -1, mpeg4 = -1;
+    for (int i = 0; i < list->count(); ++i) {
+        const QString name = list->item(i)->data(Qt::UserRole).toString();
+        if (name == "mjpeg") mjpeg = i;
+        if (name == "mpeg4") mpeg4 = i;
+    }
+    ASSERT_GE(mjpeg, 0);
+    ASSERT_GE(mpeg4, 0) << "MPEG-4 part 2 is on every Debian FFmpeg";
+    EXPECT_EQ(list->currentRow(), mpeg4) << "starts at the encoder chosen last";
+    EXPECT_EQ(codec.Quality()->value(), 60);
+
+    // MPEG-4 part 2 predicts between frames: key frames and data rate apply.
+    ASSERT_TRUE(codec.KeyFrames()->isEnabled());
+    codec.KeyFrames()->setChecked(true);
+    codec.KeyFrameInterval()->setValue(12);
+    ASSERT_TRUE(codec.DataRate()->isEnabled());
+    codec.DataRate()->setChecked(true);
+    codec.KilobytesPerSecond()->setValue(400);
+    AviCodecOptions o = codec.Options();
+    EXPECT_EQ(o.encoder, "mpeg4");
+    EXPECT_EQ(o.keyFrameInterval, 12);
+    EXPECT_EQ(o.kilobytesPerSecond, 400);
+
+    // Motion JPEG has only key frames: the interval is not passed on.
+    list->setCurrentRow(mjpeg);
+    EXPECT_FALSE(codec.KeyFrames()->isEnabled());
+    o = codec.Options();
+    EXPECT_EQ(o.encoder, "mjpeg");
+    EXPECT_EQ(o.keyFrameInterval, 0);
+    EXPECT_EQ(o.quality, 60);
+}
+
+TEST_F(VideoWindow, AFileThatIsNoVideoIsRefusedAndTheLoadedOneStays) {
+    WriteGif(Path("anim.gif"), 2, 10, 10);
+    ASSERT_TRUE(dlg->LoadFile(QPath("anim.gif")));
+    std::ofstream(Path("bad.avi"), std::ios::binary) << "RIFF, but nothing of a video";
+    auto texts = std::make_shared<std::vector<QString>>();
+    AnswerMessages(texts, 2);
+    EXPECT_FALSE(dlg->LoadFile(QPath("bad.avi")));
+    ASSERT_EQ(texts->size(), 2u);
+    const QString first = texts->at(0).section('\n', 0, 0);
+    EXPECT_TRUE(first == kAviOpenError || first == kAviNoStream || first == kAviFormatError ||
+                first == kAviNoDecoder)
+        << first.toStdString();
+    EXPECT_EQ(texts->at(1), "Unknown File Format!");
+    EXPECT_TRUE(dlg->AnimationLoaded());
+    EXPECT_TRUE(dlg->Animation()->IsGif());
+    EXPECT_TRUE(dlg->CurrentFile().endsWith("anim.gif"));
 }

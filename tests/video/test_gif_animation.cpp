@@ -15,6 +15,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -398,6 +399,40 @@ TEST(GifSource, MissingLibraryOrEntryPointIsReported) {
     auto source = OpenGifSource(dir.File("a.gif"), &message);
     ASSERT_TRUE(source) << message;
     EXPECT_EQ(source->FrameCount(), 2);
+}
+
+TEST(GifSource, SourcesOpenedOnSeveralThreadsKeepTheirOwnFrames) {
+    // The library holds one animation for the whole process; sources opened
+    // side by side (as pellorin-cli's jobs do) must not see each other's.
+    TempFolder dir;
+    constexpr int kFiles = 4;
+    for (int f = 0; f < kFiles; ++f) {
+        std::vector<TestFrame> frames;
+        for (int i = 0; i < f + 2; ++i)
+            frames.push_back(Solid(0, 0, 6 + f, 5, uint8_t(1 + (f + i) % 6)));
+        WriteGif(dir.File("f" + std::to_string(f) + ".gif"), frames);
+    }
+    std::vector<std::string> failures(kFiles);
+    std::vector<std::thread> threads;
+    for (int f = 0; f < kFiles; ++f)
+        threads.emplace_back([&, f] {
+            for (int round = 0; round < 100 && failures[size_t(f)].empty(); ++round) {
+                std::string message;
+                auto source = OpenGifSource(dir.File("f" + std::to_string(f) + ".gif"), &message);
+                if (!source || source->FrameCount() != f + 2) {
+                    failures[size_t(f)] = "wrong frame count " + message;
+                    break;
+                }
+                for (int i = 0; i < f + 2; ++i) {
+                    BMP_File out;
+                    if (!source->LoadFrame(i, out) || out.Width() != 6 + f ||
+                        !(out.Pixel(3, 3) == kPalette[1 + (f + i) % 6]))
+                        failures[size_t(f)] = "wrong frame " + std::to_string(i);
+                }
+            }
+        });
+    for (auto& t : threads) t.join();
+    for (int f = 0; f < kFiles; ++f) EXPECT_EQ(failures[size_t(f)], "") << "file " << f;
 }
 
 TEST(GifSink, VideoRateGivesFourHundredthsAndTheFramesOwnScreen) {
