@@ -138,6 +138,25 @@ TEST_F(AviFileTest, RateIsTheStreamsFractionAndASlowStreamStillPlays) {
     EXPECT_EQ(twelve->FrameDelay(0), 8);
 }
 
+TEST_F(AviFileTest, FramesWithoutAPictureShowTheOneBefore) {
+    // Every third frame kept at its own time: the AVI holds a picture at
+    // 0, 3, 6, ... and nothing between, which a player shows as the picture
+    // before.
+    ASSERT_TRUE(MakeAvi(Path("gaps.avi"),
+                        "-vf select='not(mod(n\\,3))' -fps_mode passthrough -c:v mjpeg", kW, kH,
+                        30));
+    std::string message;
+    auto avi = AviVideoFile::Open(Path("gaps.avi"), &message);
+    ASSERT_TRUE(avi) << message;
+    EXPECT_EQ(avi->FrameCount(), 28);
+    BMP_File f;
+    for (int i : {0, 1, 2, 3, 4, 5, 6, 27, 13, 10, 11, 12, 26}) {
+        ASSERT_TRUE(avi->LoadFrame(i, f)) << i;
+        EXPECT_EQ(CounterOf(f), i / 3 * 3) << "asked for " << i;
+    }
+    EXPECT_FALSE(avi->LoadFrame(28, f));
+}
+
 TEST_F(AviFileTest, FailedOpensGiveTheirMessages) {
     std::string message;
     EXPECT_FALSE(AviVideoFile::Open(Path("missing.avi"), &message));
