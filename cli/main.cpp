@@ -7,14 +7,20 @@
 #include "app/settings_fields.h"
 #include "app/view_frames.h"
 #include "pipeline/pipeline.h"
+#include "video/avi_encoders.h"
+#include "video/avi_video_file.h"
+#include "video/frame_loop.h"
+#include "video/frame_source.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -35,7 +41,7 @@ const char* const kUsage =
     "      Print the size, frame count and frame rate of each file.\n"
     "  pellorin-cli apply --config FILE.qvc [--preview] [--view WxH]\n"
     "                     (--output FILE | --out-dir DIR [--format EXT])\n"
-    "                     [--jobs N] [--max-megapixels N]\n"
+    "                     [--codec NAME] [--jobs N] [--shard K/N] [--max-megapixels N]\n"
     "                     [--strip] [--keep-orientation] INPUT...\n"
     "      Apply the treatment saved in FILE.qvc to every INPUT (a file, or a folder\n"
     "      whose images are taken in the order \"Load Next\" steps through them) and\n"
@@ -43,7 +49,15 @@ const char* const kUsage =
     "      ico). --preview makes the result at the view size instead of full size;\n"
     "      --view is the size of the view the crop and light frames refer to\n"
     "      (default @VIEW@, the desktop program's views at its default size).\n"
+    "      An AVI video or animated GIF input is written frame by frame, every frame\n"
+    "      at full size, as an AVI (avi) or animated GIF (gif) by the output's\n"
+    "      extension; with --out-dir it keeps its own format unless --format says\n"
+    "      otherwise. --codec names the AVI encoder (default mjpeg, Motion JPEG; a\n"
+    "      name this machine lacks is refused with the list of those it has).\n"
     "      --jobs sets how many inputs run at once (default: the number of cores).\n"
+    "      --shard K/N takes only the K-th of N near-equal shares of the inputs, in\n"
+    "      their order, so that N workers (on one machine or several) split a batch\n"
+    "      without two of them writing the same file.\n"
     "      Metadata (EXIF, IPTC, XMP, colour profile) goes from each input to its\n"
     "      result unless --strip; photographs are turned upright by their EXIF\n"
     "      orientation before the treatment unless --keep-orientation.\n"
@@ -126,6 +140,15 @@ std::string StemOf(const std::string& p) {
     return dot == std::string::npos || dot == 0 ? b : b.substr(0, dot);
 }
 
+bool IsAviInput(const std::string& p) {
+    return ExtensionOf(p) == "avi";
+}
+
+// An input that may be written as a video: an AVI, or a GIF of several frames.
+bool MayBeVideo(const std::string& p) {
+    return IsAviInput(p) || ExtensionOf(p) == "gif";
+}
+
 int Defaults() {
     ProcessingSettings s;
     s.SetViewDefaults(kDefaultViewWidth, kDefaultViewHeight);
@@ -134,6 +157,56 @@ int Defaults() {
     const std::string bytes = file.storage.FileBytes();
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+// A rate in frames per second: whole, or with up to three decimals.
+std::string RateText(double rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", rate);
+    std::string t = text;
+    while (t.back() == '0') t.pop_back();
+    if (t.back() == '.') t.pop_back();
+    return t;
+}
+
+std::string FramesText(int n) {
+    return std::to_string(n) + (n == 1 ? " frame" : " frames");
+}
+
+// The info line of an AVI or animated GIF; false for other files (and GIFs of
+// one frame), which are described as pictures.
+bool InfoOfVideo(const std::string& f, int& status) {
+    const std::string ext = ExtensionOf(f);
+    std::string message;
+    if (ext == "avi") {
+        auto avi = AviVideoFile::Open(f, &message);
+        if (!avi) {
+            std::cerr << "pellorin-cli: " << f << ": " << message << "\n";
+            status = kExitFailed;
+            return true;
+        }
+        std::cout << f << ": " << avi->Width() << "x" << avi->Height() << ", "
+                  << FramesText(avi->FrameCount()) << ", "
+                  << RateText(double(avi->RateNumerator()) / avi->RateDenominator()) << " fps\n";
+        return true;
+    }
+    if (ext != "gif") return false;
+    auto gif = OpenGifSource(f, &message);
+    if (!gif) {
+        // Without libzembra a GIF is read as a picture, and the user hears why.
+        if (!message.empty())
+            std::cerr << "pellorin-cli: " << f << ": warning: " << message << "\n";
+        return false;
+    }
+    BMP_File first;
+    gif->LoadFrame(0, first);
+    int64_t hundredths = 0;
+    for (int i = 0; i < gif->FrameCount(); ++i) hundredths += std::max(0, gif->FrameDelay(i));
+    std::cout << f << ": " << first.Width() << "x" << first.Height() << ", "
+              << FramesText(gif->FrameCount()) << ", "
+              << (hundredths > 0 ? RateText(100.0 * gif->FrameCount() / double(hundredths)) : "-")
+              << " fps\n";
+    return true;
 }
 
 int Info(int argc, char** argv) {
@@ -154,6 +227,7 @@ int Info(int argc, char** argv) {
     if (files.empty()) return Usage("info needs at least one FILE");
     int status = kExitOk;
     for (const auto& f : files) {
+        if (InfoOfVideo(f, status)) continue;
         BMP_File img;
         std::string message, reason, warning;
         LoadOptions load;
@@ -182,6 +256,8 @@ struct ApplyOptions {
     ViewSize view;
     std::string output, outDir, format;
     int jobs = 0;
+    int shard = 1, shards = 1; // --shard K/N
+    AviCodecOptions codec;
     bool strip = false;
     bool keepOrientation = false;
     std::vector<std::string> inputs;
@@ -222,17 +298,31 @@ int Apply(const ApplyOptions& o) {
             j.output = o.output;
         } else {
             std::string ext = o.format;
-            if (ext.empty()) ext = IsSavableStillImage(j.input) ? ExtensionOf(j.input) : "png";
+            if (ext.empty())
+                ext = IsAviInput(j.input) || IsSavableStillImage(j.input) ? ExtensionOf(j.input)
+                                                                          : "png";
             j.output =
                 o.outDir + (o.outDir.ends_with('/') ? "" : "/") + StemOf(j.input) + "." + ext;
         }
-        if (!IsSavableStillImage(j.output)) {
+        if (IsAviInput(j.input) && !IsVideoOutput(j.output)) {
+            j.error = "a video is written as avi or gif, not as " + j.output;
+        } else if (!IsSavableStillImage(j.output) &&
+                   !(IsVideoOutput(j.output) && MayBeVideo(j.input))) {
             j.error = "cannot save in the format of " + j.output;
         } else if (!used.insert(j.output).second) {
             // Two inputs with the same name in different formats would
             // overwrite each other's result.
             j.error = "another input already writes " + j.output;
         }
+    }
+
+    // The share is taken from the whole list, names settled: every worker
+    // sees the same list, so the shares meet without overlap or gap.
+    if (o.shards > 1) {
+        const size_t total = jobs.size();
+        const size_t from = total * size_t(o.shard - 1) / size_t(o.shards);
+        const size_t to = total * size_t(o.shard) / size_t(o.shards);
+        jobs = std::vector<Job>(jobs.begin() + from, jobs.begin() + to);
     }
 
     const ProcessMode mode = o.preview ? ProcessMode::Preview : ProcessMode::Final;
@@ -254,11 +344,61 @@ int Apply(const ApplyOptions& o) {
         if (progress) std::cerr << "\r\033[K";
         std::cerr << "pellorin-cli: " << j.input << ": warning: " << what << "\n";
     };
+    // Writes an AVI or animated GIF input as a video. False when the input
+    // is no animation (a GIF of one frame) and goes the way of pictures; why
+    // says what went wrong.
+    auto WriteVideo = [&](const Job& j, std::string& why) {
+        std::string message;
+        std::unique_ptr<FrameSource> source;
+        if (IsAviInput(j.input)) {
+            source = OpenAviSource(j.input, &message);
+            if (!source) {
+                why = message;
+                return true;
+            }
+        } else if (ExtensionOf(j.input) == "gif") {
+            source = OpenGifSource(j.input, &message);
+            // Without libzembra an animated GIF is read as a picture.
+            if (!source) warn(j, message);
+        }
+        if (!source) {
+            if (IsVideoOutput(j.output) && !IsSavableStillImage(j.output))
+                why = "not an animation: it cannot be written as " + j.output;
+            return false;
+        }
+        if (!IsVideoOutput(j.output)) return false; // a GIF's first frame as a picture
+        if (o.preview) {
+            why = "--preview makes pictures; a video is written at full size";
+            return true;
+        }
+        const std::string name = BaseName(j.input);
+        const int count = source->FrameCount();
+        const auto result = RunFrameLoop(
+            *source, settings, o.view, VideoSinkFor(j.output, o.codec), [&](int frame) {
+                if (progress) {
+                    std::lock_guard lock(outputLock);
+                    std::cerr << "\r\033[K[" << done + 1 << "/" << jobs.size() << "] " << name
+                              << " frame " << frame + 1 << "/" << count << std::flush;
+                }
+                return true;
+            });
+        if (!result.written) {
+            why = result.error;
+        } else if (result.framesReused > 0) {
+            warn(j, FramesText(result.framesReused) +
+                        " could not be decoded and repeat the picture before");
+        }
+        return true;
+    };
     auto worker = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
             const Job& j = jobs[i];
             if (!j.error.empty()) {
                 fail(j, j.error);
+            } else if (std::string why; WriteVideo(j, why)) {
+                if (!why.empty()) fail(j, why);
+            } else if (!why.empty()) {
+                fail(j, why);
             } else {
                 BMP_File image, work;
                 ImageMetadata metadata;
@@ -330,9 +470,20 @@ int ParseApply(int argc, char** argv) {
             o.format = ToLowerAscii(o.format);
             if (o.format.starts_with(".")) o.format.erase(0, 1);
         } else if (a == "--codec") {
-            // The AVI encoder's name: this build writes no video yet, so an
-            // option that would be ignored is refused instead.
-            return Usage("--codec: this build does not write video");
+            if (!value(o.codec.encoder)) return Usage("--codec needs an encoder name");
+            if (!FindAviEncoder(o.codec.encoder)) {
+                std::string names;
+                for (const auto& e : AviEncoders()) names += (names.empty() ? "" : ", ") + e.name;
+                return Usage("--codec: no encoder named " + o.codec.encoder +
+                             " writes AVI on this machine; these do: " + names);
+            }
+        } else if (a == "--shard") {
+            const size_t slash =
+                i + 1 < argc ? std::string(argv[i + 1]).find('/') : std::string::npos;
+            if (!value(v) || slash == std::string::npos || !ParseInt(v.substr(0, slash), o.shard) ||
+                !ParseInt(v.substr(slash + 1), o.shards) || o.shards < 1 || o.shard < 1 ||
+                o.shard > o.shards)
+                return Usage("--shard needs K/N with whole numbers 1 <= K <= N, like 2/8");
         } else if (a == "--jobs") {
             if (!value(v) || !ParseInt(v, o.jobs) || o.jobs < 1)
                 return Usage("--jobs needs a whole number from 1 up");
@@ -354,7 +505,8 @@ int ParseApply(int argc, char** argv) {
     if (o.output.empty() == o.outDir.empty())
         return Usage("apply needs either --output or --out-dir");
     if (!o.format.empty() && o.outDir.empty()) return Usage("--format goes with --out-dir");
-    if (!o.format.empty() && !IsSavableStillImage("x." + o.format))
+    if (!o.format.empty() && !IsSavableStillImage("x." + o.format) &&
+        !IsVideoOutput("x." + o.format))
         return Usage("cannot save in the format " + o.format);
     if (o.inputs.empty()) return Usage("apply needs at least one INPUT");
     if (!o.outDir.empty() && !IsDirectory(o.outDir))

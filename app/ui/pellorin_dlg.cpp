@@ -19,6 +19,11 @@
 #include "imageops/ui/overlay_dialogs.h"
 #include "shell/ui/file_associates_dlg.h"
 #include "upload/ui/upload_dlg.h"
+#include "video/avi_video_file.h"
+#include "video/frame_loop.h"
+#include "video/gif_animation.h"
+#include "video/ui/choose_codec_dlg.h"
+#include "video/ui/video_bar.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -100,6 +105,16 @@ void CPellorinDlg::BuildUi() {
     views->addWidget(destinationBox, 1);
     auto* center = new QVBoxLayout;
     center->addLayout(views, 3);
+    // The frame slider and "Stop!" of a loaded video, hidden otherwise.
+    m_videoBar = new CVideoBar;
+    m_videoBar->onFrameChosen = [this](int frame) { ShowFrame(frame); };
+    m_videoBar->onStop = [this] {
+        if (!VideoWriting()) return;
+        m_videoWriter->Stop();
+        QMessageBox::information(this, "Information", "Video processing has been stopped by user");
+    };
+    m_videoWriter = std::make_unique<CVideoWriter>();
+    center->addWidget(m_videoBar);
     center->addWidget(m_effects, 1);
 
     auto* top = new QHBoxLayout(this);
@@ -657,6 +672,8 @@ void CPellorinDlg::ShowLoadError(const std::string& path, const std::string& mes
 }
 
 bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
+    bool animationLoaded = false;
+    if (LoadAnimation(realPath, animationLoaded)) return animationLoaded;
     BMP_File image;
     ImageMetadata metadata;
     std::string message, reason, warning;
@@ -671,6 +688,7 @@ bool CPellorinDlg::LoadAndInstall(const std::string& realPath) {
     m_currentPath = realPath;
     m_currentFile = LowerPath(QString::fromStdString(realPath));
     m_images.Install(image, std::move(metadata));
+    ClearAnimation();
     // The picture is loaded all the same; the user hears what was dropped.
     if (!warning.empty()) QMessageBox::warning(this, "Warning", QString::fromStdString(warning));
     ShowOriginal();
@@ -733,6 +751,7 @@ bool CPellorinDlg::Save() {
 }
 
 bool CPellorinDlg::SaveTo(const QString& path) {
+    if (!path.isEmpty() && IsVideoSave(path)) return SaveVideo(path);
     if (path.isEmpty() || m_images.work.Empty()) return false;
     std::string message, warning;
     bool wrote = false;
@@ -869,4 +888,161 @@ bool CPellorinDlg::PutImage() {
 void CPellorinDlg::SetTransparency(float t) {
     m_transparency = t;
     m_original->update();
+}
+
+// ---------------------------------------------------------------------------
+// Videos and animated GIFs
+
+bool CPellorinDlg::LoadAnimation(const std::string& realPath, bool& loaded) {
+    loaded = false;
+    if (VideoWriting()) return true; // the source is in use until the write ends
+    const std::string ext = ExtensionOf(realPath);
+    std::unique_ptr<FrameSource> source;
+    std::string message;
+    if (ext == "avi") {
+        source = OpenAviSource(realPath, &message);
+        if (!source) {
+            if (message.empty()) message = kAviOpenError;
+            ShowLoadError(realPath, message, "");
+            // A file that did not open as a video at all is of no format we know.
+            if (message != kAviFrameZeroError && message != kAviUnknownFormat)
+                ShowError(kAviUnknownFormat);
+            return true;
+        }
+    } else if (ext == "gif") {
+        source = OpenGifSource(realPath, &message);
+        if (!source) {
+            // Without the animation library (told once) or with a canvas too
+            // large to compose, the first frame still opens as a picture.
+            if (!message.empty() && (ZembraAvailable() || !m_zembraWarned))
+                QMessageBox::warning(this, "Warning", QString::fromStdString(message));
+            if (!ZembraAvailable()) m_zembraWarned = true;
+            return false;
+        }
+    } else {
+        return false;
+    }
+    BMP_File first;
+    if (!source->LoadFrame(0, first)) {
+        ShowLoadError(realPath, kAviFrameZeroError, "");
+        return true;
+    }
+    m_animation = std::move(source);
+    m_currentFrame = 0;
+    m_currentPath = realPath;
+    m_currentFile = LowerPath(QString::fromStdString(realPath));
+    m_images.Install(first);
+    ShowOriginal();
+    m_videoBar->ShowFrames(m_animation->FrameCount());
+    RunPreviewNow();
+    m_save->setEnabled(true);
+    m_saveAs->setEnabled(true);
+    loaded = true;
+    return true;
+}
+
+void CPellorinDlg::ClearAnimation() {
+    m_animation.reset();
+    m_currentFrame = 0;
+    m_videoBar->HideFrames();
+}
+
+bool CPellorinDlg::ShowFrame(int i) {
+    if (!m_animation || VideoWriting() || i < 0 || i >= m_animation->FrameCount()) return false;
+    if (i == m_currentFrame) return true;
+    BMP_File frame;
+    if (!m_animation->LoadFrame(i, frame)) return false;
+    m_currentFrame = i;
+    m_images.Install(frame);
+    ShowOriginal();
+    RunPreviewNow();
+    return true;
+}
+
+bool CPellorinDlg::VideoWriting() const {
+    return m_videoWriter && m_videoWriter->Running();
+}
+
+bool CPellorinDlg::VideoStopRequested() const {
+    return m_videoWriter && m_videoWriter->StopRequested();
+}
+
+bool CPellorinDlg::IsVideoSave(const QString& path) const {
+    const std::string ext = ExtensionOf(path.toStdString());
+    return ext == "avi" || (ext == "gif" && m_animation);
+}
+
+bool CPellorinDlg::SaveVideo(const QString& path) {
+    if (VideoWriting()) return false;
+    // The video being read cannot be its own output.
+    if (m_animation) {
+        const QFileInfo out(path), in(QString::fromStdString(m_currentPath));
+        const bool same = LowerPath(out.absoluteFilePath()) == m_currentFile ||
+                          (out.exists() && out.canonicalFilePath() == in.canonicalFilePath());
+        if (same) {
+            ShowError("You cannot rewrite an active file");
+            return false;
+        }
+    }
+    std::string error;
+    const bool ok = WriteVideo(path, error);
+    if (ok) {
+        QMessageBox::information(this, "Information", "Video saving is completed");
+    } else {
+        QMessageBox box(QMessageBox::Warning, "Warning", "Video saving is completed with errors",
+                        QMessageBox::Ok, this);
+        if (!error.empty()) box.setInformativeText(QString::fromStdString(error));
+        box.exec();
+    }
+    // The views show the frame and its preview as before the write.
+    RunPreviewNow();
+    m_save->setEnabled(true);
+    return ok;
+}
+
+bool CPellorinDlg::WriteVideo(const QString& path, std::string& error) {
+    if (!m_animation) {
+        error = "No video or animated GIF is loaded.";
+        return false;
+    }
+    const std::string out = path.toStdString();
+    if (ExtensionOf(out) == "avi" && !ChooseAviCodec(this, m_codec)) {
+        ShowError(kAviNotWritten);
+        return false;
+    }
+    FrameSinkFactory openOutput = VideoSinkFor(out, m_codec);
+    m_effects->SyncChecks();
+    CVideoWriter::Job job;
+    job.source = m_animation.get();
+    job.settings = m_settings;
+    job.view = PreviewSize();
+    job.openOutput = std::move(openOutput);
+    job.frameHook = videoFrameHook;
+    SetVideoControlsEnabled(false);
+    const FrameLoopResult result = m_videoWriter->Run(std::move(job), m_videoBar);
+    SetVideoControlsEnabled(true);
+    m_videoBar->SetPosition(m_currentFrame);
+    if (result.written) return true;
+    // An encoder that cannot write this video is the user's to change.
+    if (result.error.rfind(kAviNotWritten, 0) == 0)
+        ShowError(kAviNotWritten);
+    else
+        error = result.error;
+    return false;
+}
+
+void CPellorinDlg::SetVideoControlsEnabled(bool on) {
+    // While a video is written only "Stop!" takes input; the window is
+    // still redrawn.
+    if (!on) {
+        m_disabledForVideo.clear();
+        for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w == m_videoBar || w->isWindow()) continue;
+            m_disabledForVideo.emplace_back(w, w->isEnabled());
+            w->setEnabled(false);
+        }
+        return;
+    }
+    for (auto [w, was] : m_disabledForVideo) w->setEnabled(was);
+    m_disabledForVideo.clear();
 }

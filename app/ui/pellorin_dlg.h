@@ -10,11 +10,13 @@
 #include "app/view_frames.h"
 #include "imageops/ui/dialog_host.h"
 #include "pipeline/pipeline.h"
+#include "video/frame_source.h"
 
 #include <QStringList>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,8 @@ class QPushButton;
 class QSlider;
 class QGroupBox;
 class CEffectList;
+class CVideoBar;
+class CVideoWriter;
 
 class CPellorinDlg : public QWidget, public CDialogHost, public CBmpWndHost {
     Q_OBJECT
@@ -95,6 +99,19 @@ public:
     bool OverlayActive() const { return m_overlayActive; }
     IntRect& PlacementFrame() { return m_placement; }
 
+    // A loaded AVI video or animated GIF: the frame slider browses it, and
+    // saving as avi or gif writes every frame through the treatment.
+    bool AnimationLoaded() const { return m_animation != nullptr; }
+    FrameSource* Animation() const { return m_animation.get(); }
+    int CurrentFrame() const { return m_currentFrame; }
+    CVideoBar* VideoBar() const { return m_videoBar; }
+    // Makes frame i the source picture and runs the preview (the slider's move).
+    bool ShowFrame(int i);
+    bool VideoWriting() const;
+    bool VideoStopRequested() const;
+    // Called on the writing thread as each frame is about to be processed.
+    std::function<void(int)> videoFrameHook;
+
 protected:
     void showEvent(QShowEvent*) override;
     void dragEnterEvent(class QDragEnterEvent*) override;
@@ -110,6 +127,15 @@ private:
     QWidget* BuildFileButtons();
     QWidget* BuildChainControls();
     bool LoadAndInstall(const std::string& realPath);
+    // AVI files, and GIF files of two or more frames: true when the path was
+    // handled (loaded, or refused with a message), with the outcome in `loaded`.
+    bool LoadAnimation(const std::string& realPath, bool& loaded);
+    void ClearAnimation();
+    // Saving while a video or animation is loaded (or into an AVI file).
+    bool IsVideoSave(const QString& path) const;
+    bool SaveVideo(const QString& path);
+    bool WriteVideo(const QString& path, std::string& error);
+    void SetVideoControlsEnabled(bool on);
     bool SaveTo(const QString& path); // the full-size result; says why it failed
     // RunFinal, then `commit` (when given) on the same worker thread, which from
     // then on the user can no longer cancel. True when both succeeded.
@@ -183,6 +209,14 @@ private:
         SettingsDialogScope& operator=(const SettingsDialogScope&) = delete;
         int& count;
     };
+
+    std::unique_ptr<FrameSource> m_animation;
+    int m_currentFrame = 0;
+    CVideoBar* m_videoBar = nullptr;
+    std::unique_ptr<CVideoWriter> m_videoWriter;
+    AviCodecOptions m_codec;
+    bool m_zembraWarned = false; // the missing animated GIF library is told once
+    std::vector<std::pair<QWidget*, bool>> m_disabledForVideo;
 
     bool m_previewPending = false;
     bool m_running = false;
