@@ -4,6 +4,7 @@
 // calling thread: starting threads costs more than the work.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <thread>
 #include <vector>
@@ -13,10 +14,17 @@ namespace imageops {
 // Below this many pixels an operation runs on the calling thread.
 inline constexpr size_t kParallelMinPixels = size_t(1) << 17;
 
+// The most threads an operation may use (1 keeps all work on the calling
+// thread; tests compare threaded results against that).
+inline std::atomic<unsigned>& MaxWorkers() {
+    static std::atomic<unsigned> limit{8};
+    return limit;
+}
+
 inline int WorkerCount(size_t pixels) {
     if (pixels < kParallelMinPixels) return 1;
     const unsigned hw = std::thread::hardware_concurrency();
-    return int(std::clamp(hw, 1u, 8u));
+    return int(std::clamp(hw, 1u, std::max(MaxWorkers().load(), 1u)));
 }
 
 // The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows.
