@@ -63,8 +63,7 @@ IirCoefficients GaussianCoefficients(double sigma) {
     // The Gaussian's constants are given as exponents k0..k3 (negative decay,
     // frequencies) and weights k4..k7 normalised by sqrt(2 pi) sigma.
     const double d = std::sqrt(2.0 * std::numbers::pi) * sigma;
-    const double k0 = -1.783 / sigma, k1 = -1.723 / sigma, k2 = 0.6318 / sigma,
-                 k3 = 1.997 / sigma;
+    const double k0 = -1.783 / sigma, k1 = -1.723 / sigma, k2 = 0.6318 / sigma, k3 = 1.997 / sigma;
     const double k4 = 1.6803 / d, k5 = 3.735 / d, k6 = -0.6803 / d, k7 = -0.2598 / d;
     // In the shared shape: a0 = k4, a1 = k5, c0 = k6, c1 = k7, b0 = -k0,
     // b1 = -k1, w0 = k2, w1 = k3.
@@ -141,8 +140,8 @@ PELLORIN_VECTOR_KERNEL(Recurse,
 }
 
 PELLORIN_VECTOR_KERNEL(AddLines,
-                       (const float* __restrict a, const float* __restrict b,
-                        float* __restrict out, size_t count),
+                       (const float* __restrict a, const float* __restrict b, float* __restrict out,
+                        size_t count),
                        (a, b, out, count)) {
     for (size_t i = 0; i < count; ++i) out[i] = a[i] + b[i];
 }
@@ -302,9 +301,8 @@ void CartoonPlanes(const uint8_t* bgra, int width, int height, std::vector<uint8
                     const float* src = out + size_t(t) * size_t(lanes);
                     uint8_t* row = plane + size_t(t) * size_t(width);
                     for (int l = 0; l + 2 < lanes; l += 3)
-                        row[(first + l) / 3] =
-                            Lightness(ClampTrunc(src[l]), ClampTrunc(src[l + 1]),
-                                      ClampTrunc(src[l + 2]));
+                        row[(first + l) / 3] = Lightness(ClampTrunc(src[l]), ClampTrunc(src[l + 1]),
+                                                         ClampTrunc(src[l + 2]));
                 }
             });
         BlurRows(plane, width, height, pass == 0 ? narrow : wide);
@@ -433,8 +431,7 @@ void SoftGlow(const uint8_t* src, uint8_t* dst, int width, int height, double ra
     });
 }
 
-void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius,
-          double amount) {
+void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius, double amount) {
     if (!glow::ValidSize(width, height) || !(radius >= 1.0)) return;
     const glow::LineCoefficients c =
         glow::ToLine(glow::SecondDerivativeCoefficients(glow::SigmaForRadius(radius)));

@@ -66,6 +66,5 @@ void SoftGlow(const uint8_t* src, uint8_t* dst, int width, int height, double ra
               double brightness, double sharpness);
 // Neon: radius below 1 leaves the destination as it is; amount 0..1 scales the
 // response by 1 + 9 * amount.
-void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius,
-          double amount);
+void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius, double amount);
 void Cartoon(const uint8_t* src, uint8_t* dst, int width, int height);

@@ -45,7 +45,8 @@ public:
         offsets_.resize(kTabled + 2);
         for (int n = 0; n <= kTabled; ++n) {
             offsets_[size_t(n)] = values_.size();
-            for (int dy = 0; dy <= n; ++dy) values_.push_back(IntSqrt(int64_t(n) * n - int64_t(dy) * dy));
+            for (int dy = 0; dy <= n; ++dy)
+                values_.push_back(IntSqrt(int64_t(n) * n - int64_t(dy) * dy));
         }
     }
     int operator()(int n, int dy) const {
@@ -345,20 +346,20 @@ void Oilify(const uint8_t* src, uint8_t* dst, int width, int height, const Oilif
     }
     // The weighting of a pixel does not depend on any other output, so rows
     // are shared among threads; each slides its own window along its rows.
-    imageops::ParallelRows(height, pixels * size_t(std::min(maxRadius + 1, 64)),
-                           [&](int y0, int y1) {
-        OilifyWindow window(src, intensity.data(), width, height, intensityMode, maxRadius);
-        for (int y = y0; y < y1; ++y) {
-            window.StartRow();
-            int nPrev = -1;
-            for (int x = 0; x < width; ++x) {
-                const OilifyPixelParams p = OilifyParamsAt(src, width, height, x, y, v);
-                window.Move(y, x - 1, nPrev, x, p.radius);
-                nPrev = p.radius;
-                window.Output(size_t(y) * size_t(width) + size_t(x), p.exponent, dst);
+    imageops::ParallelRows(
+        height, pixels * size_t(std::min(maxRadius + 1, 64)), [&](int y0, int y1) {
+            OilifyWindow window(src, intensity.data(), width, height, intensityMode, maxRadius);
+            for (int y = y0; y < y1; ++y) {
+                window.StartRow();
+                int nPrev = -1;
+                for (int x = 0; x < width; ++x) {
+                    const OilifyPixelParams p = OilifyParamsAt(src, width, height, x, y, v);
+                    window.Move(y, x - 1, nPrev, x, p.radius);
+                    nPrev = p.radius;
+                    window.Output(size_t(y) * size_t(width) + size_t(x), p.exponent, dst);
+                }
             }
-        }
-    });
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -392,8 +393,8 @@ inline int FloorDiv4(int v) {
 }
 
 // Draws one tile with 4 x 4 supersampling, shaded along its first edge.
-void FillTile(uint8_t* dst, int width, int height,
-              const std::array<std::array<double, 2>, 4>& p, const uint8_t color[4]) {
+void FillTile(uint8_t* dst, int width, int height, const std::array<std::array<double, 2>, 4>& p,
+              const uint8_t color[4]) {
     const double ex0 = p[1][0] - p[0][0], ey0 = p[1][1] - p[0][1];
     const double d = std::sqrt(ex0 * ex0 + ey0 * ey0);
     const double ex = d == 0.0 ? 0.0 : ex0 / d, ey = d == 0.0 ? 0.0 : ey0 / d;

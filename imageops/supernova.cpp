@@ -31,12 +31,18 @@ std::array<float, 3> FromHsv(float h, float s, float v) {
     const float f = h6 - float(k);
     const float p = v * (1.0f - s), q = v * (1.0f - s * f), t = v * (1.0f - s * (1.0f - f));
     switch (k) {
-    case 0: return {v, t, p};
-    case 1: return {q, v, p};
-    case 2: return {p, v, t};
-    case 3: return {p, q, v};
-    case 4: return {t, p, v};
-    default: return {v, p, q};
+    case 0:
+        return {v, t, p};
+    case 1:
+        return {q, v, p};
+    case 2:
+        return {p, v, t};
+    case 3:
+        return {p, q, v};
+    case 4:
+        return {t, p, v};
+    default:
+        return {v, p, q};
     }
 }
 
@@ -136,8 +142,7 @@ void SuperNovaSeeded(const uint8_t* src, uint8_t* dst, int width, int height,
     });
 }
 
-void SuperNova(const uint8_t* src, uint8_t* dst, int width, int height,
-               const SuperNovaValues& v) {
+void SuperNova(const uint8_t* src, uint8_t* dst, int width, int height, const SuperNovaValues& v) {
     SuperNovaSeeded(src, dst, width, height, v, unsigned(std::time(nullptr)));
 }
 

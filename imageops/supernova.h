@@ -10,8 +10,8 @@
 #include <vector>
 
 struct NovaSpokes {
-    std::vector<double> length;               // 0..1, the mean of six draws
-    std::vector<std::array<float, 3>> color;  // components for bytes 0, 1, 2
+    std::vector<double> length;              // 0..1, the mean of six draws
+    std::vector<std::array<float, 3>> color; // components for bytes 0, 1, 2
 };
 
 // Draws the spokes from the generator's current state: six draws for the

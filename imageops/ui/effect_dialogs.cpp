@@ -3,7 +3,9 @@
 #include "imageops/ui/adjust_color_dlg.h"
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
+#include "imageops/ui/painterly_dlgs.h"
 #include "imageops/ui/perspective_dlg.h"
+#include "imageops/ui/supernova_dlg.h"
 #include "imageops/ui/tone_dialogs.h"
 
 #include "imageops/effect_table.h"
@@ -36,6 +38,11 @@ const DialogEntry kDialogs[] = {
     {"Adjust Brightness", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Brightness>},
     {"Adjust Contrast", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Contrast>},
     {"Adjust HSB", Open<CAdjustHsbDlg>},
+    {"Super Nova", Open<CSuperNovaDlg>},
+    {"Oilify", Open<COilifyDlg>},
+    {"Cubism", Open<CCubismDlg>},
+    {"Soft Glow", Open<CSoftGlowDlg>},
+    {"Neon", Open<CNeonDlg>},
 };
 
 OpenFn Find(int effectId) {

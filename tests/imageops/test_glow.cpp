@@ -91,7 +91,8 @@ TEST(RecursiveGaussian, NeonFilterIsOddAndIgnoresAConstant) {
     for (float v : r) largest = std::max(largest, std::fabs(v));
     EXPECT_GT(largest, 50.0f);
     EXPECT_NEAR(r[150], -2.2f, 0.01f);
-    for (int d = 1; d < 60; ++d) EXPECT_NEAR(r[size_t(150 + d)], -r[size_t(150 - d)], 1e-3 * largest) << d;
+    for (int d = 1; d < 60; ++d)
+        EXPECT_NEAR(r[size_t(150 + d)], -r[size_t(150 - d)], 1e-3 * largest) << d;
     std::vector<float> in(200, 180.0f), out(200), vp(200), vm(200);
     glow::FilterLines(in.data(), out.data(), vp.data(), vm.data(), 200, 1, c);
     for (float v : out) EXPECT_LT(std::fabs(v), 1.0f);
@@ -265,7 +266,8 @@ TEST(Cartoon, HslRoundTrip) {
         const int c[3] = {int(rng() % 256), int(rng() % 256), int(rng() % 256)};
         uint8_t back[3];
         glow::FromHsl255(glow::ToHsl255(c[0], c[1], c[2]), back);
-        for (int k = 0; k < 3; ++k) ASSERT_NEAR(back[k], c[k], 3) << c[0] << "," << c[1] << "," << c[2];
+        for (int k = 0; k < 3; ++k)
+            ASSERT_NEAR(back[k], c[k], 3) << c[0] << "," << c[1] << "," << c[2];
     }
 }
 
@@ -286,7 +288,8 @@ TEST(GlowEffects, TableRowsPassTheirSettings) {
     BMP_File img;
     img.Create(30, 20);
     for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 30; ++x) img.Pixel(x, y) = CColor24(uint8_t(x * 8), 90, uint8_t(y * 12));
+        for (int x = 0; x < 30; ++x)
+            img.Pixel(x, y) = CColor24(uint8_t(x * 8), 90, uint8_t(y * 12));
     const BMP_File original = img;
     ProcessingSettings s;
     s.m_nBrightnessSoftGlow = 0;

@@ -118,8 +118,8 @@ Bgra RunOilify(const Bgra& in, const OilifyValues& v) {
                 if (a.At(x, y)[c] != b.At(x, y)[c])
                     return ::testing::AssertionFailure()
                            << "first difference at (" << x << ", " << y << ") byte " << c << ": "
-                           << int(a.At(x, y)[c]) << " vs " << int(b.At(x, y)[c]) << " of "
-                           << a.w << "x" << a.h;
+                           << int(a.At(x, y)[c]) << " vs " << int(b.At(x, y)[c]) << " of " << a.w
+                           << "x" << a.h;
     return ::testing::AssertionSuccess();
 }
 
@@ -237,15 +237,15 @@ TEST(Oilify, RadiusAndExponentFromTheMaps) {
     // On a black pixel the exponent map gives exponent / 255.
     EXPECT_NEAR(OilifyParamsAt(b.px.data(), 40, 40, 0, 0, Oil(8, 8, 1, false, true)).exponent,
                 8.0 / 255.0, 1e-7);
-    EXPECT_NEAR(OilifyParamsAt(w.px.data(), 40, 40, 0, 0, Oil(8, 8, 1, false, true)).exponent,
-                8.0, 1e-5);
+    EXPECT_NEAR(OilifyParamsAt(w.px.data(), 40, 40, 0, 0, Oil(8, 8, 1, false, true)).exponent, 8.0,
+                1e-5);
 }
 
 TEST(Oilify, WeightsByRepeatedSquaringOrPower) {
     EXPECT_FLOAT_EQ(OilifyWeight(2, 4, 3.0f), 0.125f);
     EXPECT_FLOAT_EQ(OilifyWeight(3, 3, 8.0f), 1.0f);
-    EXPECT_FLOAT_EQ(OilifyWeight(1, 4, 0.5f), 0.5f);     // the power function
-    EXPECT_FLOAT_EQ(OilifyWeight(0, 0, 1.0f), 0.0f);     // an empty histogram weighs 0
+    EXPECT_FLOAT_EQ(OilifyWeight(1, 4, 0.5f), 0.5f);       // the power function
+    EXPECT_FLOAT_EQ(OilifyWeight(0, 0, 1.0f), 0.0f);       // an empty histogram weighs 0
     EXPECT_FLOAT_EQ(OilifyWeight(1, 4, 2.0004f), 0.0625f); // within 0.001 of whole
 }
 
@@ -286,9 +286,9 @@ TEST(Oilify, SlidingFormMatchesThePlainForm) {
                         for (double e : {8.0, 2.5}) {
                             const OilifyValues v = Oil(mask, e, mode, maps & 1, maps & 2);
                             SCOPED_TRACE(::testing::Message()
-                                         << w << "x" << h << " kind " << kind << " mask "
-                                         << mask << " maps " << maps << " mode " << mode
-                                         << " exponent " << e);
+                                         << w << "x" << h << " kind " << kind << " mask " << mask
+                                         << " maps " << maps << " mode " << mode << " exponent "
+                                         << e);
                             ASSERT_TRUE(SameBytes(RunOilify(in, v), PlainOilify(in, v)));
                         }
         }
