@@ -64,49 +64,34 @@ const Reach& Reaches() {
     return r;
 }
 
-// One 256-bin histogram with its fullest bin kept up to date: counts change by
-// one at a time, so the fullest count moves by at most one, and the number of
-// bins at each count tells when it drops.
-struct Bins {
-    int32_t count[256];
-    uint64_t used[4]; // bins with a count above 0
-    int hmax = 0;
-    int total = 0;
-    int32_t* atCount = nullptr; // atCount[c]: bins whose count is c (c >= 1)
-
-    void Clear() {
-        std::memset(count, 0, sizeof count);
-        std::memset(used, 0, sizeof used);
-        hmax = 0;
-        total = 0;
-    }
-    void Inc(int b) {
-        const int c = count[b]++;
-        if (c == 0)
-            used[b >> 6] |= uint64_t(1) << (b & 63);
-        else
-            --atCount[c];
-        ++atCount[c + 1];
-        if (c + 1 > hmax) hmax = c + 1;
-        ++total;
-    }
-    void Dec(int b) {
-        const int c = count[b]--;
-        --atCount[c];
-        if (c == 1)
-            used[b >> 6] &= ~(uint64_t(1) << (b & 63));
-        else
-            ++atCount[c - 1];
-        if (c == hmax && atCount[c] == 0) hmax = c - 1;
-        --total;
-    }
+// Which of 256 bins hold pixels, updated without branches as counts cross 0.
+struct Used {
+    uint64_t bits[4];
+    void Clear() { std::memset(bits, 0, sizeof bits); }
+    bool Empty() const { return (bits[0] | bits[1] | bits[2] | bits[3]) == 0; }
+    void Mark(int b, bool on) { bits[b >> 6] |= uint64_t(on) << (b & 63); }
+    void Unmark(int b, bool off) { bits[b >> 6] &= ~(uint64_t(off) << (b & 63)); }
     // Calls fn(bin) for every used bin in ascending order.
-    template <class Fn> void ForUsed(Fn&& fn) const {
+    template <class Fn> void ForEach(Fn&& fn) const {
         for (int w = 0; w < 4; ++w)
-            for (uint64_t bits = used[w]; bits != 0; bits &= bits - 1)
-                fn(w * 64 + std::countr_zero(bits));
+            for (uint64_t word = bits[w]; word != 0; word &= word - 1)
+                fn(w * 64 + std::countr_zero(word));
     }
 };
+
+// Per bin of the intensity histogram, when no bin can reach 8224 pixels: the
+// count and the alpha sum in one word, the blue, green and red sums in
+// another, 21 bits each, so that a pixel enters or leaves with two additions.
+constexpr int kPackedBits = 21;
+constexpr uint64_t kPackedMask = (uint64_t(1) << kPackedBits) - 1;
+constexpr size_t kPackedMaxCount = kPackedMask / 255;
+
+inline uint64_t PackColour(const uint8_t* p) {
+    return uint64_t(p[0]) | uint64_t(p[1]) << kPackedBits | uint64_t(p[2]) << (2 * kPackedBits);
+}
+inline uint64_t PackCount(const uint8_t* p) {
+    return 1 | uint64_t(p[3]) << kPackedBits;
+}
 
 // Bin weights of one pixel, remembered per count while the fullest count and
 // the exponent stay the same (a window holds few distinct counts).
@@ -145,38 +130,41 @@ private:
 };
 
 // The sliding window of one thread: the histograms of the current pixel's
-// window, moved to the next pixel by adding and removing only the columns in
-// which the two windows differ.
-class OilifyWindow {
+// window, moved to the next pixel by adding and removing only the pixels in
+// which the two windows differ (two per row when the radius stays).
+template <bool Packed> class OilifyWindow {
 public:
     OilifyWindow(const uint8_t* src, const uint8_t* intensity, int w, int h, bool intensityMode,
-                 int maxRadius)
+                 size_t maxCount)
         : src_(src), intensity_(intensity), w_(w), h_(h), intensityMode_(intensityMode) {
-        const int64_t side = 2 * int64_t(maxRadius) + 1;
-        const int64_t inside = int64_t(std::max(w - 1, 0)) * int64_t(std::max(h - 1, 0));
-        const size_t maxCount = size_t(std::min(side * side, inside)) + 1;
-        const int hists = intensityMode ? 1 : 4;
-        atCount_.assign(size_t(hists) * (maxCount + 2), 0);
-        for (Bins& b : bins_) b.Clear();
-        for (int i = 0; i < hists; ++i) {
-            bins_[i].atCount = atCount_.data() + size_t(i) * (maxCount + 2);
-            memo_[i].Resize(maxCount);
-        }
+        for (WeightMemo& m : memo_) m.Resize(maxCount);
+        StartRow();
     }
 
-    // Starts row y empty.
     void StartRow() {
-        for (Bins& b : bins_) {
-            b.ForUsed([&](int i) { b.atCount[b.count[i]] = 0; });
-            b.Clear();
-        }
-        std::memset(sum_, 0, sizeof sum_);
+        for (Used& u : used_) u.Clear();
+        std::memset(count_, 0, sizeof count_);
+        std::memset(colour_, 0, sizeof colour_);
+        std::memset(countAlpha_, 0, sizeof countAlpha_);
+        if (!Packed) sum_.assign(256 * 4, 0);
     }
 
     // Moves from the window of (xOld, y) with radius nOld (nOld < 0: none) to
     // the window of (xNew, y) with radius nNew.
     void Move(int y, int xOld, int nOld, int xNew, int nNew) {
         const Reach& reach = Reaches();
+        if (nOld == nNew && xNew == xOld + 1 && xOld - nOld >= 0 && xNew + nNew <= w_ - 2) {
+            // Every row of both windows lies inside the columns that count:
+            // its leftmost pixel leaves and the one after its rightmost enters.
+            const int yFirst = std::max(y - nNew, 0), yLast = std::min(y + nNew, h_ - 2);
+            for (int yy = yFirst; yy <= yLast; ++yy) {
+                const int r = reach(nNew, std::abs(yy - y));
+                const size_t row = size_t(yy) * size_t(w_);
+                Remove(row + size_t(xOld - r));
+                Add(row + size_t(xNew + r));
+            }
+            return;
+        }
         const int m = std::max(nOld, nNew);
         const int yFirst = std::max(y - m, 0), yLast = std::min(y + m, h_ - 2);
         for (int yy = yFirst; yy <= yLast; ++yy) {
@@ -212,7 +200,7 @@ public:
     // leaves the source pixel.
     void Output(size_t pixel, float exponent, uint8_t* dst) {
         uint8_t* out = dst + 4 * pixel;
-        if (bins_[0].total == 0) {
+        if (used_[0].Empty()) {
             std::memcpy(out, src_ + 4 * pixel, 4);
             return;
         }
@@ -227,60 +215,90 @@ private:
         const uint8_t* p = src_ + 4 * pixel;
         if (intensityMode_) {
             const int b = intensity_[pixel];
-            bins_[0].Inc(b);
-            for (int ch = 0; ch < 4; ++ch) sum_[b][ch] += p[ch];
+            if (Packed) {
+                const uint64_t before = countAlpha_[b];
+                countAlpha_[b] = before + PackCount(p);
+                colour_[b] += PackColour(p);
+                used_[0].Mark(b, (before & kPackedMask) == 0);
+            } else {
+                used_[0].Mark(b, count_[0][b]++ == 0);
+                for (int ch = 0; ch < 4; ++ch) sum_[size_t(b) * 4 + size_t(ch)] += p[ch];
+            }
         } else {
-            for (int ch = 0; ch < 4; ++ch) bins_[ch].Inc(p[ch]);
+            for (int ch = 0; ch < 4; ++ch) used_[ch].Mark(p[ch], count_[ch][p[ch]]++ == 0);
         }
     }
     void Remove(size_t pixel) {
         const uint8_t* p = src_ + 4 * pixel;
         if (intensityMode_) {
             const int b = intensity_[pixel];
-            bins_[0].Dec(b);
-            for (int ch = 0; ch < 4; ++ch) sum_[b][ch] -= p[ch];
+            if (Packed) {
+                const uint64_t after = countAlpha_[b] - PackCount(p);
+                countAlpha_[b] = after;
+                colour_[b] -= PackColour(p);
+                used_[0].Unmark(b, (after & kPackedMask) == 0);
+            } else {
+                used_[0].Unmark(b, --count_[0][b] == 0);
+                for (int ch = 0; ch < 4; ++ch) sum_[size_t(b) * 4 + size_t(ch)] -= p[ch];
+            }
         } else {
-            for (int ch = 0; ch < 4; ++ch) bins_[ch].Dec(p[ch]);
+            for (int ch = 0; ch < 4; ++ch) used_[ch].Unmark(p[ch], --count_[ch][p[ch]] == 0);
         }
+    }
+
+    int Count(int i) const {
+        return Packed && intensityMode_ ? int(countAlpha_[i] & kPackedMask) : int(count_[0][i]);
     }
 
     // Bins in ascending order: only the used ones when an empty bin weighs 0
     // (adding 0 changes no sum), else all 256.
-    template <class Fn> void ForBins(const Bins& bins, WeightMemo& memo, Fn&& fn) {
+    template <class CountOf, class Fn>
+    void ForBins(const Used& used, WeightMemo& memo, float exponent, CountOf&& countOf, Fn&& fn) {
+        int hmax = 0;
+        used.ForEach([&](int i) { hmax = std::max(hmax, countOf(i)); });
+        memo.Start(hmax, exponent);
         if (memo(0) == 0.0f)
-            bins.ForUsed([&](int i) { fn(i, bins.count[i]); });
+            used.ForEach([&](int i) { fn(i, countOf(i)); });
         else
-            for (int i = 0; i < 256; ++i) fn(i, bins.count[i]);
+            for (int i = 0; i < 256; ++i) fn(i, countOf(i));
     }
 
     void OutputIntensity(float exponent, uint8_t* out) {
-        Bins& bins = bins_[0];
-        WeightMemo& memo = memo_[0];
-        memo.Start(bins.hmax, exponent);
         float div = 0.000001f;
         float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        ForBins(bins, memo, [&](int i, int c) {
-            const float w = memo(c);
-            div += w;
-            if (c > 0) {
+        WeightMemo& memo = memo_[0];
+        ForBins(
+            used_[0], memo, exponent, [&](int i) { return Count(i); },
+            [&](int i, int c) {
+                const float w = memo(c);
+                div += w;
+                if (c == 0) return;
                 // The bin's weight shared among its pixels, times their sum.
                 const float perPixel = w / float(c);
-                for (int ch = 0; ch < 4; ++ch) color[ch] += perPixel * float(sum_[i][ch]);
-            }
-        });
+                if (Packed) {
+                    const uint64_t bgr = colour_[i];
+                    color[0] += perPixel * float(bgr & kPackedMask);
+                    color[1] += perPixel * float((bgr >> kPackedBits) & kPackedMask);
+                    color[2] += perPixel * float(bgr >> (2 * kPackedBits));
+                    color[3] += perPixel * float(countAlpha_[i] >> kPackedBits);
+                } else {
+                    for (int ch = 0; ch < 4; ++ch)
+                        color[ch] += perPixel * float(sum_[size_t(i) * 4 + size_t(ch)]);
+                }
+            });
         for (int ch = 0; ch < 4; ++ch) out[ch] = ClampTrunc(color[ch] / div);
     }
 
     uint8_t OutputChannel(int ch, float exponent) {
-        Bins& bins = bins_[ch];
-        WeightMemo& memo = memo_[ch];
-        memo.Start(bins.hmax, exponent);
         float div = 0.000001f, acc = 0.0f;
-        ForBins(bins, memo, [&](int i, int c) {
-            const float w = memo(c);
-            acc += w * float(i);
-            div += w;
-        });
+        WeightMemo& memo = memo_[ch];
+        ForBins(
+            used_[ch], memo, exponent, [&](int i) { return int(count_[ch][i]); },
+            [&](int i, int c) {
+                const float w = memo(c);
+                acc += w * float(i);
+                div += w;
+            });
         return ClampTrunc(acc / div);
     }
 
@@ -288,10 +306,12 @@ private:
     const uint8_t* intensity_;
     int w_, h_;
     bool intensityMode_;
-    Bins bins_[4];
+    Used used_[4];
     WeightMemo memo_[4];
-    std::vector<int32_t> atCount_;
-    int64_t sum_[256][4];
+    uint32_t count_[4][256];
+    uint64_t colour_[256];
+    uint64_t countAlpha_[256];
+    std::vector<int64_t> sum_;
 };
 
 } // namespace
@@ -344,22 +364,34 @@ void Oilify(const uint8_t* src, uint8_t* dst, int width, int height, const Oilif
         const double n = std::floor(0.5 + v.mask_size * 0.5);
         maxRadius = int(n >= 0.0 ? std::min(n, double(width) + double(height)) : 0.0);
     }
+    const int64_t side = 2 * int64_t(maxRadius) + 1;
+    const int64_t inside = int64_t(width - 1) * int64_t(height - 1);
+    const size_t maxCount = size_t(std::max<int64_t>(std::min(side * side, inside), 0));
+    const bool maps = v.use_mask_size_map || v.use_exponent_map;
+    const OilifyPixelParams fixed = OilifyParamsAt(src, width, height, 0, 0, v);
     // The weighting of a pixel does not depend on any other output, so rows
     // are shared among threads; each slides its own window along its rows.
-    imageops::ParallelRows(
-        height, pixels * size_t(std::min(maxRadius + 1, 64)), [&](int y0, int y1) {
-            OilifyWindow window(src, intensity.data(), width, height, intensityMode, maxRadius);
-            for (int y = y0; y < y1; ++y) {
-                window.StartRow();
-                int nPrev = -1;
-                for (int x = 0; x < width; ++x) {
-                    const OilifyPixelParams p = OilifyParamsAt(src, width, height, x, y, v);
-                    window.Move(y, x - 1, nPrev, x, p.radius);
-                    nPrev = p.radius;
-                    window.Output(size_t(y) * size_t(width) + size_t(x), p.exponent, dst);
+    auto run = [&](auto window) {
+        imageops::ParallelRows(
+            height, pixels * size_t(std::min(maxRadius + 1, 64)), [&](int y0, int y1) {
+                auto w = window;
+                for (int y = y0; y < y1; ++y) {
+                    w.StartRow();
+                    int nPrev = -1;
+                    for (int x = 0; x < width; ++x) {
+                        const OilifyPixelParams p =
+                            maps ? OilifyParamsAt(src, width, height, x, y, v) : fixed;
+                        w.Move(y, x - 1, nPrev, x, p.radius);
+                        nPrev = p.radius;
+                        w.Output(size_t(y) * size_t(width) + size_t(x), p.exponent, dst);
+                    }
                 }
-            }
-        });
+            });
+    };
+    if (maxCount <= kPackedMaxCount)
+        run(OilifyWindow<true>(src, intensity.data(), width, height, intensityMode, maxCount));
+    else
+        run(OilifyWindow<false>(src, intensity.data(), width, height, intensityMode, maxCount));
 }
 
 // ---------------------------------------------------------------------------
