@@ -157,8 +157,9 @@ void Filter(const float* in, float* out, float* vp, float* vm, int n, int lanes,
 // A filter sum as a byte: clamped to 0..255 and truncated (a value that is
 // not a number gives 0).
 inline uint8_t ClampTrunc(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 255.0f) return 255;
+    // Written as selections so that the loops around it become vector code.
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
     return uint8_t(int(v));
 }
 
@@ -208,19 +209,30 @@ void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
 
 void BlurRows(uint8_t* plane, int w, int h, const LineCoefficients& c) {
     const size_t pixels = size_t(w) * size_t(h);
+    // Blocks of columns, so that the rows of a strip are read and written in
+    // short runs while the interleaved buffer is filled in order.
+    constexpr int kBlock = 64;
     FilterStrips(
         w, h, kRowLanes, c, pixels,
         [&](int first, int lanes, float* in) {
-            for (int l = 0; l < lanes; ++l) {
-                const uint8_t* row = plane + size_t(first + l) * size_t(w);
-                for (int t = 0; t < w; ++t) in[size_t(t) * size_t(lanes) + size_t(l)] = row[t];
+            const uint8_t* rows = plane + size_t(first) * size_t(w);
+            for (int t0 = 0; t0 < w; t0 += kBlock) {
+                const int t1 = std::min(w, t0 + kBlock);
+                for (int t = t0; t < t1; ++t) {
+                    float* d = in + size_t(t) * size_t(lanes);
+                    for (int l = 0; l < lanes; ++l) d[l] = rows[size_t(l) * size_t(w) + size_t(t)];
+                }
             }
         },
         [&](int first, int lanes, const float* out) {
-            for (int l = 0; l < lanes; ++l) {
-                uint8_t* row = plane + size_t(first + l) * size_t(w);
-                for (int t = 0; t < w; ++t)
-                    row[t] = ClampTrunc(out[size_t(t) * size_t(lanes) + size_t(l)]);
+            uint8_t* rows = plane + size_t(first) * size_t(w);
+            for (int t0 = 0; t0 < w; t0 += kBlock) {
+                const int t1 = std::min(w, t0 + kBlock);
+                for (int t = t0; t < t1; ++t) {
+                    const float* v = out + size_t(t) * size_t(lanes);
+                    for (int l = 0; l < lanes; ++l)
+                        rows[size_t(l) * size_t(w) + size_t(t)] = ClampTrunc(v[l]);
+                }
             }
         });
 }
