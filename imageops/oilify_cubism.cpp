@@ -142,7 +142,8 @@ public:
     }
 
     void StartRow() {
-        for (Used& u : used_) u.Clear();
+        for (auto& copy : used_)
+            for (Used& u : copy) u.Clear();
         std::memset(count_, 0, sizeof count_);
         std::memset(colour_, 0, sizeof colour_);
         std::memset(countAlpha_, 0, sizeof countAlpha_);
@@ -160,8 +161,8 @@ public:
             for (int yy = yFirst; yy <= yLast; ++yy) {
                 const int r = reach(nNew, std::abs(yy - y));
                 const size_t row = size_t(yy) * size_t(w_);
-                Remove(row + size_t(xOld - r));
-                Add(row + size_t(xNew + r));
+                Remove(row + size_t(xOld - r), yy);
+                Add(row + size_t(xNew + r), yy);
             }
             return;
         }
@@ -182,17 +183,17 @@ public:
             }
             const size_t row = size_t(yy) * size_t(w_);
             if (a0 > a1) {
-                for (int x = b0; x <= b1; ++x) Add(row + size_t(x));
+                for (int x = b0; x <= b1; ++x) Add(row + size_t(x), yy);
                 continue;
             }
             if (b0 > b1) {
-                for (int x = a0; x <= a1; ++x) Remove(row + size_t(x));
+                for (int x = a0; x <= a1; ++x) Remove(row + size_t(x), yy);
                 continue;
             }
-            for (int x = a0; x <= std::min(a1, b0 - 1); ++x) Remove(row + size_t(x));
-            for (int x = std::max(a0, b1 + 1); x <= a1; ++x) Remove(row + size_t(x));
-            for (int x = b0; x <= std::min(b1, a0 - 1); ++x) Add(row + size_t(x));
-            for (int x = std::max(b0, a1 + 1); x <= b1; ++x) Add(row + size_t(x));
+            for (int x = a0; x <= std::min(a1, b0 - 1); ++x) Remove(row + size_t(x), yy);
+            for (int x = std::max(a0, b1 + 1); x <= a1; ++x) Remove(row + size_t(x), yy);
+            for (int x = b0; x <= std::min(b1, a0 - 1); ++x) Add(row + size_t(x), yy);
+            for (int x = std::max(b0, a1 + 1); x <= b1; ++x) Add(row + size_t(x), yy);
         }
     }
 
@@ -200,7 +201,13 @@ public:
     // leaves the source pixel.
     void Output(size_t pixel, float exponent, uint8_t* dst) {
         uint8_t* out = dst + 4 * pixel;
-        if (used_[0].Empty()) {
+        for (int ch = 0; ch < (intensityMode_ ? 1 : 4); ++ch)
+            for (int w = 0; w < 4; ++w) {
+                uint64_t bits = 0;
+                for (const auto& copy : used_) bits |= copy[ch].bits[w];
+                all_[ch].bits[w] = bits;
+            }
+        if (all_[0].Empty()) {
             std::memcpy(out, src_ + 4 * pixel, 4);
             return;
         }
@@ -211,43 +218,65 @@ public:
     }
 
 private:
-    void Add(size_t pixel) {
+    // Pixels of neighbouring rows go to different copies of the histograms:
+    // updates that meet the same bin one after the other then do not wait
+    // for each other. The copies are added up at output.
+    void Add(size_t pixel, int yy) {
         const uint8_t* p = src_ + 4 * pixel;
+        const int k = yy & (kCopies - 1);
         if (intensityMode_) {
             const int b = intensity_[pixel];
             if (Packed) {
-                const uint64_t before = countAlpha_[b];
-                countAlpha_[b] = before + PackCount(p);
-                colour_[b] += PackColour(p);
-                used_[0].Mark(b, (before & kPackedMask) == 0);
+                const uint64_t before = countAlpha_[k][b];
+                countAlpha_[k][b] = before + PackCount(p);
+                colour_[k][b] += PackColour(p);
+                used_[k][0].Mark(b, (before & kPackedMask) == 0);
             } else {
-                used_[0].Mark(b, count_[0][b]++ == 0);
+                used_[k][0].Mark(b, count_[k][0][b]++ == 0);
                 for (int ch = 0; ch < 4; ++ch) sum_[size_t(b) * 4 + size_t(ch)] += p[ch];
             }
         } else {
-            for (int ch = 0; ch < 4; ++ch) used_[ch].Mark(p[ch], count_[ch][p[ch]]++ == 0);
+            for (int ch = 0; ch < 4; ++ch) used_[k][ch].Mark(p[ch], count_[k][ch][p[ch]]++ == 0);
         }
     }
-    void Remove(size_t pixel) {
+    void Remove(size_t pixel, int yy) {
         const uint8_t* p = src_ + 4 * pixel;
+        const int k = yy & (kCopies - 1);
         if (intensityMode_) {
             const int b = intensity_[pixel];
             if (Packed) {
-                const uint64_t after = countAlpha_[b] - PackCount(p);
-                countAlpha_[b] = after;
-                colour_[b] -= PackColour(p);
-                used_[0].Unmark(b, (after & kPackedMask) == 0);
+                const uint64_t after = countAlpha_[k][b] - PackCount(p);
+                countAlpha_[k][b] = after;
+                colour_[k][b] -= PackColour(p);
+                used_[k][0].Unmark(b, (after & kPackedMask) == 0);
             } else {
-                used_[0].Unmark(b, --count_[0][b] == 0);
+                used_[k][0].Unmark(b, --count_[k][0][b] == 0);
                 for (int ch = 0; ch < 4; ++ch) sum_[size_t(b) * 4 + size_t(ch)] -= p[ch];
             }
         } else {
-            for (int ch = 0; ch < 4; ++ch) used_[ch].Unmark(p[ch], --count_[ch][p[ch]] == 0);
+            for (int ch = 0; ch < 4; ++ch) used_[k][ch].Unmark(p[ch], --count_[k][ch][p[ch]] == 0);
         }
     }
 
+    // Totals over the copies. Packed words add up field by field: no field
+    // of a total overflows.
+    uint64_t CountAlpha(int i) const {
+        uint64_t t = 0;
+        for (int k = 0; k < kCopies; ++k) t += countAlpha_[k][i];
+        return t;
+    }
+    uint64_t Colour(int i) const {
+        uint64_t t = 0;
+        for (int k = 0; k < kCopies; ++k) t += colour_[k][i];
+        return t;
+    }
+    int ChannelCount(int ch, int i) const {
+        uint32_t t = 0;
+        for (int k = 0; k < kCopies; ++k) t += count_[k][ch][i];
+        return int(t);
+    }
     int Count(int i) const {
-        return Packed && intensityMode_ ? int(countAlpha_[i] & kPackedMask) : int(count_[0][i]);
+        return Packed && intensityMode_ ? int(CountAlpha(i) & kPackedMask) : ChannelCount(0, i);
     }
 
     // Bins in ascending order: only the used ones when an empty bin weighs 0
@@ -268,7 +297,7 @@ private:
         float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         WeightMemo& memo = memo_[0];
         ForBins(
-            used_[0], memo, exponent, [&](int i) { return Count(i); },
+            all_[0], memo, exponent, [&](int i) { return Count(i); },
             [&](int i, int c) {
                 const float w = memo(c);
                 div += w;
@@ -276,11 +305,11 @@ private:
                 // The bin's weight shared among its pixels, times their sum.
                 const float perPixel = w / float(c);
                 if (Packed) {
-                    const uint64_t bgr = colour_[i];
+                    const uint64_t bgr = Colour(i);
                     color[0] += perPixel * float(bgr & kPackedMask);
                     color[1] += perPixel * float((bgr >> kPackedBits) & kPackedMask);
                     color[2] += perPixel * float(bgr >> (2 * kPackedBits));
-                    color[3] += perPixel * float(countAlpha_[i] >> kPackedBits);
+                    color[3] += perPixel * float(CountAlpha(i) >> kPackedBits);
                 } else {
                     for (int ch = 0; ch < 4; ++ch)
                         color[ch] += perPixel * float(sum_[size_t(i) * 4 + size_t(ch)]);
@@ -293,7 +322,7 @@ private:
         float div = 0.000001f, acc = 0.0f;
         WeightMemo& memo = memo_[ch];
         ForBins(
-            used_[ch], memo, exponent, [&](int i) { return int(count_[ch][i]); },
+            all_[ch], memo, exponent, [&](int i) { return ChannelCount(ch, i); },
             [&](int i, int c) {
                 const float w = memo(c);
                 acc += w * float(i);
@@ -306,11 +335,13 @@ private:
     const uint8_t* intensity_;
     int w_, h_;
     bool intensityMode_;
-    Used used_[4];
+    static constexpr int kCopies = 4;
+    Used used_[kCopies][4];
+    Used all_[4]; // used in any copy
     WeightMemo memo_[4];
-    uint32_t count_[4][256];
-    uint64_t colour_[256];
-    uint64_t countAlpha_[256];
+    uint32_t count_[kCopies][4][256];
+    uint64_t colour_[kCopies][256];
+    uint64_t countAlpha_[kCopies][256];
     std::vector<int64_t> sum_;
 };
 
