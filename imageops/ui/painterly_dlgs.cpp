@@ -84,15 +84,16 @@ CCubismDlg::CCubismDlg(CDialogHost& host, QWidget* parent)
       openingStrength_(host.Settings().m_fStrengthCubism) {
     setWindowTitle("Cubism");
     auto* grid = new QGridLayout;
-    struct Spec {
+    struct Control {
         const char* caption;
         const char* name;
         int max;
         float ProcessingSettings::*field;
     };
     int row = 0;
-    for (Spec s : {Spec{"Size of Element:", "size", 100, &ProcessingSettings::m_fTresholdCubism},
-                   Spec{"Strength:", "strength", 10, &ProcessingSettings::m_fStrengthCubism}}) {
+    for (Control s :
+         {Control{"Size of Element:", "size", 100, &ProcessingSettings::m_fTresholdCubism},
+          Control{"Strength:", "strength", 10, &ProcessingSettings::m_fStrengthCubism}}) {
         auto* slider = new QSlider(Qt::Horizontal);
         slider->setObjectName(s.name);
         slider->setRange(0, s.max);
