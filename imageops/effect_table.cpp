@@ -3,6 +3,9 @@
 #include "imageops/color.h"
 #include "imageops/convolve.h"
 #include "imageops/emboss_redeye.h"
+#include "imageops/glow.h"
+#include "imageops/oilify_cubism.h"
+#include "imageops/supernova.h"
 #include "imageops/video_effect.h"
 #include "imageops/wind_vangogh.h"
 
@@ -57,6 +60,25 @@ void EmbossEffect(BMP_File& image, const ProcessingSettings&) {
 void ErodeEffect(BMP_File& image, const ProcessingSettings&) {
     Erode(image);
 }
+void CartoonEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings&) {
+    Cartoon(src, dst, w, h);
+}
+void CubismEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Cubism(src, dst, w, h, s.m_fTresholdCubism, s.m_fStrengthCubism);
+}
+void SoftGlowEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    SoftGlow(src, dst, w, h, double(s.m_nRadiusSoftGlow), s.m_nBrightnessSoftGlow / 100.0,
+             s.m_nSharpnessSoftGlow / 100.0);
+}
+void NeonEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Neon(src, dst, w, h, s.m_nRadiusNeon / 100.0, s.m_nAmountNeon / 100.0);
+}
+void SuperNovaEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    SuperNova(src, dst, w, h, s.m_nvals);
+}
+void OilifyEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Oilify(src, dst, w, h, s.m_ovals);
+}
 constexpr EffectBuffer B = EffectBuffer::Bgra32;
 
 const std::array<EffectRow, kEffectCount> kEffects = {{
@@ -83,17 +105,17 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(20, "Ripple", B, "Ripple"),
     Row(21, "Wind", WindEffect, "Wind"),
     Row(22, "Red Eye Removal", RedEyeRemovalEffect, "Red EYE Remover"),
-    Row(23, "Cartoon", B, nullptr),
+    Row(23, "Cartoon", CartoonEffect, nullptr),
     Row(24, "Erode", ErodeEffect, nullptr),
-    Row(25, "Cubism", B, "Cubism"),
+    Row(25, "Cubism", CubismEffect, "Cubism"),
     Row(26, "Van Gogh", VanGoghEffect, "Van Gogh"),
     Row(27, "Advanced Emboss", AdvancedEmbossEffect, "Advanced Emboss"),
-    Row(28, "Soft Glow", B, "Soft Glow"),
+    Row(28, "Soft Glow", SoftGlowEffect, "Soft Glow"),
     Row(29, "Whirl & Pinch", B, "Whirl & Pinch"),
-    Row(30, "Neon", B, "Neon"),
+    Row(30, "Neon", NeonEffect, "Neon"),
     Row(31, "Video", VideoEffect, "Video"),
-    Row(32, "Super Nova", B, "Super Nova"),
-    Row(33, "Oilify", B, "Oilify"),
+    Row(32, "Super Nova", SuperNovaEffect, "Super Nova"),
+    Row(33, "Oilify", OilifyEffect, "Oilify"),
 }};
 
 } // namespace

@@ -40,6 +40,9 @@ public:
     // Asks for a preview run. Requests that arrive while one is pending or
     // running are merged into one run after it.
     void Reprocess() override;
+    std::pair<int, int> PictureSize() const override {
+        return {m_images.original.Width(), m_images.original.Height()};
+    }
 
     // CBmpWndHost
     void OnFrameChanged(CBmpWnd* view) override;

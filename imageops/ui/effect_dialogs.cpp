@@ -4,7 +4,9 @@
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
 #include "imageops/ui/emboss_redeye_dlg.h"
+#include "imageops/ui/painterly_dlgs.h"
 #include "imageops/ui/perspective_dlg.h"
+#include "imageops/ui/supernova_dlg.h"
 #include "imageops/ui/tone_dialogs.h"
 #include "imageops/ui/video_dlg.h"
 #include "imageops/ui/wind_vangogh_dlg.h"
@@ -44,6 +46,11 @@ const DialogEntry kDialogs[] = {
     {"Advanced Emboss", Open<CAdvancedEmbossDlg>},
     {"Red EYE Remover", Open<CRedEyeDlg>},
     {"Video", Open<CVideoDlg>},
+    {"Super Nova", Open<CSuperNovaDlg>},
+    {"Oilify", Open<COilifyDlg>},
+    {"Cubism", Open<CCubismDlg>},
+    {"Soft Glow", Open<CSoftGlowDlg>},
+    {"Neon", Open<CNeonDlg>},
 };
 
 OpenFn Find(int effectId) {

@@ -1,0 +1,513 @@
+#include "imageops/glow.h"
+
+#include "imageops/parallel.h"
+#include "imageops/vector_clones.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace glow {
+
+double SigmaForRadius(double radius) {
+    const double r1 = radius + 1.0;
+    return std::sqrt(-(r1 * r1) / (2.0 * std::log(1.0 / 255.0)));
+}
+
+namespace {
+
+// The shared shape of both filters: the weights a0, a1, c0, c1 of two
+// exponentially decaying cosine and sine terms, their decay rates b0, b1 and
+// frequencies w0, w1. The two filters differ in the sign of the anti-causal
+// numerator.
+IirCoefficients Coefficients(double a0, double a1, double c0, double c1, double b0, double b1,
+                             double w0, double w1, bool secondDerivative) {
+    IirCoefficients k{};
+    const double e0 = std::exp(-b0), e1 = std::exp(-b1);
+    const double cw0 = std::cos(w0), sw0 = std::sin(w0), cw1 = std::cos(w1), sw1 = std::sin(w1);
+    k.np[0] = a0 + c0;
+    k.np[1] = e1 * (c1 * sw1 - (c0 + 2 * a0) * cw1) + e0 * (a1 * sw0 - (2 * c0 + a0) * cw0);
+    k.np[2] = 2 * std::exp(-b0 - b1) * ((a0 + c0) * cw1 * cw0 - a1 * cw1 * sw0 - c1 * cw0 * sw1) +
+              c0 * std::exp(-2 * b0) + a0 * std::exp(-2 * b1);
+    k.np[3] = std::exp(-b1 - 2 * b0) * (c1 * sw1 - c0 * cw1) +
+              std::exp(-b0 - 2 * b1) * (a1 * sw0 - a0 * cw0);
+    k.np[4] = 0.0;
+    k.dp[0] = 0.0;
+    k.dp[1] = -2 * e1 * cw1 - 2 * e0 * cw0;
+    k.dp[2] = 4 * cw1 * cw0 * std::exp(-b0 - b1) + std::exp(-2 * b1) + std::exp(-2 * b0);
+    k.dp[3] = -2 * cw0 * std::exp(-b0 - 2 * b1) - 2 * cw1 * std::exp(-b1 - 2 * b0);
+    k.dp[4] = std::exp(-2 * b0 - 2 * b1);
+    for (int i = 0; i < 5; ++i) k.dm[i] = k.dp[i];
+    k.nm[0] = 0.0;
+    for (int i = 1; i < 5; ++i)
+        k.nm[i] = secondDerivative ? k.dp[i] * k.np[0] - k.np[i] : k.np[i] - k.dp[i] * k.np[0];
+    double sumNp = 0, sumNm = 0, sumD = 0;
+    for (int i = 0; i < 5; ++i) {
+        sumNp += k.np[i];
+        sumNm += k.nm[i];
+        sumD += k.dp[i];
+    }
+    const double a = sumNp / (1.0 + sumD), b = sumNm / (1.0 + sumD);
+    for (int i = 0; i < 5; ++i) {
+        k.bdp[i] = k.dp[i] * a;
+        k.bdm[i] = k.dm[i] * b;
+    }
+    return k;
+}
+
+} // namespace
+
+IirCoefficients GaussianCoefficients(double sigma) {
+    // The Gaussian's constants are given as exponents k0..k3 (negative decay,
+    // frequencies) and weights k4..k7 normalised by sqrt(2 pi) sigma.
+    const double d = std::sqrt(2.0 * std::numbers::pi) * sigma;
+    const double k0 = -1.783 / sigma, k1 = -1.723 / sigma, k2 = 0.6318 / sigma, k3 = 1.997 / sigma;
+    const double k4 = 1.6803 / d, k5 = 3.735 / d, k6 = -0.6803 / d, k7 = -0.2598 / d;
+    // In the shared shape: a0 = k4, a1 = k5, c0 = k6, c1 = k7, b0 = -k0,
+    // b1 = -k1, w0 = k2, w1 = k3.
+    return Coefficients(k4, k5, k6, k7, -k0, -k1, k2, k3, false);
+}
+
+IirCoefficients SecondDerivativeCoefficients(double sigma) {
+    return Coefficients(0.6472, 4.531, -0.6494, -0.9557, 1.527 / sigma, 1.516 / sigma,
+                        0.6719 / sigma, 2.072 / sigma, true);
+}
+
+namespace {
+
+// Single-precision coefficients for the line loops: the numerators, the
+// denominators and the edge factors n - bd.
+struct LineCoefficients {
+    float np[5], dp[5], nm[5], dm[5], ep[5], em[5];
+};
+
+LineCoefficients ToLine(const IirCoefficients& c) {
+    LineCoefficients f{};
+    for (int i = 0; i < 5; ++i) {
+        f.np[i] = float(c.np[i]);
+        f.dp[i] = float(c.dp[i]);
+        f.nm[i] = float(c.nm[i]);
+        f.dm[i] = float(c.dm[i]);
+        f.ep[i] = float(c.np[i] - c.bdp[i]);
+        f.em[i] = float(c.nm[i] - c.bdm[i]);
+    }
+    return f;
+}
+
+// One direction of the recursion over interleaved lines. dir = +1 runs from
+// the first sample (causal part), dir = -1 from the last (anti-causal part):
+// v[t] = n0 x[t] + sum_i (n_i x[t - i] - d_i v[t - i]), and for the taps that
+// would reach before the line's start, (n_j - bd_j) times the edge sample.
+// dp[0] and dm[0] are 0, so the first tap has no feedback term.
+PELLORIN_VECTOR_KERNEL(Recurse,
+                       (const float* __restrict x, float* __restrict v, int n, int L, int dir,
+                        const float* __restrict nn, const float* __restrict dd,
+                        const float* __restrict ee),
+                       (x, v, n, L, dir, nn, dd, ee)) {
+    const ptrdiff_t step = ptrdiff_t(dir) * L;
+    const size_t start = dir > 0 ? 0 : size_t(n - 1) * size_t(L);
+    const float* edge = x + start;
+    for (int k = 0; k < n; ++k) {
+        const size_t at = start + size_t(ptrdiff_t(k) * step);
+        const float* xs = x + at;
+        float* vs = v + at;
+        if (k >= 4) {
+            const float *x1 = xs - step, *x2 = xs - 2 * step, *x3 = xs - 3 * step,
+                        *x4 = xs - 4 * step;
+            const float *v1 = vs - step, *v2 = vs - 2 * step, *v3 = vs - 3 * step,
+                        *v4 = vs - 4 * step;
+            for (int l = 0; l < L; ++l) {
+                float a = nn[0] * xs[l];
+                a += nn[1] * x1[l] - dd[1] * v1[l];
+                a += nn[2] * x2[l] - dd[2] * v2[l];
+                a += nn[3] * x3[l] - dd[3] * v3[l];
+                a += nn[4] * x4[l] - dd[4] * v4[l];
+                vs[l] = a;
+            }
+            continue;
+        }
+        for (int l = 0; l < L; ++l) vs[l] = nn[0] * xs[l];
+        for (int i = 1; i <= k; ++i) {
+            const float* xi = xs - i * step;
+            const float* vi = vs - i * step;
+            for (int l = 0; l < L; ++l) vs[l] += nn[i] * xi[l] - dd[i] * vi[l];
+        }
+        for (int j = k + 1; j <= 4; ++j)
+            for (int l = 0; l < L; ++l) vs[l] += ee[j] * edge[l];
+    }
+}
+
+PELLORIN_VECTOR_KERNEL(AddLines,
+                       (const float* __restrict a, const float* __restrict b, float* __restrict out,
+                        size_t count),
+                       (a, b, out, count)) {
+    for (size_t i = 0; i < count; ++i) out[i] = a[i] + b[i];
+}
+
+void Filter(const float* in, float* out, float* vp, float* vm, int n, int lanes,
+            const LineCoefficients& c) {
+    if (n <= 0 || lanes <= 0) return;
+    Recurse(in, vp, n, lanes, +1, c.np, c.dp, c.ep);
+    Recurse(in, vm, n, lanes, -1, c.nm, c.dm, c.em);
+    AddLines(vp, vm, out, size_t(n) * size_t(lanes));
+}
+
+// A filter sum as a byte: clamped to 0..255 and truncated (a value that is
+// not a number gives 0).
+inline uint8_t ClampTrunc(float v) {
+    // Written as selections so that the loops around it become vector code.
+    v = v > 0.0f ? v : 0.0f;
+    v = v < 255.0f ? v : 255.0f;
+    return uint8_t(int(v));
+}
+
+// Filters `lines` lines of length n, `maxLanes` at a time: load(first, lanes,
+// in) fills in[t * lanes + l] with sample t of line first + l, store(first,
+// lanes, out) takes the results. Strips are independent, so they are shared
+// among threads when there is enough work.
+template <class Load, class Store>
+void FilterStrips(int n, int lines, int maxLanes, const LineCoefficients& c, size_t work,
+                  Load&& load, Store&& store) {
+    if (n <= 0 || lines <= 0) return;
+    const int strips = (lines + maxLanes - 1) / maxLanes;
+    imageops::ParallelRows(strips, work, [&](int s0, int s1) {
+        const size_t size = size_t(n) * size_t(maxLanes);
+        std::vector<float> in(size), out(size), vp(size), vm(size);
+        for (int s = s0; s < s1; ++s) {
+            const int first = s * maxLanes;
+            const int lanes = std::min(maxLanes, lines - first);
+            load(first, lanes, in.data());
+            Filter(in.data(), out.data(), vp.data(), vm.data(), n, lanes, c);
+            store(first, lanes, static_cast<const float*>(out.data()));
+        }
+    });
+}
+
+constexpr int kColumnLanes = 48; // adjacent columns (or bytes) filtered together
+constexpr int kRowLanes = 16;    // rows (or row channels) filtered together
+
+void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
+    const size_t pixels = size_t(w) * size_t(h);
+    FilterStrips(
+        h, w, kColumnLanes, c, pixels,
+        [&](int first, int lanes, float* in) {
+            for (int t = 0; t < h; ++t) {
+                const uint8_t* row = plane + size_t(t) * size_t(w) + size_t(first);
+                for (int l = 0; l < lanes; ++l) in[size_t(t) * size_t(lanes) + size_t(l)] = row[l];
+            }
+        },
+        [&](int first, int lanes, const float* out) {
+            for (int t = 0; t < h; ++t) {
+                uint8_t* row = plane + size_t(t) * size_t(w) + size_t(first);
+                for (int l = 0; l < lanes; ++l)
+                    row[l] = ClampTrunc(out[size_t(t) * size_t(lanes) + size_t(l)]);
+            }
+        });
+}
+
+void BlurRows(uint8_t* plane, int w, int h, const LineCoefficients& c) {
+    const size_t pixels = size_t(w) * size_t(h);
+    // Blocks of columns, so that the rows of a strip are read and written in
+    // short runs while the interleaved buffer is filled in order.
+    constexpr int kBlock = 64;
+    FilterStrips(
+        w, h, kRowLanes, c, pixels,
+        [&](int first, int lanes, float* in) {
+            const uint8_t* rows = plane + size_t(first) * size_t(w);
+            for (int t0 = 0; t0 < w; t0 += kBlock) {
+                const int t1 = std::min(w, t0 + kBlock);
+                for (int t = t0; t < t1; ++t) {
+                    float* d = in + size_t(t) * size_t(lanes);
+                    for (int l = 0; l < lanes; ++l) d[l] = rows[size_t(l) * size_t(w) + size_t(t)];
+                }
+            }
+        },
+        [&](int first, int lanes, const float* out) {
+            uint8_t* rows = plane + size_t(first) * size_t(w);
+            for (int t0 = 0; t0 < w; t0 += kBlock) {
+                const int t1 = std::min(w, t0 + kBlock);
+                for (int t = t0; t < t1; ++t) {
+                    const float* v = out + size_t(t) * size_t(lanes);
+                    for (int l = 0; l < lanes; ++l)
+                        rows[size_t(l) * size_t(w) + size_t(t)] = ClampTrunc(v[l]);
+                }
+            }
+        });
+}
+
+bool ValidSize(int w, int h) {
+    return w > 0 && h > 0;
+}
+
+} // namespace
+
+void FilterLines(const float* in, float* out, float* vp, float* vm, int n, int lanes,
+                 const IirCoefficients& c) {
+    Filter(in, out, vp, vm, n, lanes, ToLine(c));
+}
+
+void BlurPlane(uint8_t* plane, int width, int height, const IirCoefficients& c) {
+    if (!ValidSize(width, height)) return;
+    const LineCoefficients f = ToLine(c);
+    BlurColumns(plane, width, height, f);
+    BlurRows(plane, width, height, f);
+}
+
+void GlowLayer(const uint8_t* bgra, uint8_t* glow, size_t pixels, double brightness,
+               double sharpness) {
+    // The layer depends on the lightness alone: one table of 256 values.
+    std::array<uint8_t, 256> curve{};
+    const double slope = 2.0 + 20.0 * sharpness;
+    for (int l = 0; l < 256; ++l) {
+        const double g = 255.0 / (1.0 + std::exp(-slope * (l / 255.0 - 0.5))) * brightness;
+        curve[size_t(l)] = !(g > 0.0) ? 0 : g >= 255.0 ? 255 : uint8_t(int(g));
+    }
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t* p = bgra + 4 * i;
+        const int mx = std::max({p[0], p[1], p[2]}), mn = std::min({p[0], p[1], p[2]});
+        const int l = int((mx + mn) * 0.5 + 0.5);
+        glow[i] = curve[size_t(l)];
+    }
+}
+
+namespace {
+
+// The lightness of the first three bytes, rounded half up.
+inline uint8_t Lightness(int a, int b, int c) {
+    const int mx = std::max({a, b, c}), mn = std::min({a, b, c});
+    return uint8_t(int((mx + mn) / 2.0 + 0.5));
+}
+
+} // namespace
+
+void CartoonPlanes(const uint8_t* bgra, int width, int height, std::vector<uint8_t>& d1,
+                   std::vector<uint8_t>& d2) {
+    const size_t pixels = ValidSize(width, height) ? size_t(width) * size_t(height) : 0;
+    d1.assign(pixels, 0);
+    d2.assign(pixels, 0);
+    if (pixels == 0) return;
+    const LineCoefficients narrow = ToLine(GaussianCoefficients(SigmaForRadius(1.0)));
+    const LineCoefficients wide = ToLine(GaussianCoefficients(SigmaForRadius(7.0)));
+    // Columns of the three colour bytes (the alpha byte's result is not used);
+    // strips hold whole pixels, so each stores its pixels' lightness at once.
+    const int lines = 3 * width;
+    const size_t stride = size_t(width) * 4;
+    for (int pass = 0; pass < 2; ++pass) {
+        uint8_t* plane = pass == 0 ? d1.data() : d2.data();
+        FilterStrips(
+            height, lines, kColumnLanes, pass == 0 ? narrow : wide, pixels,
+            [&](int first, int lanes, float* in) {
+                for (int t = 0; t < height; ++t) {
+                    const uint8_t* row = bgra + size_t(t) * stride;
+                    float* dst = in + size_t(t) * size_t(lanes);
+                    for (int l = 0; l < lanes; ++l) {
+                        const int line = first + l;
+                        dst[l] = row[size_t(line / 3) * 4 + size_t(line % 3)];
+                    }
+                }
+            },
+            [&](int first, int lanes, const float* out) {
+                for (int t = 0; t < height; ++t) {
+                    const float* src = out + size_t(t) * size_t(lanes);
+                    uint8_t* row = plane + size_t(t) * size_t(width);
+                    for (int l = 0; l + 2 < lanes; l += 3)
+                        row[(first + l) / 3] = Lightness(ClampTrunc(src[l]), ClampTrunc(src[l + 1]),
+                                                         ClampTrunc(src[l + 2]));
+                }
+            });
+        BlurRows(plane, width, height, pass == 0 ? narrow : wide);
+    }
+}
+
+double CartoonRamp(const uint8_t* d1, const uint8_t* d2, size_t pixels) {
+    std::array<size_t, 100> hist{};
+    size_t count = 0;
+    for (size_t i = 0; i < pixels; ++i) {
+        if (d2[i] == 0) continue;
+        const double d = double(d1[i]) / double(d2[i]);
+        if (d >= 1.0) continue;
+        ++count;
+        ++hist[size_t(std::min(int(d * 100.0), 99))];
+    }
+    if (count == 0) return 1.0;
+    size_t sum = 0;
+    for (int i = 0; i < 100; ++i) {
+        sum += hist[size_t(i)];
+        if (double(sum) / double(count) > 0.2) return 1.0 - i / 100.0;
+    }
+    return 0.0;
+}
+
+std::vector<uint8_t> CartoonLightness(const uint8_t* d1, const uint8_t* d2, size_t pixels,
+                                      double ramp) {
+    std::vector<uint8_t> out(pixels);
+    // A pixel whose wide blur is 0 has no ratio; it keeps the factor of the
+    // pixel before it.
+    double mult = ramp;
+    for (size_t i = 0; i < pixels; ++i) {
+        if (d2[i] != 0) {
+            const double d = double(d1[i]) / double(d2[i]);
+            if (d >= 1.0)
+                mult = 1.0;
+            else
+                mult = ramp == 0.0 ? 0.0 : (ramp - std::min(ramp, 1.0 - d)) / ramp;
+        }
+        const double l = d1[i] * mult;
+        out[i] = !(l > 0.0) ? 0 : l >= 255.0 ? 255 : uint8_t(int(l));
+    }
+    return out;
+}
+
+Hsl255 ToHsl255(int c0, int c1, int c2) {
+    const int mx = std::max({c0, c1, c2}), mn = std::min({c0, c1, c2});
+    const double l = (mx + mn) / 2.0;
+    double h = 0.0, s = 0.0;
+    if (mx != mn) {
+        const double delta = mx - mn;
+        s = l < 128.0 ? 255.0 * delta / (mx + mn) : 255.0 * delta / (511 - mx - mn);
+        if (c0 == mx)
+            h = (c1 - c2) / delta;
+        else if (c1 == mx)
+            h = 2.0 + (c2 - c0) / delta;
+        else
+            h = 4.0 + (c0 - c1) / delta;
+        h *= 42.5;
+        if (h < 0.0)
+            h += 255.0;
+        else if (h > 255.0)
+            h -= 255.0;
+    }
+    return Hsl255{int(h + 0.5), int(s + 0.5), int(l + 0.5)};
+}
+
+namespace {
+
+uint8_t HslValue(double m1, double m2, double x) {
+    if (x > 255.0)
+        x -= 255.0;
+    else if (x < 0.0)
+        x += 255.0;
+    double v;
+    if (x < 42.5)
+        v = m1 + (m2 - m1) * x / 42.5;
+    else if (x < 127.5)
+        v = m2;
+    else if (x < 170.0)
+        v = m1 + (m2 - m1) * (170.0 - x) / 42.5;
+    else
+        v = m1;
+    const double b = 255.0 * v + 0.5;
+    return !(b > 0.0) ? 0 : b >= 255.0 ? 255 : uint8_t(int(b));
+}
+
+} // namespace
+
+void FromHsl255(Hsl255 hsl, uint8_t out[3]) {
+    const double l = hsl.l, s = hsl.s, h = hsl.h;
+    if (hsl.s == 0) {
+        const uint8_t v = uint8_t(std::clamp(hsl.l, 0, 255));
+        out[0] = out[1] = out[2] = v;
+        return;
+    }
+    const double m2 = l < 128.0 ? l * (255.0 + s) / 65025.0 : (l + s - l * s / 255.0) / 255.0;
+    const double m1 = l / 127.5 - m2;
+    out[0] = HslValue(m1, m2, h + 85.0);
+    out[1] = HslValue(m1, m2, h);
+    out[2] = HslValue(m1, m2, h - 85.0);
+}
+
+} // namespace glow
+
+void SoftGlow(const uint8_t* src, uint8_t* dst, int width, int height, double radius,
+              double brightness, double sharpness) {
+    if (!glow::ValidSize(width, height)) return;
+    const size_t pixels = size_t(width) * size_t(height);
+    std::vector<uint8_t> layer(pixels);
+    glow::GlowLayer(src, layer.data(), pixels, brightness, sharpness);
+    glow::BlurPlane(layer.data(), width, height,
+                    glow::GaussianCoefficients(glow::SigmaForRadius(radius)));
+    // Screen: 255 - (255 - v)(255 - glow) / 255, with the division done as
+    // (t + t / 256) / 256 on t rounded by +128, so that glow 0 changes nothing
+    // and white stays white.
+    imageops::ParallelRows(height, pixels, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * size_t(width); i < size_t(y1) * size_t(width); ++i) {
+            const int inv = 255 - layer[i];
+            for (int c = 0; c < 3; ++c) {
+                const int t = (255 - src[4 * i + size_t(c)]) * inv + 128;
+                dst[4 * i + size_t(c)] = uint8_t(255 - (((t >> 8) + t) >> 8));
+            }
+            dst[4 * i + 3] = src[4 * i + 3];
+        }
+    });
+}
+
+void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius, double amount) {
+    if (!glow::ValidSize(width, height) || !(radius >= 1.0)) return;
+    const glow::LineCoefficients c =
+        glow::ToLine(glow::SecondDerivativeCoefficients(glow::SigmaForRadius(radius)));
+    const size_t pixels = size_t(width) * size_t(height);
+    const size_t stride = size_t(width) * 4;
+    // Columns: every byte of every column, its clamped response into the
+    // destination.
+    glow::FilterStrips(
+        height, width * 4, glow::kColumnLanes, c, pixels,
+        [&](int first, int lanes, float* in) {
+            for (int t = 0; t < height; ++t) {
+                const uint8_t* row = src + size_t(t) * stride + size_t(first);
+                float* d = in + size_t(t) * size_t(lanes);
+                for (int l = 0; l < lanes; ++l) d[l] = row[l];
+            }
+        },
+        [&](int first, int lanes, const float* out) {
+            for (int t = 0; t < height; ++t) {
+                uint8_t* row = dst + size_t(t) * stride + size_t(first);
+                const float* v = out + size_t(t) * size_t(lanes);
+                for (int l = 0; l < lanes; ++l) row[l] = glow::ClampTrunc(v[l]);
+            }
+        });
+    // Rows of the source, each byte on its own line (line = 4 row + byte),
+    // combined with the column response as the length of the pair.
+    const double gain = 1.0 + 9.0 * amount;
+    glow::FilterStrips(
+        width, height * 4, glow::kRowLanes, c, pixels,
+        [&](int first, int lanes, float* in) {
+            for (int l = 0; l < lanes; ++l) {
+                const int line = first + l;
+                const uint8_t* row = src + size_t(line / 4) * stride + size_t(line % 4);
+                for (int t = 0; t < width; ++t)
+                    in[size_t(t) * size_t(lanes) + size_t(l)] = row[size_t(t) * 4];
+            }
+        },
+        [&](int first, int lanes, const float* out) {
+            for (int l = 0; l < lanes; ++l) {
+                const int line = first + l;
+                uint8_t* row = dst + size_t(line / 4) * stride + size_t(line % 4);
+                for (int t = 0; t < width; ++t) {
+                    const double hv = glow::ClampTrunc(out[size_t(t) * size_t(lanes) + size_t(l)]);
+                    const double vv = row[size_t(t) * 4];
+                    const double m = std::sqrt(vv * vv + hv * hv) * gain + 0.5;
+                    row[size_t(t) * 4] = !(m > 0.0) ? 0 : m >= 255.0 ? 255 : uint8_t(int(m));
+                }
+            }
+        });
+}
+
+void Cartoon(const uint8_t* src, uint8_t* dst, int width, int height) {
+    if (!glow::ValidSize(width, height)) return;
+    const size_t pixels = size_t(width) * size_t(height);
+    std::vector<uint8_t> d1, d2;
+    glow::CartoonPlanes(src, width, height, d1, d2);
+    const double ramp = glow::CartoonRamp(d1.data(), d2.data(), pixels);
+    const std::vector<uint8_t> light = glow::CartoonLightness(d1.data(), d2.data(), pixels, ramp);
+    imageops::ParallelRows(height, pixels, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * size_t(width); i < size_t(y1) * size_t(width); ++i) {
+            const uint8_t* p = src + 4 * i;
+            glow::Hsl255 hsl = glow::ToHsl255(p[0], p[1], p[2]);
+            hsl.l = light[i];
+            glow::FromHsl255(hsl, dst + 4 * i);
+            dst[4 * i + 3] = p[3];
+        }
+    });
+}
