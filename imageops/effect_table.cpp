@@ -2,6 +2,7 @@
 
 #include "imageops/color.h"
 #include "imageops/convolve.h"
+#include "imageops/displacement.h"
 
 #include <array>
 #include <new>
@@ -15,6 +16,9 @@ constexpr EffectRow Row(int id, const char* name, EffectBuffer buffer, const cha
 }
 constexpr EffectRow Row(int id, const char* name, EffectInPlaceFn fn, const char* dialog) {
     return EffectRow{id, name, EffectBuffer::Pixels24, fn, nullptr, dialog};
+}
+constexpr EffectRow Row(int id, const char* name, EffectBgraFn fn, const char* dialog) {
+    return EffectRow{id, name, EffectBuffer::Bgra32, nullptr, fn, dialog};
 }
 
 template <KernelFilter F> void Filter(BMP_File& image, const ProcessingSettings&) {
@@ -51,6 +55,15 @@ void EmbossEffect(BMP_File& image, const ProcessingSettings&) {
 void ErodeEffect(BMP_File& image, const ProcessingSettings&) {
     Erode(image);
 }
+void WaveEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Wave(src, dst, w, h, WaveFromSettings(s));
+}
+void RippleEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Ripple(src, dst, w, h, RippleFromSettings(s));
+}
+void WhirlPinchEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    WhirlPinch(src, dst, w, h, WhirlPinchFromSettings(s));
+}
 constexpr EffectBuffer B = EffectBuffer::Bgra32;
 
 const std::array<EffectRow, kEffectCount> kEffects = {{
@@ -73,8 +86,8 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(16, "Swap R & B", Swap<Channel::Red, Channel::Blue>, nullptr),
     Row(17, "Swap R & G", Swap<Channel::Red, Channel::Green>, nullptr),
     Row(18, "Swap B & G", Swap<Channel::Blue, Channel::Green>, nullptr),
-    Row(19, "Wave", B, "Waves"),
-    Row(20, "Ripple", B, "Ripple"),
+    Row(19, "Wave", WaveEffect, "Waves"),
+    Row(20, "Ripple", RippleEffect, "Ripple"),
     Row(21, "Wind", B, "Wind"),
     Row(22, "Red Eye Removal", B, "Red EYE Remover"),
     Row(23, "Cartoon", B, nullptr),
@@ -83,7 +96,7 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(26, "Van Gogh", B, "Van Gogh"),
     Row(27, "Advanced Emboss", B, "Advanced Emboss"),
     Row(28, "Soft Glow", B, "Soft Glow"),
-    Row(29, "Whirl & Pinch", B, "Whirl & Pinch"),
+    Row(29, "Whirl & Pinch", WhirlPinchEffect, "Whirl & Pinch"),
     Row(30, "Neon", B, "Neon"),
     Row(31, "Video", B, "Video"),
     Row(32, "Super Nova", B, "Super Nova"),

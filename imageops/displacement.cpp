@@ -1,0 +1,490 @@
+#include "imageops/displacement.h"
+
+#include "imageops/parallel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+// The angle literals the effects are tuned with: degrees go to radians through
+// this value of pi, and one wave period is this value of two pi.
+constexpr double kDegreePi = 3.14159265;
+constexpr double kWaveTwoPi = 6.2831853;
+
+alignas(4) constexpr uint8_t kTransparentBlack[4] = {0, 0, 0, 0};
+
+// The picture as the effects sample it: transparent black outside.
+struct Picture {
+    const uint8_t* px;
+    int w, h;
+    const uint8_t* At(int64_t x, int64_t y) const {
+        if (x < 0 || y < 0 || x >= w || y >= h) return kTransparentBlack;
+        return px + (size_t(y) * size_t(w) + size_t(x)) * 4;
+    }
+    const uint8_t* Inside(int x, int y) const {
+        return px + (size_t(y) * size_t(w) + size_t(x)) * 4;
+    }
+};
+
+uint8_t* Out(uint8_t* dst, int w, int x, int y) {
+    return dst + (size_t(y) * size_t(w) + size_t(x)) * 4;
+}
+
+void CopyPixel(uint8_t* to, const uint8_t* from) {
+    std::memcpy(to, from, 4);
+}
+
+// Nearest integer, ties to even (the processor's rounding mode is never
+// changed here), held to a byte.
+uint8_t RoundByte(double v) {
+    const long r = std::lrint(v);
+    return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
+}
+
+// v limited to lo..hi; a position that is not a number goes to lo, so that
+// every destination pixel gets a definite value.
+double Limit(double v, double lo, double hi) {
+    return v > lo ? (v < hi ? v : hi) : lo;
+}
+
+int ThreadCount(int requested, int width, int height) {
+    if (requested > 0) return requested;
+    return imageops::WorkerCount(size_t(width) * size_t(height));
+}
+
+// Calls fn(first, last) on contiguous parts of [0, count), one thread each.
+template <class Fn> void SplitRange(int count, int threads, Fn&& fn) {
+    if (count <= 0) return;
+    threads = std::clamp(threads, 1, count);
+    std::vector<int> bounds{0};
+    for (int t = 1; t < threads; ++t) bounds.push_back(int(int64_t(count) * t / threads));
+    bounds.push_back(count);
+    imageops::RunBands(bounds, [&fn](size_t, int a, int b) { fn(a, b); });
+}
+
+// Calls fn(first, last) on chunks of [0, count) dealt round the threads, for
+// work whose cost varies smoothly along the range.
+template <class Fn> void DealChunks(int count, int threads, int chunk, Fn&& fn) {
+    if (count <= 0) return;
+    threads = std::clamp(threads, 1, (count + chunk - 1) / chunk);
+    std::vector<int> ids(size_t(threads) + 1);
+    for (int t = 0; t <= threads; ++t) ids[size_t(t)] = t;
+    imageops::RunBands(ids, [&](size_t, int t, int) {
+        for (int a = t * chunk; a < count; a += threads * chunk) fn(a, std::min(a + chunk, count));
+    });
+}
+
+// ---------------------------------------------------------------- Wave
+
+struct WaveGeometry {
+    int w, h;
+    double cx, cy, sx, sy, amplitude, twoLambda, phase;
+    bool smear, reflective;
+};
+
+WaveGeometry MakeWaveGeometry(int w, int h, const WaveParams& p) {
+    WaveGeometry g{};
+    g.w = w;
+    g.h = h;
+    g.cx = w / 2.0;
+    g.cy = h / 2.0;
+    g.sx = g.sy = 1.0;
+    if (w > h) g.sy = g.cx / g.cy;
+    if (h > w) g.sx = g.cy / g.cx;
+    g.amplitude = double(p.amplitude);
+    g.twoLambda = 2.0 * double(p.wavelength);
+    g.phase = double(p.phase) * kDegreePi / 180.0;
+    g.smear = p.smear;
+    g.reflective = p.reflective;
+    return g;
+}
+
+// Bilinear blend of the four pixels around (nx, ny), each byte rounded to
+// nearest with ties to even. The cell is found with floor, so that a position
+// just left of or above the picture blends toward the transparent black
+// outside it rather than toward the second column or row.
+void WaveSample(const Picture& pic, double nx, double ny, uint8_t* out) {
+    const double fxl = std::floor(nx), fyl = std::floor(ny);
+    const int64_t xi = int64_t(fxl), yi = int64_t(fyl);
+    const double fx = nx - fxl, fy = ny - fyl;
+    const uint8_t* p00 = pic.At(xi, yi);
+    const uint8_t* p10 = pic.At(xi + 1, yi);
+    const uint8_t* p01 = pic.At(xi, yi + 1);
+    const uint8_t* p11 = pic.At(xi + 1, yi + 1);
+    const double gx = 1.0 - fx, gy = 1.0 - fy;
+    for (int c = 0; c < 4; ++c) {
+        const double v = (p00[c] * gx + p10[c] * fx) * gy + (p01[c] * gx + p11[c] * fx) * fy;
+        out[c] = RoundByte(v);
+    }
+}
+
+// One destination row; s holds the wave value for columns x0..w (column w
+// only as the mirror of column 0), the columns left of x0 take the value of
+// their mirror image w - x, whose distance from the centre is the same.
+void WaveRow(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y, const double* s,
+             int x0) {
+    const double dy = (double(y) - g.cy) * g.sy;
+    // Smear keeps positions on the picture (its last column and row included,
+    // so that a still wave leaves every pixel where it is); otherwise they are
+    // only held where every sample is transparent black anyway.
+    const double loX = g.smear ? 0.0 : -2.0, hiX = g.smear ? g.w - 1.0 : g.w + 1.0;
+    const double loY = g.smear ? 0.0 : -2.0, hiY = g.smear ? g.h - 1.0 : g.h + 1.0;
+    for (int x = 0; x < g.w; ++x) {
+        const double sv = x >= x0 ? s[x - x0] : s[g.w - x - x0];
+        const double dx = (double(x) - g.cx) * g.sx;
+        double nx, ny;
+        if (g.reflective) {
+            const double a = std::fabs(sv) * g.amplitude;
+            nx = dx * a / g.sx + g.cx;
+            ny = dy * a / g.sy + g.cy;
+        } else {
+            const double a = sv * g.amplitude;
+            nx = (dx + a) / g.sx + g.cx;
+            ny = (dy + a) / g.sy + g.cy;
+        }
+        WaveSample(pic, Limit(nx, loX, hiX), Limit(ny, loY, hiY), Out(dst, g.w, x, y));
+    }
+}
+
+} // namespace
+
+WaveParams WaveFromSettings(const ProcessingSettings& s) {
+    WaveParams p;
+    p.amplitude = s.m_nAmplitudeWave;
+    p.wavelength = s.m_nWavelengthWave;
+    p.phase = s.m_nPhaseWave;
+    p.smear = s.m_bSmearWave != 0;
+    p.reflective = s.m_bReflectiveWave != 0;
+    return p;
+}
+
+void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WaveParams& p,
+          int threads) {
+    if (width <= 0 || height <= 0) return;
+    const size_t bytes = size_t(width) * size_t(height) * 4;
+    // A wavelength of 0 fits no wave (its phase would be 0 / 0).
+    if (p.wavelength == 0) {
+        std::memcpy(dst, src, bytes);
+        return;
+    }
+    const WaveGeometry g = MakeWaveGeometry(width, height, p);
+    const Picture pic{src, width, height};
+    // The wave value depends on the distance from the centre only, and the
+    // columns x and w - x (rows y and h - y) lie at the same distance: it is
+    // computed for one quarter, the rows y0..h and columns x0..w, and each of
+    // those rows serves its mirror row too.
+    const int x0 = (width + 1) / 2, y0 = (height + 1) / 2;
+    const int pairs = height - y0 + 1;
+    SplitRange(pairs, ThreadCount(threads, width, height), [&](int first, int last) {
+        std::vector<double> s(size_t(width - x0 + 1));
+        for (int k = first; k < last; ++k) {
+            const int y = y0 + k;
+            const double dy = (double(y) - g.cy) * g.sy;
+            for (int x = x0; x <= width; ++x) {
+                const double dx = (double(x) - g.cx) * g.sx;
+                const double d = std::sqrt(dx * dx + dy * dy);
+                s[size_t(x - x0)] = std::sin(d / g.twoLambda * kWaveTwoPi + g.phase);
+            }
+            if (y < height) WaveRow(pic, dst, g, y, s.data(), x0);
+            if (height - y < y0) WaveRow(pic, dst, g, height - y, s.data(), x0);
+        }
+    });
+}
+
+// ---------------------------------------------------------------- Ripple
+
+namespace {
+
+// A shift that is a whole number in exact arithmetic can come out a hair
+// below it in double precision (4/3 - 2 and its kin); the floor would then
+// move the row, or a part of it, by one pixel more. Amounts that close to a
+// whole number are taken as that number. Genuine fractions lie much farther
+// away: a sawtooth amount is a fraction with a denominator of at most 90
+// times the period.
+constexpr double kWholeShiftTolerance = 1e-9;
+
+double SnapToWhole(double v) {
+    const double r = std::nearbyint(v);
+    return std::fabs(v - r) < kWholeShiftTolerance ? r : v;
+}
+
+// Added before a weighted mean is truncated: a mean of equal colours
+// computed in double precision can land a hair below that colour.
+constexpr double kTruncNudge = 1e-9;
+
+uint8_t TruncByte(double v) {
+    const double t = std::trunc(v + kTruncNudge);
+    return uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
+}
+
+double RippleAmount(int t, int period, double f, double amplitude, bool sine) {
+    if (sine) return std::sin((double(t) / period - f) * kWaveTwoPi) * amplitude;
+    double r = double(t % period) - f * period;
+    if (r < 0) r = r + period;
+    return (std::fabs(r / period * 4 - 2) - 1) * amplitude;
+}
+
+int64_t WrapIndex(int64_t i, int64_t len) {
+    if (i >= 0 && i < len) return i;
+    if (i >= len && i < 2 * len) return i - len;
+    if (i < 0 && i >= -len) return i + len;
+    const int64_t m = i % len;
+    return m < 0 ? m + len : m;
+}
+
+// n mod len, made non-negative by adding len, as fmod gives it (exact) with
+// the common cases done without the library call.
+double WrapPosition(double n, double len) {
+    if (n >= 0) return n < len ? n : std::fmod(n, len);
+    const double m = n > -len ? n : std::fmod(n, len);
+    return m < 0 ? m + len : m; // a whole number of lengths leaves -0
+}
+
+struct RippleSamples {
+    int64_t i0, i1; // along the moved axis; outside 0..len-1 reads as transparent black
+    double f;       // weight of i1
+};
+
+// The two samples around position n along an axis of len pixels and the
+// weight of the second; the weight only when `blend` asks for it.
+RippleSamples RippleEdge(double n, int64_t len, RippleEdges edges, bool blend) {
+    const double fl = std::floor(n);
+    const int64_t i = int64_t(fl);
+    RippleSamples s{};
+    switch (edges) {
+    case RippleEdges::Wrap: {
+        s.i0 = WrapIndex(i, len);
+        s.i1 = s.i0 + 1 == len ? 0 : s.i0 + 1;
+        if (blend) s.f = WrapPosition(n, double(len)) - double(s.i0);
+        break;
+    }
+    case RippleEdges::Smear: {
+        const double nc = Limit(n, 0.0, double(len - 1));
+        s.i0 = std::clamp<int64_t>(i, 0, len - 1);
+        s.i1 = std::min<int64_t>(s.i0 + 1, len - 1);
+        s.f = nc - double(s.i0);
+        break;
+    }
+    case RippleEdges::Blank:
+        s.i0 = i;
+        s.i1 = i + 1;
+        s.f = n - fl;
+        break;
+    }
+    // Rounding of the wrapped position can leave it a hair outside the cell.
+    s.f = std::clamp(s.f, 0.0, 1.0);
+    return s;
+}
+
+// Alpha-weighted blend of two pixels, truncated. Where neither sample has any
+// weight of alpha the pixel is transparent black, as it is without
+// antialiasing: keeping the unmoved source pixel there would show the picture
+// unshifted in the blank margin.
+void RippleBlend(const uint8_t* p0, const uint8_t* p1, double f, uint8_t* out) {
+    const double g = 1.0 - f;
+    const double a0 = p0[3], a1 = p1[3];
+    const double alpha = g * a0 + f * a1;
+    if (alpha == 0) {
+        CopyPixel(out, kTransparentBlack);
+        return;
+    }
+    for (int c = 0; c < 3; ++c) out[c] = TruncByte((p1[c] * f * a1 + p0[c] * g * a0) / alpha);
+    out[3] = TruncByte(alpha);
+}
+
+} // namespace
+
+RippleParams RippleFromSettings(const ProcessingSettings& s) {
+    RippleParams p;
+    p.amplitude = s.m_nAmplitudeRipple;
+    p.period = s.m_nPeriodRipple;
+    p.phaseShift = s.m_nPShiftRipple;
+    p.antialias = s.m_bAntialiasingRipple != 0;
+    p.retainTiling = s.m_bRetainRipple != 0;
+    p.vertical = s.m_nHorizontalRipple != 0;
+    p.edges = s.m_nEdgesRipple == 0   ? RippleEdges::Smear
+              : s.m_nEdgesRipple == 2 ? RippleEdges::Blank
+                                      : RippleEdges::Wrap;
+    p.sine = s.m_nSawtoothRipple != 0;
+    return p;
+}
+
+int RippleEffectivePeriod(const RippleParams& p, int width, int height) {
+    // A period below one pixel has no meaning (and 0 would divide by zero).
+    int period = std::max(p.period, 1);
+    if (p.retainTiling) {
+        const int len = std::max(p.vertical ? height : width, 1);
+        period = len / std::max(len / period, 1);
+    }
+    return period;
+}
+
+void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const RippleParams& p,
+            int threads) {
+    if (width <= 0 || height <= 0) return;
+    const int period = RippleEffectivePeriod(p, width, height);
+    const RippleEdges edges = p.retainTiling ? RippleEdges::Wrap : p.edges;
+    const double f = double(p.phaseShift) / 360.0;
+    // The shift of each row (or column), computed once.
+    const int along = p.vertical ? width : height;
+    std::vector<double> amount(static_cast<size_t>(along));
+    for (int t = 0; t < along; ++t)
+        amount[size_t(t)] = SnapToWhole(RippleAmount(t, period, f, double(p.amplitude), p.sine));
+
+    const Picture pic{src, width, height};
+    const int64_t len = p.vertical ? height : width;
+    SplitRange(height, ThreadCount(threads, width, height), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t* out = Out(dst, width, x, y);
+                const double n =
+                    p.vertical ? double(y) + amount[size_t(x)] : double(x) + amount[size_t(y)];
+                const RippleSamples s = RippleEdge(n, len, edges, p.antialias);
+                auto at = [&](int64_t i) { return p.vertical ? pic.At(x, i) : pic.At(i, y); };
+                if (!p.antialias) {
+                    CopyPixel(out, at(s.i0));
+                    continue;
+                }
+                RippleBlend(at(s.i0), at(s.i1), s.f, out);
+            }
+    });
+}
+
+// ---------------------------------------------------------------- Whirl & Pinch
+
+namespace {
+
+struct WhirlGeometry {
+    int w, h;
+    double cx, cy, sx, sy, R, radius2, r, pinch, angle;
+};
+
+// Alpha-weighted bilinear value at (ux, uy), which the caller has checked to
+// lie in 0..w-2 x 0..h-2 so that all four pixels are on the picture.
+void WhirlSample(const Picture& pic, double ux, double uy, uint8_t* out) {
+    const int ix = int(ux), iy = int(uy);
+    const double fx = ux - ix, fy = uy - iy, gx = 1.0 - fx, gy = 1.0 - fy;
+    const uint8_t* p00 = pic.Inside(ix, iy);
+    const uint8_t* p10 = p00 + 4;
+    const uint8_t* p01 = pic.Inside(ix, iy + 1);
+    const uint8_t* p11 = p01 + 4;
+    const double a00 = p00[3], a10 = p10[3], a01 = p01[3], a11 = p11[3];
+    const double alpha = (a10 * fx + a00 * gx) * gy + (a11 * fx + a01 * gx) * fy;
+    const long alphaRounded = std::lrint(alpha);
+    if (alphaRounded == 0) {
+        // Nothing to weigh the colours by: a definite transparent black.
+        CopyPixel(out, kTransparentBlack);
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = RoundByte(((p01[c] * gx * a01 + p11[c] * fx * a11) * fy +
+                            (p00[c] * gx * a00 + p10[c] * fx * a10) * gy) /
+                           alpha);
+    out[3] = uint8_t(std::min(alphaRounded, 255L));
+}
+
+bool Usable(const WhirlGeometry& g, double ux, double uy) {
+    // Written so that a position that is not a number is not usable.
+    return ux >= 0 && ux < g.w - 1.0 && uy >= 0 && uy < g.h - 1.0;
+}
+
+// The pixel (x, y), whose distance terms are given, and its point image
+// through the centre, (w-1-x, h-1-y), which samples at the reflected
+// position. A sample off the usable area leaves the pixel as it is in the
+// source.
+void WhirlPixelPair(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int x, int y,
+                    double dx, double dy, double factor, double cosA, double sinA) {
+    const double fdx = dx * factor, fdy = dy * factor;
+    const double ux = (cosA * fdx - sinA * fdy) / g.sx + g.cx;
+    const double uy = (sinA * fdx + cosA * fdy) / g.sy + g.cy;
+    uint8_t* top = Out(dst, g.w, x, y);
+    if (Usable(g, ux, uy))
+        WhirlSample(pic, ux, uy, top);
+    else
+        CopyPixel(top, pic.Inside(x, y));
+    const int xb = g.w - 1 - x, yb = g.h - 1 - y;
+    if (yb == y) return; // the middle row of an odd height is its own image
+    const double bx = 2 * g.cx - ux, by = 2 * g.cy - uy;
+    uint8_t* bottom = Out(dst, g.w, xb, yb);
+    if (Usable(g, bx, by))
+        WhirlSample(pic, bx, by, bottom);
+    else
+        CopyPixel(bottom, pic.Inside(xb, yb));
+}
+
+// Top row y and its point image, the bottom row h-1-y. Each row of the
+// picture is written exactly once: the top half (with the middle row of an
+// odd height) directly, the bottom half by reflection.
+void WhirlRows(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y) {
+    const int yb = g.h - 1 - y;
+    const double dy = (double(y) - g.cy) * g.sy;
+    // Columns x and w-1-x lie at the same distance from the centre: the
+    // distance terms are computed once for both.
+    for (int x = 0; x <= (g.w - 1) / 2; ++x) {
+        const int xm = g.w - 1 - x;
+        const double dx = (double(x) - g.cx) * g.sx;
+        const double d = dx * dx + dy * dy;
+        if (!(d < g.radius2)) {
+            // Outside the effect: all four pixels stay.
+            for (int xx : {x, xm}) {
+                CopyPixel(Out(dst, g.w, xx, y), pic.Inside(xx, y));
+                if (yb != y) CopyPixel(Out(dst, g.w, xx, yb), pic.Inside(xx, yb));
+            }
+            continue;
+        }
+        const double dist = std::sqrt(d / g.r) / g.R;
+        // At the centre itself there is nothing to move (and with a positive
+        // pinch 0 would be raised to a negative power).
+        double factor = 1.0;
+        if (g.pinch != 0 && d != 0)
+            factor = std::pow(std::sin(std::numbers::pi / 2 * dist), -g.pinch);
+        const double ang = g.angle * ((1 - dist) * (1 - dist));
+        const double cosA = std::cos(ang), sinA = std::sin(ang);
+        WhirlPixelPair(pic, dst, g, x, y, dx, dy, factor, cosA, sinA);
+        if (xm != x)
+            WhirlPixelPair(pic, dst, g, xm, y, (double(xm) - g.cx) * g.sx, dy, factor, cosA, sinA);
+    }
+}
+
+} // namespace
+
+WhirlPinchParams WhirlPinchFromSettings(const ProcessingSettings& s) {
+    WhirlPinchParams p;
+    p.radius = s.m_nRadiusWhirlPinch;
+    p.pinch = s.m_nPinchWhirlPinch;
+    p.whirl = s.m_nWhirlWhirlPinch;
+    return p;
+}
+
+void WhirlPinch(const uint8_t* src, uint8_t* dst, int width, int height, const WhirlPinchParams& p,
+                int threads) {
+    if (width <= 0 || height <= 0) return;
+    WhirlGeometry g{};
+    g.w = width;
+    g.h = height;
+    g.cx = (width - 1) / 2.0;
+    g.cy = (height - 1) / 2.0;
+    g.r = p.radius / 100.0;
+    // A single row or column has no cell to sample from (and one of the
+    // aspect scales would be a division by zero): it stays as it is.
+    if (width == 1 || height == 1 || !(g.r > 0)) {
+        std::memcpy(dst, src, size_t(width) * size_t(height) * 4);
+        return;
+    }
+    g.sx = g.sy = 1.0;
+    if (width > height) g.sy = g.cx / g.cy;
+    if (height > width) g.sx = g.cy / g.cx;
+    g.R = std::max(g.cx, g.cy);
+    g.radius2 = g.R * g.R * g.r;
+    g.pinch = p.pinch / 100.0;
+    g.angle = double(p.whirl) * kDegreePi / 180.0;
+    const Picture pic{src, width, height};
+    const int topRows = (height + 1) / 2;
+    DealChunks(topRows, ThreadCount(threads, width, height), 8, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) WhirlRows(pic, dst, g, y);
+    });
+}
