@@ -3,6 +3,7 @@
 #include "imageops/ui/adjust_color_dlg.h"
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
+#include "imageops/ui/displacement_dialogs.h"
 #include "imageops/ui/perspective_dlg.h"
 #include "imageops/ui/tone_dialogs.h"
 
@@ -36,6 +37,9 @@ const DialogEntry kDialogs[] = {
     {"Adjust Brightness", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Brightness>},
     {"Adjust Contrast", OpenBrightnessContrast<CBrightnessContrastDlg::Kind::Contrast>},
     {"Adjust HSB", Open<CAdjustHsbDlg>},
+    {"Waves", Open<CWaveEffectDlg>},
+    {"Ripple", Open<CRippleEffectDlg>},
+    {"Whirl & Pinch", Open<CWhirlPinchEffectDlg>},
 };
 
 OpenFn Find(int effectId) {
