@@ -1,6 +1,7 @@
 #include "imageops/displacement.h"
 
 #include "imageops/parallel.h"
+#include "imageops/vector_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,24 +31,48 @@ struct Picture {
     }
 };
 
-uint8_t* Out(uint8_t* dst, int w, int x, int y) {
+[[gnu::always_inline]] inline uint8_t* Out(uint8_t* dst, int w, int x, int y) {
     return dst + (size_t(y) * size_t(w) + size_t(x)) * 4;
 }
 
-void CopyPixel(uint8_t* to, const uint8_t* from) {
+[[gnu::always_inline]] inline void CopyPixel(uint8_t* to, const uint8_t* from) {
     std::memcpy(to, from, 4);
 }
 
-// Nearest integer, ties to even (the processor's rounding mode is never
-// changed here), held to a byte.
-uint8_t RoundByte(double v) {
-    const long r = std::lrint(v);
-    return uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
+// The four bytes of a pixel as doubles, one per lane. Each lane goes through
+// exactly the operations the scalar formula has, in its order (no lane mixes
+// with another, nothing is fused), so results are those of the formula.
+// The helpers that take and give them are always inlined into this file's
+// loops and never cross a call, so the calling convention of 32-byte vectors
+// without AVX (which GCC warns of) does not arise.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using V4 = double __attribute__((vector_size(32)));
+using I4 = int32_t __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline V4 Widen(const uint8_t* p) {
+    const I4 i = {p[0], p[1], p[2], p[3]};
+    return __builtin_convertvector(i, V4);
+}
+
+// Each lane to the nearest integer, ties to even: adding and taking away
+// 1.5 * 2^52 leaves no fraction bits, and the addition rounds the way the
+// processor rounds (to nearest, ties to even; the mode is never changed
+// here). Lanes hold 0..255 up to rounding; they are held to a byte.
+[[gnu::always_inline]] inline void StoreNearest(uint8_t* out, V4 v) {
+    const V4 magic = V4{} + 0x1.8p52;
+    const I4 r = __builtin_convertvector((v + magic) - magic, I4);
+    for (int c = 0; c < 4; ++c) out[c] = uint8_t(r[c] < 0 ? 0 : r[c] > 255 ? 255 : r[c]);
+}
+
+// floor for values well inside the 64-bit range, without a library call.
+[[gnu::always_inline]] inline double Floor(double v) {
+    const double t = double(int64_t(v));
+    return t > v ? t - 1 : t;
 }
 
 // v limited to lo..hi; a position that is not a number goes to lo, so that
 // every destination pixel gets a definite value.
-double Limit(double v, double lo, double hi) {
+[[gnu::always_inline]] inline double Limit(double v, double lo, double hi) {
     return v > lo ? (v < hi ? v : hi) : lo;
 }
 
@@ -106,47 +131,61 @@ WaveGeometry MakeWaveGeometry(int w, int h, const WaveParams& p) {
 // Bilinear blend of the four pixels around (nx, ny), each byte rounded to
 // nearest with ties to even. The cell is found with floor, so that a position
 // just left of or above the picture blends toward the transparent black
-// outside it rather than toward the second column or row.
-void WaveSample(const Picture& pic, double nx, double ny, uint8_t* out) {
-    const double fxl = std::floor(nx), fyl = std::floor(ny);
+// outside it rather than toward the second column or row. Positions are
+// limited by the caller.
+[[gnu::always_inline]] inline void WaveSample(const Picture& pic, double nx, double ny,
+                                              uint8_t* out) {
+    const double fxl = Floor(nx), fyl = Floor(ny);
     const int64_t xi = int64_t(fxl), yi = int64_t(fyl);
-    const double fx = nx - fxl, fy = ny - fyl;
-    const uint8_t* p00 = pic.At(xi, yi);
-    const uint8_t* p10 = pic.At(xi + 1, yi);
-    const uint8_t* p01 = pic.At(xi, yi + 1);
-    const uint8_t* p11 = pic.At(xi + 1, yi + 1);
-    const double gx = 1.0 - fx, gy = 1.0 - fy;
-    for (int c = 0; c < 4; ++c) {
-        const double v = (p00[c] * gx + p10[c] * fx) * gy + (p01[c] * gx + p11[c] * fx) * fy;
-        out[c] = RoundByte(v);
+    const double fx = nx - fxl, fy = ny - fyl, gx = 1.0 - fx, gy = 1.0 - fy;
+    const uint8_t *p00, *p10, *p01, *p11;
+    if (xi >= 0 && yi >= 0 && xi + 1 < pic.w && yi + 1 < pic.h) {
+        p00 = pic.Inside(int(xi), int(yi));
+        p10 = p00 + 4;
+        p01 = pic.Inside(int(xi), int(yi) + 1);
+        p11 = p01 + 4;
+    } else {
+        p00 = pic.At(xi, yi);
+        p10 = pic.At(xi + 1, yi);
+        p01 = pic.At(xi, yi + 1);
+        p11 = pic.At(xi + 1, yi + 1);
     }
+    StoreNearest(out, (Widen(p00) * gx + Widen(p10) * fx) * gy +
+                          (Widen(p01) * gx + Widen(p11) * fx) * fy);
 }
 
 // One destination row; s holds the wave value for columns x0..w (column w
 // only as the mirror of column 0), the columns left of x0 take the value of
 // their mirror image w - x, whose distance from the centre is the same.
-void WaveRow(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y, const double* s,
-             int x0) {
+// Dividing by a scale of 1 changes nothing, so that division is skipped.
+PELLORIN_VECTOR_KERNEL(WaveRow,
+                       (const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y,
+                        const double* s, int x0),
+                       (pic, dst, g, y, s, x0)) {
     const double dy = (double(y) - g.cy) * g.sy;
     // Smear keeps positions on the picture (its last column and row included,
     // so that a still wave leaves every pixel where it is); otherwise they are
     // only held where every sample is transparent black anyway.
     const double loX = g.smear ? 0.0 : -2.0, hiX = g.smear ? g.w - 1.0 : g.w + 1.0;
     const double loY = g.smear ? 0.0 : -2.0, hiY = g.smear ? g.h - 1.0 : g.h + 1.0;
-    for (int x = 0; x < g.w; ++x) {
+    const bool unitX = g.sx == 1.0, unitY = g.sy == 1.0;
+    uint8_t* out = Out(dst, g.w, 0, y);
+    for (int x = 0; x < g.w; ++x, out += 4) {
         const double sv = x >= x0 ? s[x - x0] : s[g.w - x - x0];
         const double dx = (double(x) - g.cx) * g.sx;
         double nx, ny;
         if (g.reflective) {
             const double a = std::fabs(sv) * g.amplitude;
-            nx = dx * a / g.sx + g.cx;
-            ny = dy * a / g.sy + g.cy;
+            nx = dx * a;
+            ny = dy * a;
         } else {
             const double a = sv * g.amplitude;
-            nx = (dx + a) / g.sx + g.cx;
-            ny = (dy + a) / g.sy + g.cy;
+            nx = dx + a;
+            ny = dy + a;
         }
-        WaveSample(pic, Limit(nx, loX, hiX), Limit(ny, loY, hiY), Out(dst, g.w, x, y));
+        nx = (unitX ? nx : nx / g.sx) + g.cx;
+        ny = (unitY ? ny : ny / g.sy) + g.cy;
+        WaveSample(pic, Limit(nx, loX, hiX), Limit(ny, loY, hiY), out);
     }
 }
 
@@ -216,8 +255,10 @@ double SnapToWhole(double v) {
 // computed in double precision can land a hair below that colour.
 constexpr double kTruncNudge = 1e-9;
 
-uint8_t TruncByte(double v) {
-    const double t = std::trunc(v + kTruncNudge);
+// Conversion toward zero, for the 0..255 (up to rounding) that weighted
+// means of bytes give.
+[[gnu::always_inline]] inline uint8_t TruncByte(double v) {
+    const int t = int(v + kTruncNudge);
     return uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
 }
 
@@ -228,7 +269,7 @@ double RippleAmount(int t, int period, double f, double amplitude, bool sine) {
     return (std::fabs(r / period * 4 - 2) - 1) * amplitude;
 }
 
-int64_t WrapIndex(int64_t i, int64_t len) {
+[[gnu::always_inline]] inline int64_t WrapIndex(int64_t i, int64_t len) {
     if (i >= 0 && i < len) return i;
     if (i >= len && i < 2 * len) return i - len;
     if (i < 0 && i >= -len) return i + len;
@@ -238,7 +279,7 @@ int64_t WrapIndex(int64_t i, int64_t len) {
 
 // n mod len, made non-negative by adding len, as fmod gives it (exact) with
 // the common cases done without the library call.
-double WrapPosition(double n, double len) {
+[[gnu::always_inline]] inline double WrapPosition(double n, double len) {
     if (n >= 0) return n < len ? n : std::fmod(n, len);
     const double m = n > -len ? n : std::fmod(n, len);
     return m < 0 ? m + len : m; // a whole number of lengths leaves -0
@@ -251,8 +292,9 @@ struct RippleSamples {
 
 // The two samples around position n along an axis of len pixels and the
 // weight of the second; the weight only when `blend` asks for it.
-RippleSamples RippleEdge(double n, int64_t len, RippleEdges edges, bool blend) {
-    const double fl = std::floor(n);
+[[gnu::always_inline]] inline RippleSamples RippleEdge(double n, int64_t len, RippleEdges edges,
+                                                       bool blend) {
+    const double fl = Floor(n);
     const int64_t i = int64_t(fl);
     RippleSamples s{};
     switch (edges) {
@@ -276,7 +318,7 @@ RippleSamples RippleEdge(double n, int64_t len, RippleEdges edges, bool blend) {
         break;
     }
     // Rounding of the wrapped position can leave it a hair outside the cell.
-    s.f = std::clamp(s.f, 0.0, 1.0);
+    s.f = s.f < 0.0 ? 0.0 : s.f > 1.0 ? 1.0 : s.f;
     return s;
 }
 
@@ -284,7 +326,8 @@ RippleSamples RippleEdge(double n, int64_t len, RippleEdges edges, bool blend) {
 // weight of alpha the pixel is transparent black, as it is without
 // antialiasing: keeping the unmoved source pixel there would show the picture
 // unshifted in the blank margin.
-void RippleBlend(const uint8_t* p0, const uint8_t* p1, double f, uint8_t* out) {
+[[gnu::always_inline]] inline void RippleBlend(const uint8_t* p0, const uint8_t* p1, double f,
+                                               uint8_t* out) {
     const double g = 1.0 - f;
     const double a0 = p0[3], a1 = p1[3];
     const double alpha = g * a0 + f * a1;
@@ -292,8 +335,35 @@ void RippleBlend(const uint8_t* p0, const uint8_t* p1, double f, uint8_t* out) {
         CopyPixel(out, kTransparentBlack);
         return;
     }
-    for (int c = 0; c < 3; ++c) out[c] = TruncByte((p1[c] * f * a1 + p0[c] * g * a0) / alpha);
+    // Values are 0..255 up to rounding, so conversion toward zero is trunc.
+    const I4 c = __builtin_convertvector(
+        (Widen(p1) * f * a1 + Widen(p0) * g * a0) / alpha + kTruncNudge, I4);
+    for (int k = 0; k < 3; ++k) out[k] = uint8_t(c[k] < 0 ? 0 : c[k] > 255 ? 255 : c[k]);
     out[3] = TruncByte(alpha);
+}
+
+struct RippleJob {
+    const Picture* pic;
+    uint8_t* dst;
+    const double* amount; // per row (rows move) or per column (columns move)
+    int64_t len;          // along the moved axis
+    RippleEdges edges;
+    bool vertical, antialias;
+};
+
+PELLORIN_VECTOR_KERNEL(RippleRow, (const RippleJob& j, int y), (j, y)) {
+    const Picture& pic = *j.pic;
+    uint8_t* out = Out(j.dst, pic.w, 0, y);
+    for (int x = 0; x < pic.w; ++x, out += 4) {
+        const double n = j.vertical ? double(y) + j.amount[x] : double(x) + j.amount[y];
+        const RippleSamples s = RippleEdge(n, j.len, j.edges, j.antialias);
+        const uint8_t* p0 = j.vertical ? pic.At(x, s.i0) : pic.At(s.i0, y);
+        if (!j.antialias) {
+            CopyPixel(out, p0);
+            continue;
+        }
+        RippleBlend(p0, j.vertical ? pic.At(x, s.i1) : pic.At(s.i1, y), s.f, out);
+    }
 }
 
 } // namespace
@@ -327,7 +397,6 @@ void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const Rippl
             int threads) {
     if (width <= 0 || height <= 0) return;
     const int period = RippleEffectivePeriod(p, width, height);
-    const RippleEdges edges = p.retainTiling ? RippleEdges::Wrap : p.edges;
     const double f = double(p.phaseShift) / 360.0;
     // The shift of each row (or column), computed once.
     const int along = p.vertical ? width : height;
@@ -336,21 +405,15 @@ void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const Rippl
         amount[size_t(t)] = SnapToWhole(RippleAmount(t, period, f, double(p.amplitude), p.sine));
 
     const Picture pic{src, width, height};
-    const int64_t len = p.vertical ? height : width;
+    const RippleJob job{&pic,
+                        dst,
+                        amount.data(),
+                        p.vertical ? height : width,
+                        p.retainTiling ? RippleEdges::Wrap : p.edges,
+                        p.vertical,
+                        p.antialias};
     SplitRange(height, ThreadCount(threads, width, height), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            for (int x = 0; x < width; ++x) {
-                uint8_t* out = Out(dst, width, x, y);
-                const double n =
-                    p.vertical ? double(y) + amount[size_t(x)] : double(x) + amount[size_t(y)];
-                const RippleSamples s = RippleEdge(n, len, edges, p.antialias);
-                auto at = [&](int64_t i) { return p.vertical ? pic.At(x, i) : pic.At(i, y); };
-                if (!p.antialias) {
-                    CopyPixel(out, at(s.i0));
-                    continue;
-                }
-                RippleBlend(at(s.i0), at(s.i1), s.f, out);
-            }
+        for (int y = y0; y < y1; ++y) RippleRow(job, y);
     });
 }
 
@@ -365,7 +428,8 @@ struct WhirlGeometry {
 
 // Alpha-weighted bilinear value at (ux, uy), which the caller has checked to
 // lie in 0..w-2 x 0..h-2 so that all four pixels are on the picture.
-void WhirlSample(const Picture& pic, double ux, double uy, uint8_t* out) {
+[[gnu::always_inline]] inline void WhirlSample(const Picture& pic, double ux, double uy,
+                                               uint8_t* out) {
     const int ix = int(ux), iy = int(uy);
     const double fx = ux - ix, fy = uy - iy, gx = 1.0 - fx, gy = 1.0 - fy;
     const uint8_t* p00 = pic.Inside(ix, iy);
@@ -374,20 +438,21 @@ void WhirlSample(const Picture& pic, double ux, double uy, uint8_t* out) {
     const uint8_t* p11 = p01 + 4;
     const double a00 = p00[3], a10 = p10[3], a01 = p01[3], a11 = p11[3];
     const double alpha = (a10 * fx + a00 * gx) * gy + (a11 * fx + a01 * gx) * fy;
-    const long alphaRounded = std::lrint(alpha);
+    const double magic = 0x1.8p52; // rounds to nearest, ties to even, as in StoreNearest
+    const double alphaRounded = (alpha + magic) - magic;
     if (alphaRounded == 0) {
         // Nothing to weigh the colours by: a definite transparent black.
         CopyPixel(out, kTransparentBlack);
         return;
     }
-    for (int c = 0; c < 3; ++c)
-        out[c] = RoundByte(((p01[c] * gx * a01 + p11[c] * fx * a11) * fy +
-                            (p00[c] * gx * a00 + p10[c] * fx * a10) * gy) /
-                           alpha);
-    out[3] = uint8_t(std::min(alphaRounded, 255L));
+    V4 v = ((Widen(p01) * gx * a01 + Widen(p11) * fx * a11) * fy +
+            (Widen(p00) * gx * a00 + Widen(p10) * fx * a10) * gy) /
+           alpha;
+    v[3] = alphaRounded;
+    StoreNearest(out, v);
 }
 
-bool Usable(const WhirlGeometry& g, double ux, double uy) {
+[[gnu::always_inline]] inline bool Usable(const WhirlGeometry& g, double ux, double uy) {
     // Written so that a position that is not a number is not usable.
     return ux >= 0 && ux < g.w - 1.0 && uy >= 0 && uy < g.h - 1.0;
 }
@@ -396,8 +461,10 @@ bool Usable(const WhirlGeometry& g, double ux, double uy) {
 // through the centre, (w-1-x, h-1-y), which samples at the reflected
 // position. A sample off the usable area leaves the pixel as it is in the
 // source.
-void WhirlPixelPair(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int x, int y,
-                    double dx, double dy, double factor, double cosA, double sinA) {
+[[gnu::always_inline]] inline void WhirlPixelPair(const Picture& pic, uint8_t* dst,
+                                                  const WhirlGeometry& g, int x, int y, double dx,
+                                                  double dy, double factor, double cosA,
+                                                  double sinA) {
     const double fdx = dx * factor, fdy = dy * factor;
     const double ux = (cosA * fdx - sinA * fdy) / g.sx + g.cx;
     const double uy = (sinA * fdx + cosA * fdy) / g.sy + g.cy;
@@ -419,7 +486,8 @@ void WhirlPixelPair(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, in
 // Top row y and its point image, the bottom row h-1-y. Each row of the
 // picture is written exactly once: the top half (with the middle row of an
 // odd height) directly, the bottom half by reflection.
-void WhirlRows(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y) {
+PELLORIN_VECTOR_KERNEL(WhirlRows, (const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y),
+                       (pic, dst, g, y)) {
     const int yb = g.h - 1 - y;
     const double dy = (double(y) - g.cy) * g.sy;
     // Columns x and w-1-x lie at the same distance from the centre: the

@@ -1,9 +1,9 @@
 #pragma once
 // Plain forms of Wave, Ripple and Whirl & Pinch: one destination pixel at a
-// time, every step computed where the description puts it, with no shared
+// time, every step computed in the formula's own order, with no shared
 // terms, no symmetry and no threads. The tests hold the effects to them byte
-// for byte. Where the description leaves a point open they take the readings
-// the effects take:
+// for byte. Where the bare formulas would break or leave a choice, they take
+// the readings the effects take:
 // - Wave: smear keeps positions in 0..W-1 x 0..H-1 (so a still wave moves
 //   nothing), the cell is found with floor (positions left of or above the
 //   picture fade toward black), and a wavelength of 0 leaves the picture.

@@ -1,8 +1,9 @@
-// Wave, Ripple and Whirl & Pinch: the worked cases of their descriptions, the
-// edges, the readings taken where the description is open, the plain forms
-// byte for byte, and threads that do not change a byte.
+// Wave, Ripple and Whirl & Pinch: cases worked by hand, the picture's edges,
+// the corners where the bare formulas would go wrong, the plain forms byte for
+// byte (vector and baseline loops), and threads that do not change a byte.
 
 #include "app/bmp_file.h"
+#include "image_test_util.h"
 #include "imageops/displacement.h"
 #include "imageops/effect_table.h"
 #include "plain_displacement.h"
@@ -184,23 +185,26 @@ TEST(Wave, WavelengthZeroLeavesThePicture) {
 }
 
 TEST(Wave, MatchesThePlainFormByteForByte) {
-    std::mt19937 rng(17);
-    for (int round = 0; round < 60; ++round) {
-        const int w = 1 + int(rng() % 70), h = 1 + int(rng() % 50);
-        WaveParams p;
-        p.amplitude = int(rng() % 101);
-        p.wavelength = int(rng() % 51);
-        p.phase = int(rng() % 361);
-        p.smear = rng() % 2 == 0;
-        p.reflective = rng() % 3 == 0;
-        const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
-        ASSERT_TRUE(SameBuffer(RunWave(src, w, h, p),
-                               plain_displacement::PlainWave(src, w, h, p.amplitude, p.wavelength,
-                                                             p.phase, p.smear, p.reflective),
-                               w))
-            << w << "x" << h << " A " << p.amplitude << " wavelength " << p.wavelength << " phase "
-            << p.phase << " smear " << p.smear << " reflective " << p.reflective;
-    }
+    imageops_test::WithBothKernelForms([] {
+        std::mt19937 rng(17);
+        for (int round = 0; round < 60; ++round) {
+            const int w = 1 + int(rng() % 70), h = 1 + int(rng() % 50);
+            WaveParams p;
+            p.amplitude = int(rng() % 101);
+            p.wavelength = int(rng() % 51);
+            p.phase = int(rng() % 361);
+            p.smear = rng() % 2 == 0;
+            p.reflective = rng() % 3 == 0;
+            const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
+            ASSERT_TRUE(
+                SameBuffer(RunWave(src, w, h, p),
+                           plain_displacement::PlainWave(src, w, h, p.amplitude, p.wavelength,
+                                                         p.phase, p.smear, p.reflective),
+                           w))
+                << w << "x" << h << " A " << p.amplitude << " wavelength " << p.wavelength
+                << " phase " << p.phase << " smear " << p.smear << " reflective " << p.reflective;
+        }
+    });
 }
 
 // ---------------------------------------------------------------- Ripple
@@ -373,28 +377,30 @@ TEST(Ripple, BlankMarginStaysBlankWithAntialiasing) {
 }
 
 TEST(Ripple, MatchesThePlainFormByteForByte) {
-    std::mt19937 rng(23);
-    for (int round = 0; round < 120; ++round) {
-        const int w = 1 + int(rng() % 60), h = 1 + int(rng() % 45);
-        RippleParams p;
-        p.amplitude = int(rng() % 201);
-        p.period = 1 + int(rng() % 200);
-        p.phaseShift = int(rng() % 361);
-        p.antialias = rng() % 2 == 0;
-        p.retainTiling = rng() % 4 == 0;
-        p.vertical = rng() % 2 == 0;
-        p.edges = RippleEdges(rng() % 3);
-        p.sine = rng() % 2 == 0;
-        const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
-        ASSERT_TRUE(SameBuffer(RunRipple(src, w, h, p),
-                               plain_displacement::PlainRipple(
-                                   src, w, h, p.amplitude, p.period, p.phaseShift, p.vertical,
-                                   int(p.edges), p.sine, p.antialias, p.retainTiling),
-                               w))
-            << w << "x" << h << " round " << round << " A " << p.amplitude << " P " << p.period
-            << " phase " << p.phaseShift << " aa " << p.antialias << " tile " << p.retainTiling
-            << " vertical " << p.vertical << " edges " << int(p.edges) << " sine " << p.sine;
-    }
+    imageops_test::WithBothKernelForms([] {
+        std::mt19937 rng(23);
+        for (int round = 0; round < 120; ++round) {
+            const int w = 1 + int(rng() % 60), h = 1 + int(rng() % 45);
+            RippleParams p;
+            p.amplitude = int(rng() % 201);
+            p.period = 1 + int(rng() % 200);
+            p.phaseShift = int(rng() % 361);
+            p.antialias = rng() % 2 == 0;
+            p.retainTiling = rng() % 4 == 0;
+            p.vertical = rng() % 2 == 0;
+            p.edges = RippleEdges(rng() % 3);
+            p.sine = rng() % 2 == 0;
+            const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
+            ASSERT_TRUE(SameBuffer(RunRipple(src, w, h, p),
+                                   plain_displacement::PlainRipple(
+                                       src, w, h, p.amplitude, p.period, p.phaseShift, p.vertical,
+                                       int(p.edges), p.sine, p.antialias, p.retainTiling),
+                                   w))
+                << w << "x" << h << " round " << round << " A " << p.amplitude << " P " << p.period
+                << " phase " << p.phaseShift << " aa " << p.antialias << " tile " << p.retainTiling
+                << " vertical " << p.vertical << " edges " << int(p.edges) << " sine " << p.sine;
+        }
+    });
 }
 
 // ---------------------------------------------------------------- Whirl & Pinch
@@ -468,50 +474,56 @@ TEST(WhirlPinch, SamplesOffThePictureLeaveTheSourcePixel) {
 }
 
 TEST(WhirlPinch, MatchesThePlainFormByteForByte) {
-    std::mt19937 rng(29);
-    for (int round = 0; round < 60; ++round) {
-        const int w = 1 + int(rng() % 60), h = 1 + int(rng() % 45);
-        WhirlPinchParams p;
-        p.radius = int(rng() % 201);
-        p.pinch = int(rng() % 201) - 100;
-        p.whirl = int(rng() % 1441) - 720;
-        const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
-        ASSERT_TRUE(SameBuffer(
-            RunWhirl(src, w, h, p),
-            plain_displacement::PlainWhirlPinch(src, w, h, p.radius, p.pinch, p.whirl), w))
-            << w << "x" << h << " radius " << p.radius << " pinch " << p.pinch << " whirl "
-            << p.whirl;
-    }
+    imageops_test::WithBothKernelForms([] {
+        std::mt19937 rng(29);
+        for (int round = 0; round < 60; ++round) {
+            const int w = 1 + int(rng() % 60), h = 1 + int(rng() % 45);
+            WhirlPinchParams p;
+            p.radius = int(rng() % 201);
+            p.pinch = int(rng() % 201) - 100;
+            p.whirl = int(rng() % 1441) - 720;
+            const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
+            ASSERT_TRUE(SameBuffer(
+                RunWhirl(src, w, h, p),
+                plain_displacement::PlainWhirlPinch(src, w, h, p.radius, p.pinch, p.whirl), w))
+                << w << "x" << h << " radius " << p.radius << " pinch " << p.pinch << " whirl "
+                << p.whirl;
+        }
+    });
 }
 
 // ---------------------------------------------------------------- all three
 
 TEST(Displacement, ThreadsDoNotChangeAByteOnAnOddSize) {
-    const int w = 521, h = 263; // odd both ways: a middle row and a middle column
-    for (bool opaque : {true, false}) {
-        const Buffer src = RandomBgra(w, h, 31, opaque);
-        const WaveParams wave{50, 25, 180, false, false};
-        const Buffer waveOne = RunWave(src, w, h, wave, 1);
-        for (int t : {2, 3, 7}) EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave, t), waveOne, w));
-        EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave), waveOne, w));
+    imageops_test::WithBothKernelForms([] {
+        const int w = 521, h = 263; // odd both ways: a middle row and a middle column
+        for (bool opaque : {true, false}) {
+            const Buffer src = RandomBgra(w, h, 31, opaque);
+            const WaveParams wave{50, 25, 180, false, false};
+            const Buffer waveOne = RunWave(src, w, h, wave, 1);
+            for (int t : {2, 3, 7})
+                EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave, t), waveOne, w));
+            EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave), waveOne, w));
 
-        RippleParams ripple;
-        ripple.amplitude = 33;
-        ripple.vertical = true;
-        ripple.antialias = true;
-        ripple.sine = true;
-        const Buffer rippleOne = RunRipple(src, w, h, ripple, 1);
-        for (int t : {2, 3, 7})
-            EXPECT_TRUE(SameBuffer(RunRipple(src, w, h, ripple, t), rippleOne, w));
+            RippleParams ripple;
+            ripple.amplitude = 33;
+            ripple.vertical = true;
+            ripple.antialias = true;
+            ripple.sine = true;
+            const Buffer rippleOne = RunRipple(src, w, h, ripple, 1);
+            for (int t : {2, 3, 7})
+                EXPECT_TRUE(SameBuffer(RunRipple(src, w, h, ripple, t), rippleOne, w));
 
-        const WhirlPinchParams whirl{150, 40, -400};
-        const Buffer whirlOne = RunWhirl(src, w, h, whirl, 1);
-        for (int t : {2, 3, 7}) EXPECT_TRUE(SameBuffer(RunWhirl(src, w, h, whirl, t), whirlOne, w));
-        EXPECT_TRUE(SameBuffer(RunWhirl(src, w, h, whirl), whirlOne, w));
-        // And all of it is still the plain form.
-        EXPECT_TRUE(
-            SameBuffer(whirlOne, plain_displacement::PlainWhirlPinch(src, w, h, 150, 40, -400), w));
-    }
+            const WhirlPinchParams whirl{150, 40, -400};
+            const Buffer whirlOne = RunWhirl(src, w, h, whirl, 1);
+            for (int t : {2, 3, 7})
+                EXPECT_TRUE(SameBuffer(RunWhirl(src, w, h, whirl, t), whirlOne, w));
+            EXPECT_TRUE(SameBuffer(RunWhirl(src, w, h, whirl), whirlOne, w));
+            // And all of it is still the plain form.
+            EXPECT_TRUE(SameBuffer(
+                whirlOne, plain_displacement::PlainWhirlPinch(src, w, h, 150, 40, -400), w));
+        }
+    });
 }
 
 // The effect table's rows read their settings and run through the pipeline's
