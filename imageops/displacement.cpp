@@ -1,5 +1,6 @@
 #include "imageops/displacement.h"
 
+#include "imageops/cpu_features.h"
 #include "imageops/parallel.h"
 #include "imageops/vector_clones.h"
 
@@ -50,18 +51,37 @@ using V4 = double __attribute__((vector_size(32)));
 using I4 = int32_t __attribute__((vector_size(16)));
 
 [[gnu::always_inline]] inline V4 Widen(const uint8_t* p) {
+#if PELLORIN_X86_KERNELS
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i b =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(word)), zero), zero);
+    return __builtin_convertvector(I4(b), V4);
+#else
     const I4 i = {p[0], p[1], p[2], p[3]};
     return __builtin_convertvector(i, V4);
+#endif
+}
+
+// Lanes of 0..255 up to rounding, held to a byte each and stored.
+[[gnu::always_inline]] inline void StoreBytes(uint8_t* out, I4 r) {
+#if PELLORIN_X86_KERNELS
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(__m128i(r), __m128i(r)), __m128i(r));
+    const uint32_t word = uint32_t(_mm_cvtsi128_si32(packed));
+    std::memcpy(out, &word, 4);
+#else
+    for (int c = 0; c < 4; ++c) out[c] = uint8_t(r[c] < 0 ? 0 : r[c] > 255 ? 255 : r[c]);
+#endif
 }
 
 // Each lane to the nearest integer, ties to even: adding and taking away
 // 1.5 * 2^52 leaves no fraction bits, and the addition rounds the way the
 // processor rounds (to nearest, ties to even; the mode is never changed
-// here). Lanes hold 0..255 up to rounding; they are held to a byte.
+// here).
 [[gnu::always_inline]] inline void StoreNearest(uint8_t* out, V4 v) {
     const V4 magic = V4{} + 0x1.8p52;
-    const I4 r = __builtin_convertvector((v + magic) - magic, I4);
-    for (int c = 0; c < 4; ++c) out[c] = uint8_t(r[c] < 0 ? 0 : r[c] > 255 ? 255 : r[c]);
+    StoreBytes(out, __builtin_convertvector((v + magic) - magic, I4));
 }
 
 // floor for values well inside the 64-bit range, without a library call.
@@ -255,13 +275,6 @@ double SnapToWhole(double v) {
 // computed in double precision can land a hair below that colour.
 constexpr double kTruncNudge = 1e-9;
 
-// Conversion toward zero, for the 0..255 (up to rounding) that weighted
-// means of bytes give.
-[[gnu::always_inline]] inline uint8_t TruncByte(double v) {
-    const int t = int(v + kTruncNudge);
-    return uint8_t(t < 0 ? 0 : t > 255 ? 255 : t);
-}
-
 double RippleAmount(int t, int period, double f, double amplitude, bool sine) {
     if (sine) return std::sin((double(t) / period - f) * kWaveTwoPi) * amplitude;
     double r = double(t % period) - f * period;
@@ -336,10 +349,9 @@ struct RippleSamples {
         return;
     }
     // Values are 0..255 up to rounding, so conversion toward zero is trunc.
-    const I4 c = __builtin_convertvector(
-        (Widen(p1) * f * a1 + Widen(p0) * g * a0) / alpha + kTruncNudge, I4);
-    for (int k = 0; k < 3; ++k) out[k] = uint8_t(c[k] < 0 ? 0 : c[k] > 255 ? 255 : c[k]);
-    out[3] = TruncByte(alpha);
+    V4 v = (Widen(p1) * f * a1 + Widen(p0) * g * a0) / alpha;
+    v[3] = alpha;
+    StoreBytes(out, __builtin_convertvector(v + kTruncNudge, I4));
 }
 
 struct RippleJob {
@@ -351,18 +363,67 @@ struct RippleJob {
     bool vertical, antialias;
 };
 
-PELLORIN_VECTOR_KERNEL(RippleRow, (const RippleJob& j, int y), (j, y)) {
+// Pixels x0..x1-1 of one row, with the orientation, blending and edge mode
+// fixed at compile time so that the pixel loop has no branches on them.
+template <bool Vertical, bool Blend, RippleEdges Edges>
+[[gnu::always_inline]] inline void RippleRowBody(const RippleJob& j, int y, int x0, int x1) {
     const Picture& pic = *j.pic;
-    uint8_t* out = Out(j.dst, pic.w, 0, y);
-    for (int x = 0; x < pic.w; ++x, out += 4) {
-        const double n = j.vertical ? double(y) + j.amount[x] : double(x) + j.amount[y];
-        const RippleSamples s = RippleEdge(n, j.len, j.edges, j.antialias);
-        const uint8_t* p0 = j.vertical ? pic.At(x, s.i0) : pic.At(s.i0, y);
-        if (!j.antialias) {
+    uint8_t* out = Out(j.dst, pic.w, x0, y);
+    for (int x = x0; x < x1; ++x, out += 4) {
+        const double n = Vertical ? double(y) + j.amount[x] : double(x) + j.amount[y];
+        const RippleSamples s = RippleEdge(n, j.len, Edges, Blend);
+        const uint8_t* p0 = Vertical ? pic.At(x, s.i0) : pic.At(s.i0, y);
+        if constexpr (!Blend) {
             CopyPixel(out, p0);
-            continue;
+        } else {
+            RippleBlend(p0, Vertical ? pic.At(x, s.i1) : pic.At(s.i1, y), s.f, out);
         }
-        RippleBlend(p0, j.vertical ? pic.At(x, s.i1) : pic.At(s.i1, y), s.f, out);
+    }
+}
+
+// Rows y0..y1-1. Moved columns are done in strips a few cache lines wide, so
+// that the source rows a strip reads stay in the cache from one row to the
+// next instead of every pixel of a row reading a row of its own.
+template <bool Vertical, bool Blend, RippleEdges Edges>
+[[gnu::always_inline]] inline void RippleRows(const RippleJob& j, int y0, int y1) {
+    const int w = j.pic->w;
+    if constexpr (Vertical) {
+        constexpr int kStrip = 64;
+        for (int x0 = 0; x0 < w; x0 += kStrip)
+            for (int y = y0; y < y1; ++y)
+                RippleRowBody<Vertical, Blend, Edges>(j, y, x0, std::min(x0 + kStrip, w));
+    } else {
+        for (int y = y0; y < y1; ++y) RippleRowBody<Vertical, Blend, Edges>(j, y, 0, w);
+    }
+}
+
+template <bool Vertical, bool Blend>
+[[gnu::always_inline]] inline void RippleRowsEdges(const RippleJob& j, int y0, int y1) {
+    switch (j.edges) {
+    case RippleEdges::Smear:
+        RippleRows<Vertical, Blend, RippleEdges::Smear>(j, y0, y1);
+        break;
+    case RippleEdges::Wrap:
+    default:
+        RippleRows<Vertical, Blend, RippleEdges::Wrap>(j, y0, y1);
+        break;
+    case RippleEdges::Blank:
+        RippleRows<Vertical, Blend, RippleEdges::Blank>(j, y0, y1);
+        break;
+    }
+}
+
+PELLORIN_VECTOR_KERNEL(RippleBand, (const RippleJob& j, int y0, int y1), (j, y0, y1)) {
+    if (j.vertical) {
+        if (j.antialias)
+            RippleRowsEdges<true, true>(j, y0, y1);
+        else
+            RippleRowsEdges<true, false>(j, y0, y1);
+    } else {
+        if (j.antialias)
+            RippleRowsEdges<false, true>(j, y0, y1);
+        else
+            RippleRowsEdges<false, false>(j, y0, y1);
     }
 }
 
@@ -412,9 +473,8 @@ void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const Rippl
                         p.retainTiling ? RippleEdges::Wrap : p.edges,
                         p.vertical,
                         p.antialias};
-    SplitRange(height, ThreadCount(threads, width, height), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) RippleRow(job, y);
-    });
+    SplitRange(height, ThreadCount(threads, width, height),
+               [&](int y0, int y1) { RippleBand(job, y0, y1); });
 }
 
 // ---------------------------------------------------------------- Whirl & Pinch
