@@ -101,14 +101,20 @@ int ThreadCount(int requested, int width, int height) {
     return imageops::WorkerCount(size_t(width) * size_t(height));
 }
 
-// Calls fn(first, last) on contiguous parts of [0, count), one thread each.
-template <class Fn> void SplitRange(int count, int threads, Fn&& fn) {
-    if (count <= 0) return;
-    threads = std::clamp(threads, 1, count);
+// The boundaries of `threads` contiguous parts of [0, count), at most one
+// part per element.
+std::vector<int> Parts(int count, int threads) {
     std::vector<int> bounds{0};
+    if (count <= 0) return bounds;
+    threads = std::clamp(threads, 1, count);
     for (int t = 1; t < threads; ++t) bounds.push_back(int(int64_t(count) * t / threads));
     bounds.push_back(count);
-    imageops::RunBands(bounds, [&fn](size_t, int a, int b) { fn(a, b); });
+    return bounds;
+}
+
+// Calls fn(first, last) on contiguous parts of [0, count), one thread each.
+template <class Fn> void SplitRange(int count, int threads, Fn&& fn) {
+    imageops::RunBands(Parts(count, threads), [&fn](size_t, int a, int b) { fn(a, b); });
 }
 
 // Calls fn(first, last) on chunks of [0, count) dealt round the threads, for
@@ -238,8 +244,13 @@ void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WavePar
     // those rows serves its mirror row too.
     const int x0 = (width + 1) / 2, y0 = (height + 1) / 2;
     const int pairs = height - y0 + 1;
-    SplitRange(pairs, ThreadCount(threads, width, height), [&](int first, int last) {
-        std::vector<double> s(size_t(width - x0 + 1));
+    // One table of wave values per thread, had here: memory that cannot be
+    // had is reported to the caller, not raised on a worker thread.
+    const std::vector<int> parts = Parts(pairs, ThreadCount(threads, width, height));
+    const size_t stride = size_t(width - x0 + 1);
+    std::vector<double> tables(stride * (parts.size() - 1));
+    imageops::RunBands(parts, [&](size_t part, int first, int last) {
+        double* s = tables.data() + part * stride;
         for (int k = first; k < last; ++k) {
             const int y = y0 + k;
             const double dy = (double(y) - g.cy) * g.sy;
@@ -248,8 +259,8 @@ void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WavePar
                 const double d = std::sqrt(dx * dx + dy * dy);
                 s[size_t(x - x0)] = std::sin(d / g.twoLambda * kWaveTwoPi + g.phase);
             }
-            if (y < height) WaveRow(pic, dst, g, y, s.data(), x0);
-            if (height - y < y0) WaveRow(pic, dst, g, height - y, s.data(), x0);
+            if (y < height) WaveRow(pic, dst, g, y, s, x0);
+            if (height - y < y0) WaveRow(pic, dst, g, height - y, s, x0);
         }
     });
 }

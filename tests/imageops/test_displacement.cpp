@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -562,4 +563,44 @@ TEST(Displacement, EffectRowsApplyTheirSettings) {
         viaRow(20), opaque(PlainRipple(bgra, w, h, 11, 19, 30, true, 2, true, true, false)), w));
     EXPECT_TRUE(SameBuffer(viaRow(29), opaque(PlainWhirlPinch(bgra, w, h, 140, -30, 200)), w));
     for (int id : {19, 20, 29}) EXPECT_TRUE(FindEffect(id)->Available());
+}
+
+// Settings come from configuration files too, where any number may stand:
+// the effects stay defined and agree with their plain forms.
+TEST(Displacement, ExtremeSettingsStayDefined) {
+    const int w = 19, h = 11;
+    const Buffer src = RandomBgra(w, h, 41);
+    const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
+    for (int v : {big, small, -1, 100000}) {
+        SCOPED_TRACE(v);
+        for (bool smear : {true, false})
+            for (bool reflective : {true, false}) {
+                const WaveParams wave{v, v == big ? 3 : v % 97, v, smear, reflective};
+                EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave),
+                                       plain_displacement::PlainWave(src, w, h, wave.amplitude,
+                                                                     wave.wavelength, wave.phase,
+                                                                     smear, reflective),
+                                       w));
+            }
+        for (int edges : {0, 1, 2})
+            for (bool aa : {true, false}) {
+                RippleParams r;
+                r.amplitude = v;
+                r.period = v;
+                r.phaseShift = v % 1000;
+                r.edges = RippleEdges(edges);
+                r.antialias = aa;
+                r.vertical = edges == 1;
+                EXPECT_TRUE(SameBuffer(
+                    RunRipple(src, w, h, r),
+                    plain_displacement::PlainRipple(src, w, h, r.amplitude, r.period, r.phaseShift,
+                                                    r.vertical, edges, false, aa, false),
+                    w));
+            }
+        const WhirlPinchParams whirl{v == small ? 150 : v, v % 5000, v};
+        EXPECT_TRUE(SameBuffer(
+            RunWhirl(src, w, h, whirl),
+            plain_displacement::PlainWhirlPinch(src, w, h, whirl.radius, whirl.pinch, whirl.whirl),
+            w));
+    }
 }
