@@ -66,18 +66,24 @@ const uint8_t* Px(const Buffer& b, int w, int x, int y) {
     return ::testing::AssertionSuccess();
 }
 
+// A destination full of a pattern no effect writes by chance, so that a pixel
+// an effect leaves unwritten shows up.
+Buffer Garbage(const Buffer& src) {
+    return Buffer(src.size(), 0xA5);
+}
+
 Buffer RunWave(const Buffer& src, int w, int h, const WaveParams& p, int threads = 0) {
-    Buffer dst = src;
+    Buffer dst = Garbage(src);
     Wave(src.data(), dst.data(), w, h, p, threads);
     return dst;
 }
 Buffer RunRipple(const Buffer& src, int w, int h, const RippleParams& p, int threads = 0) {
-    Buffer dst = src;
+    Buffer dst = Garbage(src);
     Ripple(src.data(), dst.data(), w, h, p, threads);
     return dst;
 }
 Buffer RunWhirl(const Buffer& src, int w, int h, const WhirlPinchParams& p, int threads = 0) {
-    Buffer dst = src;
+    Buffer dst = Garbage(src);
     WhirlPinch(src.data(), dst.data(), w, h, p, threads);
     return dst;
 }
