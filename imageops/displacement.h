@@ -46,10 +46,25 @@ WaveParams WaveFromSettings(const ProcessingSettings& s);
 RippleParams RippleFromSettings(const ProcessingSettings& s);
 WhirlPinchParams WhirlPinchFromSettings(const ProcessingSettings& s);
 
+// Each pixel samples bilinearly (bytes rounded to nearest, ties to even) at
+// its position moved by a sine of its distance from the centre. Smear holds
+// positions on the picture, its last row and column included, so amplitude 0
+// changes nothing; without smear the picture fades to black where positions
+// leave it.
 void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WaveParams& p,
           int threads = 0);
+// Each row (column) moves by a sawtooth or sine of its index. A shift that is
+// a whole number up to rounding moves by exactly that number. With
+// antialiasing two pixels are blended by alpha and truncated; where neither
+// has weight the result is transparent black, as it is without antialiasing
+// where the sample lies off the picture.
 void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const RippleParams& p,
             int threads = 0);
+// Pixels within the radius sample at their position pinched and turned about
+// the centre. A pixel whose sample has no full 2 x 2 cell on the picture, and
+// every pixel outside the radius, keeps its source colour; so does the centre
+// pixel, and so does a picture one pixel high or wide. Rows in the lower half
+// sample at the reflection through the centre of their upper-half image.
 void WhirlPinch(const uint8_t* src, uint8_t* dst, int width, int height, const WhirlPinchParams& p,
                 int threads = 0);
 
