@@ -184,10 +184,9 @@ WaveGeometry MakeWaveGeometry(int w, int h, const WaveParams& p) {
 // only as the mirror of column 0), the columns left of x0 take the value of
 // their mirror image w - x, whose distance from the centre is the same.
 // Dividing by a scale of 1 changes nothing, so that division is skipped.
-PELLORIN_VECTOR_KERNEL(WaveRow,
-                       (const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y,
-                        const double* s, int x0),
-                       (pic, dst, g, y, s, x0)) {
+[[gnu::always_inline]] inline void WaveRowPart(const Picture& pic, uint8_t* dst,
+                                               const WaveGeometry& g, int y, const double* s,
+                                               int x0, int xa, int xb) {
     const double dy = (double(y) - g.cy) * g.sy;
     // Smear keeps positions on the picture (its last column and row included,
     // so that a still wave leaves every pixel where it is); otherwise they are
@@ -195,8 +194,8 @@ PELLORIN_VECTOR_KERNEL(WaveRow,
     const double loX = g.smear ? 0.0 : -2.0, hiX = g.smear ? g.w - 1.0 : g.w + 1.0;
     const double loY = g.smear ? 0.0 : -2.0, hiY = g.smear ? g.h - 1.0 : g.h + 1.0;
     const bool unitX = g.sx == 1.0, unitY = g.sy == 1.0;
-    uint8_t* out = Out(dst, g.w, 0, y);
-    for (int x = 0; x < g.w; ++x, out += 4) {
+    uint8_t* out = Out(dst, g.w, xa, y);
+    for (int x = xa; x < xb; ++x, out += 4) {
         const double sv = x >= x0 ? s[x - x0] : s[g.w - x - x0];
         const double dx = (double(x) - g.cx) * g.sx;
         double nx, ny;
@@ -212,6 +211,26 @@ PELLORIN_VECTOR_KERNEL(WaveRow,
         nx = (unitX ? nx : nx / g.sx) + g.cx;
         ny = (unitY ? ny : ny / g.sy) + g.cy;
         WaveSample(pic, Limit(nx, loX, hiX), Limit(ny, loY, hiY), out);
+    }
+}
+
+// Rows y0 + k and their mirror rows for k in ka..kb-1, whose wave values
+// stand in s at k - ka times stride. The rows are done in tiles a few cache
+// lines wide, so that the source pixels one tile samples stay in the cache
+// from one row to the next.
+PELLORIN_VECTOR_KERNEL(WaveBlock,
+                       (const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka,
+                        int kb, const double* s, size_t stride, int x0),
+                       (pic, dst, g, y0, ka, kb, s, stride, x0)) {
+    constexpr int kTile = 64;
+    for (int xa = 0; xa < g.w; xa += kTile) {
+        const int xb = std::min(xa + kTile, g.w);
+        for (int k = ka; k < kb; ++k) {
+            const int y = y0 + k;
+            const double* row = s + size_t(k - ka) * stride;
+            if (y < g.h) WaveRowPart(pic, dst, g, y, row, x0, xa, xb);
+            if (g.h - y < y0) WaveRowPart(pic, dst, g, g.h - y, row, x0, xa, xb);
+        }
     }
 }
 
@@ -246,21 +265,24 @@ void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WavePar
     const int pairs = height - y0 + 1;
     // One table of wave values per thread, had here: memory that cannot be
     // had is reported to the caller, not raised on a worker thread.
+    constexpr int kBand = 16; // row pairs whose wave values are held at once
     const std::vector<int> parts = Parts(pairs, ThreadCount(threads, width, height));
     const size_t stride = size_t(width - x0 + 1);
-    std::vector<double> tables(stride * (parts.size() - 1));
+    std::vector<double> tables(stride * kBand * (parts.size() - 1));
     imageops::RunBands(parts, [&](size_t part, int first, int last) {
-        double* s = tables.data() + part * stride;
-        for (int k = first; k < last; ++k) {
-            const int y = y0 + k;
-            const double dy = (double(y) - g.cy) * g.sy;
-            for (int x = x0; x <= width; ++x) {
-                const double dx = (double(x) - g.cx) * g.sx;
-                const double d = std::sqrt(dx * dx + dy * dy);
-                s[size_t(x - x0)] = std::sin(d / g.twoLambda * kWaveTwoPi + g.phase);
+        double* s = tables.data() + part * stride * kBand;
+        for (int ka = first; ka < last; ka += kBand) {
+            const int kb = std::min(ka + kBand, last);
+            for (int k = ka; k < kb; ++k) {
+                const double dy = (double(y0 + k) - g.cy) * g.sy;
+                double* row = s + size_t(k - ka) * stride;
+                for (int x = x0; x <= width; ++x) {
+                    const double dx = (double(x) - g.cx) * g.sx;
+                    const double d = std::sqrt(dx * dx + dy * dy);
+                    row[x - x0] = std::sin(d / g.twoLambda * kWaveTwoPi + g.phase);
+                }
             }
-            if (y < height) WaveRow(pic, dst, g, y, s, x0);
-            if (height - y < y0) WaveRow(pic, dst, g, height - y, s, x0);
+            WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
         }
     });
 }
@@ -557,13 +579,13 @@ struct WhirlGeometry {
 // Top row y and its point image, the bottom row h-1-y. Each row of the
 // picture is written exactly once: the top half (with the middle row of an
 // odd height) directly, the bottom half by reflection.
-PELLORIN_VECTOR_KERNEL(WhirlRows, (const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y),
-                       (pic, dst, g, y)) {
+[[gnu::always_inline]] inline void WhirlRowPart(const Picture& pic, uint8_t* dst,
+                                                const WhirlGeometry& g, int y, int xa, int xb) {
     const int yb = g.h - 1 - y;
     const double dy = (double(y) - g.cy) * g.sy;
     // Columns x and w-1-x lie at the same distance from the centre: the
     // distance terms are computed once for both.
-    for (int x = 0; x <= (g.w - 1) / 2; ++x) {
+    for (int x = xa; x < xb; ++x) {
         const int xm = g.w - 1 - x;
         const double dx = (double(x) - g.cx) * g.sx;
         const double d = dx * dx + dy * dy;
@@ -586,6 +608,20 @@ PELLORIN_VECTOR_KERNEL(WhirlRows, (const Picture& pic, uint8_t* dst, const Whirl
         WhirlPixelPair(pic, dst, g, x, y, dx, dy, factor, cosA, sinA);
         if (xm != x)
             WhirlPixelPair(pic, dst, g, xm, y, (double(xm) - g.cx) * g.sx, dy, factor, cosA, sinA);
+    }
+}
+
+// Top rows y0..y1-1 with their point images, in tiles a few cache lines wide
+// so that the source pixels a tile samples, which a strong whirl spreads over
+// many rows, stay in the cache from one row to the next.
+PELLORIN_VECTOR_KERNEL(WhirlBlock,
+                       (const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1),
+                       (pic, dst, g, y0, y1)) {
+    constexpr int kTile = 32;
+    const int columns = (g.w - 1) / 2 + 1; // the left half with the middle column
+    for (int xa = 0; xa < columns; xa += kTile) {
+        const int xb = std::min(xa + kTile, columns);
+        for (int y = y0; y < y1; ++y) WhirlRowPart(pic, dst, g, y, xa, xb);
     }
 }
 
@@ -623,7 +659,6 @@ void WhirlPinch(const uint8_t* src, uint8_t* dst, int width, int height, const W
     g.angle = double(p.whirl) * kDegreePi / 180.0;
     const Picture pic{src, width, height};
     const int topRows = (height + 1) / 2;
-    DealChunks(topRows, ThreadCount(threads, width, height), 8, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) WhirlRows(pic, dst, g, y);
-    });
+    DealChunks(topRows, ThreadCount(threads, width, height), 32,
+               [&](int y0, int y1) { WhirlBlock(pic, dst, g, y0, y1); });
 }

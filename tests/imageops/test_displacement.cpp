@@ -512,6 +512,8 @@ TEST(Displacement, ThreadsDoNotChangeAByteOnAnOddSize) {
             for (int t : {2, 3, 7})
                 EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave, t), waveOne, w));
             EXPECT_TRUE(SameBuffer(RunWave(src, w, h, wave), waveOne, w));
+            EXPECT_TRUE(SameBuffer(
+                waveOne, plain_displacement::PlainWave(src, w, h, 50, 25, 180, false, false), w));
 
             RippleParams ripple;
             ripple.amplitude = 33;
