@@ -559,8 +559,10 @@ struct WhirlGeometry {
                                                   double dy, double factor, double cosA,
                                                   double sinA) {
     const double fdx = dx * factor, fdy = dy * factor;
-    const double ux = (cosA * fdx - sinA * fdy) / g.sx + g.cx;
-    const double uy = (sinA * fdx + cosA * fdy) / g.sy + g.cy;
+    // Dividing by a scale of 1 changes nothing, so that division is skipped.
+    const double rx = cosA * fdx - sinA * fdy, ry = sinA * fdx + cosA * fdy;
+    const double ux = (g.sx == 1.0 ? rx : rx / g.sx) + g.cx;
+    const double uy = (g.sy == 1.0 ? ry : ry / g.sy) + g.cy;
     uint8_t* top = Out(dst, g.w, x, y);
     if (Usable(g, ux, uy))
         WhirlSample(pic, ux, uy, top);
