@@ -2,6 +2,7 @@
 
 #include "imageops/color.h"
 #include "imageops/convolve.h"
+#include "imageops/displacement.h"
 #include "imageops/emboss_redeye.h"
 #include "imageops/glow.h"
 #include "imageops/oilify_cubism.h"
@@ -79,6 +80,15 @@ void SuperNovaEffect(const uint8_t* src, uint8_t* dst, int w, int h, const Proce
 void OilifyEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
     Oilify(src, dst, w, h, s.m_ovals);
 }
+void WaveEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Wave(src, dst, w, h, WaveFromSettings(s));
+}
+void RippleEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    Ripple(src, dst, w, h, RippleFromSettings(s));
+}
+void WhirlPinchEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
+    WhirlPinch(src, dst, w, h, WhirlPinchFromSettings(s));
+}
 constexpr EffectBuffer B = EffectBuffer::Bgra32;
 
 const std::array<EffectRow, kEffectCount> kEffects = {{
@@ -101,8 +111,8 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(16, "Swap R & B", Swap<Channel::Red, Channel::Blue>, nullptr),
     Row(17, "Swap R & G", Swap<Channel::Red, Channel::Green>, nullptr),
     Row(18, "Swap B & G", Swap<Channel::Blue, Channel::Green>, nullptr),
-    Row(19, "Wave", B, "Waves"),
-    Row(20, "Ripple", B, "Ripple"),
+    Row(19, "Wave", WaveEffect, "Waves"),
+    Row(20, "Ripple", RippleEffect, "Ripple"),
     Row(21, "Wind", WindEffect, "Wind"),
     Row(22, "Red Eye Removal", RedEyeRemovalEffect, "Red EYE Remover"),
     Row(23, "Cartoon", CartoonEffect, nullptr),
@@ -111,7 +121,7 @@ const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(26, "Van Gogh", VanGoghEffect, "Van Gogh"),
     Row(27, "Advanced Emboss", AdvancedEmbossEffect, "Advanced Emboss"),
     Row(28, "Soft Glow", SoftGlowEffect, "Soft Glow"),
-    Row(29, "Whirl & Pinch", B, "Whirl & Pinch"),
+    Row(29, "Whirl & Pinch", WhirlPinchEffect, "Whirl & Pinch"),
     Row(30, "Neon", NeonEffect, "Neon"),
     Row(31, "Video", VideoEffect, "Video"),
     Row(32, "Super Nova", SuperNovaEffect, "Super Nova"),

@@ -3,6 +3,7 @@
 #include "imageops/ui/adjust_color_dlg.h"
 #include "imageops/ui/blur_setting_dlg.h"
 #include "imageops/ui/color_filter_dlg.h"
+#include "imageops/ui/displacement_dialogs.h"
 #include "imageops/ui/emboss_redeye_dlg.h"
 #include "imageops/ui/painterly_dlgs.h"
 #include "imageops/ui/perspective_dlg.h"
@@ -51,6 +52,9 @@ const DialogEntry kDialogs[] = {
     {"Cubism", Open<CCubismDlg>},
     {"Soft Glow", Open<CSoftGlowDlg>},
     {"Neon", Open<CNeonDlg>},
+    {"Waves", Open<CWaveEffectDlg>},
+    {"Ripple", Open<CRippleEffectDlg>},
+    {"Whirl & Pinch", Open<CWhirlPinchEffectDlg>},
 };
 
 OpenFn Find(int effectId) {
