@@ -4,7 +4,9 @@
 // calling thread: starting threads costs more than the work.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -13,20 +15,29 @@ namespace imageops {
 // Below this many pixels an operation runs on the calling thread.
 inline constexpr size_t kParallelMinPixels = size_t(1) << 17;
 
+// The most threads one operation uses; 0 (the default) means one per core,
+// up to 8. For callers that run several pictures side by side, and for
+// measurements on one core.
+inline std::atomic<int> g_maxWorkers{0};
+inline void SetMaxWorkers(int n) {
+    g_maxWorkers.store(std::max(n, 0), std::memory_order_relaxed);
+}
+
 inline int WorkerCount(size_t pixels) {
     if (pixels < kParallelMinPixels) return 1;
+    const int limit = g_maxWorkers.load(std::memory_order_relaxed);
+    if (limit > 0) return std::min(limit, 8);
     const unsigned hw = std::thread::hardware_concurrency();
     return int(std::clamp(hw, 1u, 8u));
 }
 
-// The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows.
+// The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows,
+// one band per worker, their sizes differing by at most one row.
 inline std::vector<int> RowBands(int rows, size_t pixels) {
     std::vector<int> bounds{0};
     if (rows <= 0) return bounds;
     const int workers = std::min(WorkerCount(pixels), rows);
-    const int band = (rows + workers - 1) / workers;
-    for (int b = band; b < rows; b += band) bounds.push_back(b);
-    bounds.push_back(rows);
+    for (int i = 1; i <= workers; ++i) bounds.push_back(int(int64_t(rows) * i / workers));
     return bounds;
 }
 

@@ -46,6 +46,42 @@ HWY_INLINE VI BlendChannel(DI di, VU a, VU b, VU c, VU d, VI wx, VI wy) {
     return hn::ShiftRight<16>(hn::Add(sum, hn::Set(di, 32768)));
 }
 
+#if HWY_TARGET != HWY_SCALAR
+// The eight bytes at each byte offset `off`, less their first kSkip bytes,
+// split into the first four bytes (left) and the four from byte 3 on (right):
+// two neighbouring pixels when the left one starts kSkip bytes after `off`.
+template <int kSkip, class DI, class VU = hn::Vec<hn::RebindToUnsigned<DI>>>
+HWY_INLINE void TapPairs(DI di, const uint32_t* base, hn::Vec<DI> off, VU& left, VU& right) {
+    const hn::RebindToUnsigned<DI> du;
+    const hn::Half<DI> dh;
+    const hn::Repartition<uint64_t, DI> du64;
+    const hn::RebindToSigned<decltype(du64)> di64;
+    const uint64_t* base64 = reinterpret_cast<const uint64_t*>(base);
+    const auto lo = hn::ShiftRight<8 * kSkip>(
+        hn::GatherOffset(du64, base64, hn::PromoteTo(di64, hn::LowerHalf(dh, off))));
+    const auto hi = hn::ShiftRight<8 * kSkip>(
+        hn::GatherOffset(du64, base64, hn::PromoteTo(di64, hn::UpperHalf(dh, off))));
+    left = hn::ConcatEven(du, hn::BitCast(du, hi), hn::BitCast(du, lo));
+    right = hn::ConcatEven(du, hn::BitCast(du, hn::ShiftRight<24>(hi)),
+                           hn::BitCast(du, hn::ShiftRight<24>(lo)));
+}
+#endif
+
+// The pixel `pixel` (an index into the picture) of each lane where `valid`,
+// the background elsewhere, as a 32-bit lane with the bytes in their order.
+// Four bytes are read from the byte before the pixel, so that the picture's
+// last pixel reads nothing beyond it, except for pixel 0, which has no byte
+// before it (the picture has at least two pixels).
+template <class DI, class M, class VI = hn::Vec<DI>, class VU = hn::Vec<hn::RebindToUnsigned<DI>>>
+HWY_INLINE VU TapOrBackground(DI di, const uint32_t* base, VI pixel, M valid, VU background) {
+    const hn::RebindToUnsigned<DI> du;
+    const VI zero = hn::Zero(di);
+    const VI off = hn::Max(hn::Sub(hn::Mul(pixel, hn::Set(di, 3)), hn::Set(di, 1)), zero);
+    const VU g = hn::GatherOffset(du, base, off);
+    const VU v = hn::IfThenElse(hn::RebindMask(du, hn::Eq(pixel, zero)), g, hn::ShiftRight<8>(g));
+    return hn::IfThenElse(valid, v, background);
+}
+
 void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
     const hn::ScalableTag<int32_t> di;
     const hn::RebindToUnsigned<decltype(di)> du;
@@ -75,6 +111,8 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
     const int64_t groupStepX = int64_t(N) * r.colStepX, groupStepY = int64_t(N) * r.colStepY;
 
     const VI zero = hn::Zero(di), one = hn::Set(di, 1), three = hn::Set(di, 3);
+    // No lambda here captures a vector: sizeless vector types (SVE) cannot be
+    // captured.
     const VI width = hn::Set(di, w), lastX = hn::Set(di, w - 1), lastY = hn::Set(di, h - 1);
     const VI weightMask = hn::Set(di, 255);
     const VU wU = hn::Set(du, uint32_t(w)), hU = hn::Set(du, uint32_t(h));
@@ -105,15 +143,24 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
             const auto inside =
                 hn::And(hn::Lt(hn::BitCast(du, x0), wInner), hn::Lt(hn::BitCast(du, y0), hInner));
             if (hn::AllTrue(du, inside)) {
-                // The whole block lies in the picture. Four bytes are read per
-                // tap; only the bottom-right one can be the picture's last
-                // pixel, so it is read from the byte before and shifted down.
+                // The whole block lies in the picture.
                 const VI off = hn::Mul(hn::Add(hn::Mul(y0, width), x0), three);
+#if HWY_TARGET == HWY_SCALAR
+                // Four bytes per tap; only the bottom-right one can be the
+                // picture's last pixel, so it is read from the byte before.
                 a = hn::GatherOffset(du, base, off);
                 b = hn::GatherOffset(du, base, hn::Add(off, three));
                 c = hn::GatherOffset(du, base, hn::Add(off, hn::Set(di, rowBytes)));
                 d = hn::ShiftRight<8>(
                     hn::GatherOffset(du, base, hn::Add(off, hn::Set(di, rowBytes + 2))));
+#else
+                // Eight bytes per pair of taps: half as many gathered lanes.
+                // The top pair starts at its left pixel (its row is not the
+                // last); the bottom pair ends at its right pixel, which may be
+                // the picture's last.
+                TapPairs<0>(di, base, off, a, b);
+                TapPairs<2>(di, base, hn::Add(off, hn::Set(di, rowBytes - 2)), c, d);
+#endif
             } else {
                 // Taps outside the picture take the background.
                 const VI x1 = hn::Add(x0, one), y1 = hn::Add(y0, one);
@@ -129,24 +176,15 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
                     continue;
                 }
                 // Clamped coordinates keep every read inside the picture; the
-                // masks decide which reads count. A tap is read from the byte
-                // before it (so the last pixel reads nothing beyond), except
-                // pixel 0, which has none before it.
-                auto clampTo = [&](VI v, VI hi) { return hn::Min(hn::Max(v, zero), hi); };
-                const VI cx0 = clampTo(x0, lastX), cx1 = clampTo(x1, lastX);
-                const VI row0 = hn::Mul(clampTo(y0, lastY), width);
-                const VI row1 = hn::Mul(clampTo(y1, lastY), width);
-                auto tap = [&](VI pixel, auto valid) {
-                    const VI off = hn::Max(hn::Sub(hn::Mul(pixel, three), one), zero);
-                    const VU g = hn::GatherOffset(du, base, off);
-                    const VU v = hn::IfThenElse(hn::RebindMask(du, hn::Eq(pixel, zero)), g,
-                                                hn::ShiftRight<8>(g));
-                    return hn::IfThenElse(valid, v, background);
-                };
-                a = tap(hn::Add(row0, cx0), ma);
-                b = tap(hn::Add(row0, cx1), mb);
-                c = tap(hn::Add(row1, cx0), mc);
-                d = tap(hn::Add(row1, cx1), md);
+                // masks decide which reads count.
+                const VI cx0 = hn::Min(hn::Max(x0, zero), lastX);
+                const VI cx1 = hn::Min(hn::Max(x1, zero), lastX);
+                const VI row0 = hn::Mul(hn::Min(hn::Max(y0, zero), lastY), width);
+                const VI row1 = hn::Mul(hn::Min(hn::Max(y1, zero), lastY), width);
+                a = TapOrBackground(di, base, hn::Add(row0, cx0), ma, background);
+                b = TapOrBackground(di, base, hn::Add(row0, cx1), mb, background);
+                c = TapOrBackground(di, base, hn::Add(row1, cx0), mc, background);
+                d = TapOrBackground(di, base, hn::Add(row1, cx1), md, background);
             }
             const VI red = BlendChannel<0>(di, a, b, c, d, wx, wy);
             const VI green = BlendChannel<8>(di, a, b, c, d, wx, wy);
@@ -159,51 +197,33 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
 }
 
 // ---------------------------------------------------------------------------
-// Nearest resampling
-
-int GatherPixelsImpl(const uint8_t* s, size_t srcBytes, const int32_t* map, int n, uint8_t* d) {
-    const hn::ScalableTag<int32_t> di;
-    const hn::RebindToUnsigned<decltype(di)> du;
-    const hn::Rebind<uint8_t, decltype(di)> d8;
-    const int N = int(hn::Lanes(di));
-    const uint32_t* base = reinterpret_cast<const uint32_t*>(s);
-    const auto byte = hn::Set(du, 0xFFu);
-    int x = 0;
-    for (; x + N <= n; x += N) {
-        // The offsets never decrease, so the group's last one is its largest.
-        if (size_t(map[x + N - 1]) + 4 > srcBytes) break;
-        const auto v = hn::GatherOffset(du, base, hn::LoadU(di, map + x));
-        const auto r = hn::BitCast(di, hn::And(v, byte));
-        const auto g = hn::BitCast(di, hn::And(hn::ShiftRight<8>(v), byte));
-        const auto b = hn::BitCast(di, hn::And(hn::ShiftRight<16>(v), byte));
-        hn::StoreInterleaved3(hn::DemoteTo(d8, r), hn::DemoteTo(d8, g), hn::DemoteTo(d8, b), d8,
-                              d + 3 * size_t(x));
-    }
-    return x;
-}
-
-// ---------------------------------------------------------------------------
 // Colour
+
+// One channel of ContrastPixels, widened to 32-bit lanes and narrowed back.
+template <class DI, class V8, class VU>
+HWY_INLINE V8 ContrastChannel(DI di, V8 v, VU mul, int shift) {
+    const hn::RebindToUnsigned<DI> du;
+    const hn::Rebind<uint8_t, DI> d8;
+    const auto c128 = hn::Set(di, 128);
+    const auto x = hn::Sub(hn::PromoteTo(di, v), c128);
+    const auto t =
+        hn::BitCast(di, hn::ShiftRightSame(hn::Mul(hn::BitCast(du, hn::Abs(x)), mul), shift));
+    return hn::DemoteTo(d8, hn::Add(hn::IfThenElse(hn::Lt(x, hn::Zero(di)), hn::Neg(t), t), c128));
+}
 
 size_t ContrastPixelsImpl(uint8_t* p, size_t pixels, const uint32_t* m, const uint32_t* e) {
     const hn::ScalableTag<int32_t> di;
     const hn::RebindToUnsigned<decltype(di)> du;
     const hn::Rebind<uint8_t, decltype(di)> d8;
     const size_t N = hn::Lanes(di);
-    const auto c128 = hn::Set(di, 128), zero = hn::Zero(di);
     const auto m0 = hn::Set(du, m[0]), m1 = hn::Set(du, m[1]), m2 = hn::Set(du, m[2]);
-    auto channel = [&](auto v, auto mul, int shift) {
-        const auto x = hn::Sub(hn::PromoteTo(di, v), c128);
-        const auto t =
-            hn::BitCast(di, hn::ShiftRightSame(hn::Mul(hn::BitCast(du, hn::Abs(x)), mul), shift));
-        return hn::DemoteTo(d8, hn::Add(hn::IfThenElse(hn::Lt(x, zero), hn::Neg(t), t), c128));
-    };
     size_t i = 0;
     for (; i + N <= pixels; i += N) {
         hn::Vec<decltype(d8)> v0, v1, v2;
         hn::LoadInterleaved3(d8, p + 3 * i, v0, v1, v2);
-        hn::StoreInterleaved3(channel(v0, m0, int(e[0])), channel(v1, m1, int(e[1])),
-                              channel(v2, m2, int(e[2])), d8, p + 3 * i);
+        hn::StoreInterleaved3(ContrastChannel(di, v0, m0, int(e[0])),
+                              ContrastChannel(di, v1, m1, int(e[1])),
+                              ContrastChannel(di, v2, m2, int(e[2])), d8, p + 3 * i);
     }
     return i;
 }
@@ -327,7 +347,6 @@ namespace kernels {
 
 HWY_EXPORT(TargetImpl);
 HWY_EXPORT(RotateRowsImpl);
-HWY_EXPORT(GatherPixelsImpl);
 HWY_EXPORT(ContrastPixelsImpl);
 HWY_EXPORT(SwapPixelBytesImpl);
 HWY_EXPORT(GreyPixelsImpl);
@@ -338,9 +357,6 @@ HWY_EXPORT(MaskBytesImpl);
 
 void RotateRows(const RotationRows& r, int y0, int y1) {
     HWY_DYNAMIC_DISPATCH(RotateRowsImpl)(r, y0, y1);
-}
-int GatherPixels(const uint8_t* s, size_t srcBytes, const int32_t* map, int n, uint8_t* d) {
-    return HWY_DYNAMIC_DISPATCH(GatherPixelsImpl)(s, srcBytes, map, n, d);
 }
 size_t ContrastPixels(uint8_t* p, size_t pixels, const uint32_t m[3], const uint32_t e[3]) {
     return HWY_DYNAMIC_DISPATCH(ContrastPixelsImpl)(p, pixels, m, e);

@@ -24,12 +24,6 @@ struct RotationRows {
 };
 void RotateRows(const RotationRows& r, int y0, int y1);
 
-// d[x] = s[map[x]] for x from 0, pixels of three bytes, where map holds byte
-// offsets (3 x the pixel index) that never decrease. The kernel reads four
-// bytes a pixel, so it stops before the first pixel whose offset + 4 exceeds
-// srcBytes (the bytes readable from s); returns how many pixels it did.
-int GatherPixels(const uint8_t* s, size_t srcBytes, const int32_t* map, int n, uint8_t* d);
-
 // Contrast on whole pixels: byte c of each pixel becomes
 // clamp(sign(x) ((|x| m[c]) >> e[c]) + 128, 0, 255) with x = v - 128,
 // m[c] < 2^24 and e[c] < 32. Returns how many pixels it did (from the start).
