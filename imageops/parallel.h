@@ -55,8 +55,23 @@ template <class Fn> void RunBands(const std::vector<int>& bounds, Fn&& fn) {
 }
 
 // Calls fn(rowBegin, rowEnd) on disjoint bands that together cover 0..rows-1.
+// Each worker takes every n-th of 4n slices (n workers), so that costs that
+// change from top to bottom (the background corners of a rotation, the rows
+// an ellipse crosses) fall on every worker alike.
 template <class Fn> void ParallelRows(int rows, size_t pixels, Fn&& fn) {
-    RunBands(RowBands(rows, pixels), [&fn](size_t, int y0, int y1) { fn(y0, y1); });
+    if (rows <= 0) return;
+    const int workers = std::min(WorkerCount(pixels), rows);
+    if (workers == 1) {
+        fn(0, rows);
+        return;
+    }
+    const int slices = std::min(rows, 4 * workers);
+    auto edge = [rows, slices](int i) { return int(int64_t(rows) * i / slices); };
+    std::vector<int> ids(size_t(workers) + 1);
+    for (int i = 0; i <= workers; ++i) ids[size_t(i)] = i;
+    RunBands(ids, [&](size_t, int worker, int) {
+        for (int i = worker; i < slices; i += workers) fn(edge(i), edge(i + 1));
+    });
 }
 
 } // namespace imageops

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,11 +44,31 @@ TEST(RowBands, EveryWorkerGetsAnEvenShare) {
     EXPECT_EQ(imageops::RowBands(100, big - 1), (std::vector<int>{0, 100}));
 }
 
-TEST(RowBands, ParallelRowsVisitsEveryRowOnce) {
-    Workers limit(3);
-    std::vector<std::atomic<int>> visits(1000);
-    imageops::ParallelRows(1000, imageops::kParallelMinPixels, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) visits[size_t(y)].fetch_add(1);
-    });
-    for (size_t y = 0; y < visits.size(); ++y) ASSERT_EQ(visits[y].load(), 1) << y;
+TEST(RowBands, ParallelRowsVisitsEveryRowOnceAndSharesTopAndBottom) {
+    for (int workers : {1, 2, 3, 8})
+        for (int rows : {1, 5, 13, 1000}) {
+            Workers limit(workers);
+            std::vector<std::atomic<int>> visits(static_cast<size_t>(rows));
+            std::mutex m;
+            std::map<std::thread::id, std::vector<int>> rowsOf;
+            imageops::ParallelRows(rows, imageops::kParallelMinPixels, [&](int y0, int y1) {
+                ASSERT_LT(y0, y1);
+                for (int y = y0; y < y1; ++y) visits[size_t(y)].fetch_add(1);
+                std::lock_guard<std::mutex> lock(m);
+                for (int y = y0; y < y1; ++y) rowsOf[std::this_thread::get_id()].push_back(y);
+            });
+            for (size_t y = 0; y < visits.size(); ++y)
+                ASSERT_EQ(visits[y].load(), 1) << y << " of " << rows << ", " << workers;
+            ASSERT_EQ(int(rowsOf.size()), std::min(workers, rows));
+            // With enough rows every thread works both in the top and in the
+            // bottom half of the picture, and all get near-equal counts.
+            if (rows < 8 * workers) continue;
+            for (const auto& [id, list] : rowsOf) {
+                EXPECT_TRUE(
+                    std::any_of(list.begin(), list.end(), [&](int y) { return y < rows / 2; }));
+                EXPECT_TRUE(
+                    std::any_of(list.begin(), list.end(), [&](int y) { return y >= rows / 2; }));
+                EXPECT_NEAR(double(list.size()), double(rows) / workers, 4.0);
+            }
+        }
 }
