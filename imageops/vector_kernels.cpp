@@ -51,7 +51,7 @@ HWY_INLINE VI BlendChannel(DI di, VU a, VU b, VU c, VU d, VI wx, VI wy) {
 // split into the first four bytes (left) and the four from byte 3 on (right):
 // two neighbouring pixels when the left one starts kSkip bytes after `off`.
 template <int kSkip, class DI, class VU = hn::Vec<hn::RebindToUnsigned<DI>>>
-HWY_INLINE void TapPairs(DI di, const uint32_t* base, hn::Vec<DI> off, VU& left, VU& right) {
+HWY_INLINE void TapPairs(DI, const uint32_t* base, hn::Vec<DI> off, VU& left, VU& right) {
     const hn::RebindToUnsigned<DI> du;
     const hn::Half<DI> dh;
     const hn::Repartition<uint64_t, DI> du64;
