@@ -188,10 +188,7 @@ bool RotateImage(BMP_File& image, float degrees, CColor24 background) {
         image.Bytes(), out.Bytes(), w,           h,           rs.originX,         rs.originY,
         rs.colStepX,   rs.colStepY, rs.rowStepX, rs.rowStepY, background.Packed()};
     imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
-        if (vector) {
-            imageops::kernels::RotateRows(rows, y0, y1);
-            return;
-        }
+        if (vector && imageops::kernels::RotateRows(rows, y0, y1)) return;
         for (int y = y0; y < y1; ++y) RotateRow(rs, image, background, y, out.Row(y));
     });
     image = std::move(out);

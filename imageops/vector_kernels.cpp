@@ -27,6 +27,17 @@ int64_t TargetImpl() {
 // ---------------------------------------------------------------------------
 // Rotation
 
+// The rotation samples through gathers. Where the processor has none (SSE4
+// and older, NEON) Highway emulates them with scalar loads, and the plain loop
+// measured faster than that: those targets leave the rows to it.
+#undef PELLORIN_ROTATION_GATHERS
+#if (HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX2) || HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2 || \
+    HWY_TARGET == HWY_SVE_256 || HWY_TARGET == HWY_SVE2_128
+#define PELLORIN_ROTATION_GATHERS 1
+#else
+#define PELLORIN_ROTATION_GATHERS 0
+#endif
+
 // One channel of the bilinear blend of four taps that hold it in byte kShift / 8
 // of each 32-bit lane: the rows mixed horizontally ((256 - wx) a + wx b, as
 // 256 a + wx (b - a)), then vertically with the rounding half added. The same
@@ -46,7 +57,8 @@ HWY_INLINE VI BlendChannel(DI di, VU a, VU b, VU c, VU d, VI wx, VI wy) {
     return hn::ShiftRight<16>(hn::Add(sum, hn::Set(di, 32768)));
 }
 
-#if HWY_TARGET != HWY_SCALAR
+#if PELLORIN_ROTATION_GATHERS
+
 // The eight bytes at each byte offset `off`, less their first kSkip bytes,
 // split into the first four bytes (left) and the four from byte 3 on (right):
 // two neighbouring pixels when the left one starts kSkip bytes after `off`.
@@ -65,7 +77,6 @@ HWY_INLINE void TapPairs(DI, const uint32_t* base, hn::Vec<DI> off, VU& left, VU
     right = hn::ConcatEven(du, hn::BitCast(du, hn::ShiftRight<24>(hi)),
                            hn::BitCast(du, hn::ShiftRight<24>(lo)));
 }
-#endif
 
 // The pixel `pixel` (an index into the picture) of each lane where `valid`,
 // the background elsewhere, as a 32-bit lane with the bytes in their order.
@@ -82,7 +93,7 @@ HWY_INLINE VU TapOrBackground(DI di, const uint32_t* base, VI pixel, M valid, VU
     return hn::IfThenElse(valid, v, background);
 }
 
-void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
+bool RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
     const hn::ScalableTag<int32_t> di;
     const hn::RebindToUnsigned<decltype(di)> du;
     const hn::Rebind<uint8_t, decltype(di)> d8;
@@ -145,22 +156,12 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
             if (hn::AllTrue(du, inside)) {
                 // The whole block lies in the picture.
                 const VI off = hn::Mul(hn::Add(hn::Mul(y0, width), x0), three);
-#if HWY_TARGET == HWY_SCALAR
-                // Four bytes per tap; only the bottom-right one can be the
-                // picture's last pixel, so it is read from the byte before.
-                a = hn::GatherOffset(du, base, off);
-                b = hn::GatherOffset(du, base, hn::Add(off, three));
-                c = hn::GatherOffset(du, base, hn::Add(off, hn::Set(di, rowBytes)));
-                d = hn::ShiftRight<8>(
-                    hn::GatherOffset(du, base, hn::Add(off, hn::Set(di, rowBytes + 2))));
-#else
                 // Eight bytes per pair of taps: half as many gathered lanes.
                 // The top pair starts at its left pixel (its row is not the
                 // last); the bottom pair ends at its right pixel, which may be
                 // the picture's last.
                 TapPairs<0>(di, base, off, a, b);
                 TapPairs<2>(di, base, hn::Add(off, hn::Set(di, rowBytes - 2)), c, d);
-#endif
             } else {
                 // Taps outside the picture take the background.
                 const VI x1 = hn::Add(x0, one), y1 = hn::Add(y0, one);
@@ -194,7 +195,16 @@ void RotateRowsImpl(const RotationRows& r, int yBegin, int yEnd) {
             if (o != out + 3 * size_t(x)) std::memcpy(out + 3 * size_t(x), o, 3 * count);
         }
     }
+    return true;
 }
+
+#else
+
+bool RotateRowsImpl(const RotationRows&, int, int) {
+    return false;
+}
+
+#endif // PELLORIN_ROTATION_GATHERS
 
 // ---------------------------------------------------------------------------
 // Colour
@@ -355,8 +365,8 @@ HWY_EXPORT(SpreadToBytesImpl);
 HWY_EXPORT(LightMoveImpl);
 HWY_EXPORT(MaskBytesImpl);
 
-void RotateRows(const RotationRows& r, int y0, int y1) {
-    HWY_DYNAMIC_DISPATCH(RotateRowsImpl)(r, y0, y1);
+bool RotateRows(const RotationRows& r, int y0, int y1) {
+    return HWY_DYNAMIC_DISPATCH(RotateRowsImpl)(r, y0, y1);
 }
 size_t ContrastPixels(uint8_t* p, size_t pixels, const uint32_t m[3], const uint32_t e[3]) {
     return HWY_DYNAMIC_DISPATCH(ContrastPixelsImpl)(p, pixels, m, e);

@@ -14,7 +14,8 @@ namespace imageops::kernels {
 // Bilinear rotation of destination rows y0..y1-1 (see RotateImage). Positions
 // are in fixed point with 32 fractional bits. Byte offsets into the source
 // must fit 31 bits: the caller takes pictures of at least 2 pixels and below
-// 2^31 - 3 * width - 8 bytes.
+// 2^31 - 3 * width - 8 bytes. Returns false, having done nothing, on
+// processors without gathers, where the plain loop is faster.
 struct RotationRows {
     const uint8_t* src; // width x height pixels, three bytes each
     uint8_t* dst;       // the same size
@@ -22,7 +23,7 @@ struct RotationRows {
     int64_t originX, originY, colStepX, colStepY, rowStepX, rowStepY;
     uint32_t background; // red | green << 8 | blue << 16
 };
-void RotateRows(const RotationRows& r, int y0, int y1);
+bool RotateRows(const RotationRows& r, int y0, int y1);
 
 // Contrast on whole pixels: byte c of each pixel becomes
 // clamp(sign(x) ((|x| m[c]) >> e[c]) + 128, 0, 255) with x = v - 128,
