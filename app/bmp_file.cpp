@@ -9,7 +9,30 @@
 #include <new>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
+
+// A block for `bytes` bytes of pixels (uninitialised), or null when the
+// memory cannot be had. Large blocks ask for 2 MB pages: a fresh picture is
+// written once from end to end, and with 4 KB pages its page faults cost more
+// than the writing itself (a 12-megapixel picture takes 9000 of them).
+uint8_t* NewPixelBlock(size_t bytes) {
+    uint8_t* p = new (std::nothrow) uint8_t[bytes];
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr size_t kLarge = size_t(8) << 20;
+    if (p && bytes >= kLarge) {
+        const uintptr_t page = 4096;
+        const uintptr_t first = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
+        // Only advice: where the system has no such pages, nothing changes.
+        if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+#endif
+    return p;
+}
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -57,7 +80,9 @@ bool BMP_File::SizeAllowed(int64_t w, int64_t h) {
 
 BMP_File::BMP_File(const BMP_File& o) : width_(o.width_), height_(o.height_), spare_(o.spare_) {
     if (o.count_ > 0) {
-        bytes_.reset(new uint8_t[o.count_ * 3]);
+        uint8_t* block = NewPixelBlock(o.count_ * 3);
+        if (!block) throw std::bad_alloc();
+        bytes_.reset(block);
         count_ = o.count_;
         std::memcpy(bytes_.get(), o.bytes_.get(), count_ * 3);
     }
@@ -66,7 +91,9 @@ BMP_File::BMP_File(const BMP_File& o) : width_(o.width_), height_(o.height_), sp
 BMP_File& BMP_File::operator=(const BMP_File& o) {
     if (this == &o) return *this;
     if (count_ != o.count_) {
-        bytes_.reset(o.count_ > 0 ? new uint8_t[o.count_ * 3] : nullptr);
+        uint8_t* block = o.count_ > 0 ? NewPixelBlock(o.count_ * 3) : nullptr;
+        if (o.count_ > 0 && !block) throw std::bad_alloc(); // this image stays as it was
+        bytes_.reset(block);
         count_ = o.count_;
     }
     width_ = o.width_;
@@ -108,7 +135,7 @@ bool BMP_File::CreateUninitialized(int width, int height) {
     if (count != count_) {
         // new[] of bytes leaves them uninitialised: the caller writes every
         // pixel. Running out of memory is a refusal, not a crash.
-        bytes_.reset(count > 0 ? new (std::nothrow) uint8_t[count * 3] : nullptr);
+        bytes_.reset(count > 0 ? NewPixelBlock(count * 3) : nullptr);
         count_ = bytes_ ? count : 0;
         if (count > 0 && !bytes_) {
             Clear();

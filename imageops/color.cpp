@@ -3,6 +3,7 @@
 #include "imageops/cpu_features.h"
 #include "imageops/hls.h"
 #include "imageops/parallel.h"
+#include "imageops/vector_kernels.h"
 
 #include <algorithm>
 #include <array>
@@ -115,7 +116,7 @@ std::array<uint16_t, kHlsMax + 1> HsbComponentMap(int slider, int upper) {
 // whole-number arithmetic that gives the double-precision result bit for bit.
 struct ContrastScale {
     uint32_t m = 0; // significand, below 2^24
-    uint32_t e = 0; // shift; 32 or more gives 0
+    uint32_t e = 0; // shift, below 31
 };
 
 bool ExactScale(float k, ContrastScale& out) {
@@ -125,147 +126,11 @@ bool ExactScale(float k, ContrastScale& out) {
     int exp = 0;
     const double f = std::frexp(double(k), &exp); // k = f * 2^exp, f in [0.5, 1)
     out.m = uint32_t(std::ldexp(f, 24));
-    out.e = uint32_t(std::min(24 - exp, 40));
+    out.e = uint32_t(24 - exp);
+    // |x| m stays below 2^31, so a shift of 31 or more leaves nothing.
+    if (out.e >= 31) out.m = out.e = 0;
     return true;
 }
-
-#if PELLORIN_X86_KERNELS
-
-// Applies the contrast scales to whole 48-byte blocks (16 pixels, starting on
-// a pixel); returns how many bytes it did.
-__attribute__((target("avx2"))) size_t ContrastVector(uint8_t* p, size_t bytes,
-                                                      const ContrastScale scale[3]) {
-    // Eight bytes go through each 8-lane vector; the channel of lane l of the
-    // q-th group of eight is (8q + l) % 3, which repeats every three groups.
-    __m256i mul[3], shift[3];
-    for (int q = 0; q < 3; ++q) {
-        alignas(32) uint32_t m[8], e[8];
-        for (int l = 0; l < 8; ++l) {
-            m[l] = scale[(8 * q + l) % 3].m;
-            e[l] = scale[(8 * q + l) % 3].e;
-        }
-        mul[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(m));
-        shift[q] = _mm256_load_si256(reinterpret_cast<const __m256i*>(e));
-    }
-    const __m256i c128 = _mm256_set1_epi32(128);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    size_t i = 0;
-    for (; i + 48 <= bytes; i += 48) {
-        __m256i r[6];
-        for (int q = 0; q < 6; ++q) {
-            const __m256i v = _mm256_cvtepu8_epi32(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + i + 8 * size_t(q))));
-            const __m256i x = _mm256_sub_epi32(v, c128);
-            const __m256i t = _mm256_srlv_epi32(_mm256_mullo_epi32(_mm256_abs_epi32(x), mul[q % 3]),
-                                                shift[q % 3]);
-            r[q] = _mm256_add_epi32(_mm256_sign_epi32(t, x), c128);
-        }
-        // Results lie in -128..384: packing to 16 bits keeps them, packing to
-        // bytes clamps them to 0..255. The packs work per 128-bit half; the
-        // permutation puts the 4-byte pieces back in order.
-        const __m256i a01 = _mm256_packs_epi32(r[0], r[1]);
-        const __m256i a23 = _mm256_packs_epi32(r[2], r[3]);
-        const __m256i a45 = _mm256_packs_epi32(r[4], r[5]);
-        const __m256i b0 = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a01, a23), order);
-        const __m256i b1 = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a45, a45), order);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + i), b0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i + 32), _mm256_castsi256_si128(b1));
-    }
-    return i;
-}
-
-// Byte shuffles over 48-byte blocks (three 16-byte vectors): output vector k
-// is the OR over j of input vector j shuffled by masks[k][j], so that output
-// byte i of the block is input byte source[i] (or zero where source[i] < 0).
-struct BlockShuffle {
-    __m128i masks[3][3];
-    explicit BlockShuffle(const int (&source)[48]) {
-        for (int k = 0; k < 3; ++k)
-            for (int j = 0; j < 3; ++j) {
-                alignas(16) int8_t m[16];
-                for (int l = 0; l < 16; ++l) {
-                    const int from = source[16 * k + l] - 16 * j;
-                    m[l] = int8_t(from >= 0 && from < 16 ? from : -1);
-                }
-                masks[k][j] = _mm_load_si128(reinterpret_cast<const __m128i*>(m));
-            }
-    }
-};
-
-__attribute__((target("ssse3"))) inline __m128i ShuffleOut(const BlockShuffle& s, int k,
-                                                           const __m128i (&v)[3]) {
-    return _mm_or_si128(
-        _mm_or_si128(_mm_shuffle_epi8(v[0], s.masks[k][0]), _mm_shuffle_epi8(v[1], s.masks[k][1])),
-        _mm_shuffle_epi8(v[2], s.masks[k][2]));
-}
-
-// Applies a block shuffle in place to whole 48-byte blocks; returns how many
-// bytes it did.
-__attribute__((target("ssse3"))) size_t ShuffleBlocks(uint8_t* p, size_t bytes,
-                                                      const BlockShuffle& s) {
-    size_t i = 0;
-    for (; i + 48 <= bytes; i += 48) {
-        __m128i* q = reinterpret_cast<__m128i*>(p + i);
-        const __m128i v[3] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2)};
-        for (int k = 0; k < 3; ++k) _mm_storeu_si128(q + k, ShuffleOut(s, k, v));
-    }
-    return i;
-}
-
-// Grey Scale on whole 48-byte blocks: the three channels are gathered into
-// one vector each, summed in 16 bits and divided by 3 as (s * 43691) >> 17,
-// which is exact for every sum below 2^16; returns how many bytes it did.
-__attribute__((target("ssse3"))) size_t GreyVector(uint8_t* p, size_t bytes) {
-    auto mask = [](std::initializer_list<int> idx) {
-        alignas(16) int8_t m[16];
-        int k = 0;
-        for (int v : idx) m[k++] = int8_t(v);
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
-    };
-    // Output vector c of the gather holds channel c of the 16 pixels.
-    int source[48];
-    for (int i = 0; i < 48; ++i) source[i] = 3 * (i % 16) + i / 16;
-    const BlockShuffle gather(source);
-    const __m128i o0 = mask({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5});
-    const __m128i o1 = mask({5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10});
-    const __m128i o2 = mask({10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15});
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i third = _mm_set1_epi16(int16_t(43691));
-    size_t i = 0;
-    for (; i + 48 <= bytes; i += 48) {
-        __m128i* q = reinterpret_cast<__m128i*>(p + i);
-        const __m128i v[3] = {_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2)};
-        __m128i lo = zero, hi = zero; // channel sums of pixels 0..7 and 8..15
-        for (int c = 0; c < 3; ++c) {
-            const __m128i ch = ShuffleOut(gather, c, v);
-            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(ch, zero));
-            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(ch, zero));
-        }
-        const __m128i grey = _mm_packus_epi16(_mm_srli_epi16(_mm_mulhi_epu16(lo, third), 1),
-                                              _mm_srli_epi16(_mm_mulhi_epu16(hi, third), 1));
-        _mm_storeu_si128(q, _mm_shuffle_epi8(grey, o0));
-        _mm_storeu_si128(q + 1, _mm_shuffle_epi8(grey, o1));
-        _mm_storeu_si128(q + 2, _mm_shuffle_epi8(grey, o2));
-    }
-    return i;
-}
-
-#else
-
-size_t ContrastVector(uint8_t*, size_t, const ContrastScale*) {
-    return 0;
-}
-size_t GreyVector(uint8_t*, size_t) {
-    return 0;
-}
-struct BlockShuffle {
-    explicit BlockShuffle(const int (&)[48]) {}
-};
-size_t ShuffleBlocks(uint8_t*, size_t, const BlockShuffle&) {
-    return 0;
-}
-
-#endif
 
 } // namespace
 
@@ -286,13 +151,16 @@ void AdjustBrightness(BMP_File& image, int sliderR, int sliderG, int sliderB) {
 void AdjustContrast(BMP_File& image, int sliderR, int sliderG, int sliderB) {
     const Lut lr = ContrastLut(sliderR), lg = ContrastLut(sliderG), lb = ContrastLut(sliderB);
     ContrastScale scale[3];
-    const bool vector = imageops::HasAvx2() && ExactScale(ContrastFactor(sliderR), scale[0]) &&
+    const bool vector = imageops::VectorKernelsOn() &&
+                        ExactScale(ContrastFactor(sliderR), scale[0]) &&
                         ExactScale(ContrastFactor(sliderG), scale[1]) &&
                         ExactScale(ContrastFactor(sliderB), scale[2]);
-    ForEachBandInBlocks(
-        image,
-        [&](uint8_t* p, size_t bytes) { return vector ? ContrastVector(p, bytes, scale) : 0; },
-        [&](uint8_t* p, size_t pixels) { LutSpan(p, pixels, lr, lg, lb); });
+    const uint32_t m[3] = {scale[0].m, scale[1].m, scale[2].m};
+    const uint32_t e[3] = {scale[0].e, scale[1].e, scale[2].e};
+    ForEachBand(image, [&](uint8_t* p, size_t pixels) {
+        const size_t done = vector ? imageops::kernels::ContrastPixels(p, pixels, m, e) : 0;
+        LutSpan(p + 3 * done, pixels - done, lr, lg, lb);
+    });
 }
 
 void AdjustHSB(BMP_File& image, int hue, int saturation, int brightness) {
@@ -354,23 +222,20 @@ void SwapChannels(BMP_File& image, Channel a, Channel b) {
     if (i0 == i1) return;
     const int d = i1 - i0;
     // Byte j takes its neighbour d places on (first channel of the pair),
-    // d places back (second channel) or itself (the channel that stays): one
-    // byte shuffle per 48-byte block where the processor has them, masks
-    // over a padded copy of the block otherwise.
+    // d places back (second channel) or itself (the channel that stays). The
+    // vector form deinterleaves the channels and stores them swapped; the
+    // plain form applies masks to a padded copy of each 48-byte block.
     uint8_t fromNext[kBlock], fromPrev[kBlock], keep[kBlock];
     for (int j = 0; j < kBlock; ++j) {
         fromNext[j] = j % 3 == i0 ? 0xFF : 0;
         fromPrev[j] = j % 3 == i1 ? 0xFF : 0;
         keep[j] = uint8_t(~(fromNext[j] | fromPrev[j]));
     }
-    int source[kBlock];
-    for (int j = 0; j < kBlock; ++j) source[j] = j % 3 == i0 ? j + d : j % 3 == i1 ? j - d : j;
-    const BlockShuffle swap(source);
-    const bool shuffles = imageops::HasSsse3();
+    const bool vector = imageops::VectorKernelsOn();
     ForEachBandInBlocks(
         image,
         [&](uint8_t* p, size_t bytes) -> size_t {
-            if (shuffles) return ShuffleBlocks(p, bytes, swap);
+            if (vector) return 3 * imageops::kernels::SwapPixelBytes(p, bytes / 3, i0, i1);
             uint8_t mn[kBlock], mp[kBlock], mk[kBlock]; // local: cannot alias p
             std::copy_n(fromNext, kBlock, mn);
             std::copy_n(fromPrev, kBlock, mp);
@@ -393,10 +258,10 @@ void SwapChannels(BMP_File& image, Channel a, Channel b) {
 }
 
 void GreyScale(BMP_File& image) {
-    // Processors with byte shuffles gather the channels (GreyVector). Without
-    // them, byte j of a pixel adds the pixel's other two bytes: for the first byte
-    // the next two, for the second its two neighbours, for the third the two
-    // before it.
+    // The vector form deinterleaves the channels (kernels::GreyPixels). The
+    // plain form works on 48-byte blocks, where byte j of a pixel adds the
+    // pixel's other two bytes: for the first byte the next two, for the
+    // second its two neighbours, for the third the two before it.
     uint16_t n1[kBlock], n2[kBlock], p1[kBlock], p2[kBlock];
     for (int j = 0; j < kBlock; ++j) {
         n1[j] = j % 3 != 2 ? 0xFFFF : 0;
@@ -404,11 +269,11 @@ void GreyScale(BMP_File& image) {
         p1[j] = j % 3 != 0 ? 0xFFFF : 0;
         p2[j] = j % 3 == 2 ? 0xFFFF : 0;
     }
-    const bool shuffles = imageops::HasSsse3();
+    const bool vector = imageops::VectorKernelsOn();
     ForEachBandInBlocks(
         image,
         [&](uint8_t* p, size_t bytes) -> size_t {
-            if (shuffles) return GreyVector(p, bytes);
+            if (vector) return 3 * imageops::kernels::GreyPixels(p, bytes / 3);
             uint16_t a[kBlock], b[kBlock], c[kBlock], e[kBlock]; // local: cannot alias p
             std::copy_n(n1, kBlock, a);
             std::copy_n(n2, kBlock, b);

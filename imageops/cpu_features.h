@@ -1,25 +1,27 @@
 #pragma once
-// Which of the hand-vectorised pixel loops this processor can run. Each such
-// loop has a portable twin giving identical results, and so has every loop
-// compiled twice through PELLORIN_VECTOR_KERNEL (vector_clones.h), which asks
-// HasAvx2() which copy to run. UseVectorKernels(false) therefore sends every
-// vector path to its portable form; tests use it to check both forms on one
-// machine.
+// The switch between the vector forms of the pixel loops (vector_kernels.h,
+// compiled for every instruction set by Google Highway) and their plain forms.
+// Both give identical results; tests run every vector target this processor
+// has and the plain forms, and compare.
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define PELLORIN_X86_KERNELS 1
-#else
-#define PELLORIN_X86_KERNELS 0
-#endif
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace imageops {
 
-bool HasSsse3();
-bool HasSse41();
-bool HasAvx2();
-
-// On by default; off makes the Has... functions above answer false.
+// On by default; off sends every operation to its plain loops.
 void UseVectorKernels(bool on);
+bool VectorKernelsOn();
+
+// The vector targets (Highway's target bits) that this build holds and this
+// processor runs, the best first; the last is the portable baseline.
+std::vector<int64_t> VectorTargets();
+std::string VectorTargetName(int64_t target);
+// The target the vector kernels run on now.
+int64_t VectorTargetInUse();
+// Limits the kernels to `target` (one of VectorTargets()); 0 lifts the limit,
+// so that they run on the best target again. For tests, between operations.
+void PinVectorTarget(int64_t target);
 
 } // namespace imageops

@@ -2,7 +2,6 @@
 
 #include "imageops/cpu_features.h"
 #include "imageops/parallel.h"
-#include "imageops/vector_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,28 +50,13 @@ using V4 = double __attribute__((vector_size(32)));
 using I4 = int32_t __attribute__((vector_size(16)));
 
 [[gnu::always_inline]] inline V4 Widen(const uint8_t* p) {
-#if PELLORIN_X86_KERNELS
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i b =
-        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(word)), zero), zero);
-    return __builtin_convertvector(I4(b), V4);
-#else
     const I4 i = {p[0], p[1], p[2], p[3]};
     return __builtin_convertvector(i, V4);
-#endif
 }
 
 // Lanes of 0..255 up to rounding, held to a byte each and stored.
 [[gnu::always_inline]] inline void StoreBytes(uint8_t* out, I4 r) {
-#if PELLORIN_X86_KERNELS
-    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(__m128i(r), __m128i(r)), __m128i(r));
-    const uint32_t word = uint32_t(_mm_cvtsi128_si32(packed));
-    std::memcpy(out, &word, 4);
-#else
     for (int c = 0; c < 4; ++c) out[c] = uint8_t(r[c] < 0 ? 0 : r[c] > 255 ? 255 : r[c]);
-#endif
 }
 
 // Each lane to the nearest integer, ties to even: adding and taking away
@@ -218,10 +202,8 @@ WaveGeometry MakeWaveGeometry(int w, int h, const WaveParams& p) {
 // stand in s at k - ka times stride. The rows are done in tiles a few cache
 // lines wide, so that the source pixels one tile samples stay in the cache
 // from one row to the next.
-PELLORIN_VECTOR_KERNEL(WaveBlock,
-                       (const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka,
-                        int kb, const double* s, size_t stride, int x0),
-                       (pic, dst, g, y0, ka, kb, s, stride, x0)) {
+void WaveBlock(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka, int kb,
+               const double* s, size_t stride, int x0) {
     constexpr int kTile = 64;
     for (int xa = 0; xa < g.w; xa += kTile) {
         const int xb = std::min(xa + kTile, g.w);
@@ -446,7 +428,7 @@ template <bool Vertical, bool Blend>
     }
 }
 
-PELLORIN_VECTOR_KERNEL(RippleBand, (const RippleJob& j, int y0, int y1), (j, y0, y1)) {
+void RippleBand(const RippleJob& j, int y0, int y1) {
     if (j.vertical) {
         if (j.antialias)
             RippleRowsEdges<true, true>(j, y0, y1);
@@ -616,9 +598,7 @@ struct WhirlGeometry {
 // Top rows y0..y1-1 with their point images, in tiles a few cache lines wide
 // so that the source pixels a tile samples, which a strong whirl spreads over
 // many rows, stay in the cache from one row to the next.
-PELLORIN_VECTOR_KERNEL(WhirlBlock,
-                       (const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1),
-                       (pic, dst, g, y0, y1)) {
+void WhirlBlock(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
     constexpr int kTile = 32;
     const int columns = (g.w - 1) / 2 + 1; // the left half with the middle column
     for (int xa = 0; xa < columns; xa += kTile) {

@@ -3,8 +3,10 @@
 #include "imageops/cpu_features.h"
 #include "imageops/parallel.h"
 #include "imageops/resample.h"
+#include "imageops/vector_kernels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -170,57 +172,6 @@ void RotateRow(const RotationSampler& rs, const BMP_File& src, CColor24 backgrou
     }
 }
 
-#if PELLORIN_X86_KERNELS
-
-// RotateRow with the inner blend on 16-bit lanes: each row of the block is
-// mixed horizontally by one multiply-add ((256 - wx) a + wx b, both channels
-// of a pair side by side), then the two rows vertically in 32 bits. The sums
-// are those of Blend term for term, so the results are identical.
-__attribute__((target("sse4.1"))) void RotateRowSse41(const RotationSampler& rs,
-                                                      const BMP_File& src, CColor24 background,
-                                                      int y, CColor24* d) {
-    const int w = src.Width(), h = src.Height();
-    // Pixel pair (a, b) = bytes 0..5 -> 16-bit lanes a.r b.r a.g b.g a.b b.b.
-    const __m128i pairs = _mm_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1);
-    const __m128i firstBytes =
-        _mm_setr_epi8(0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i half = _mm_set1_epi32(32768);
-    int64_t px = rs.PositionX(0, y), py = rs.PositionY(0, y);
-    for (int x = 0; x < w; ++x, px += rs.colStepX, py += rs.colStepY) {
-        const BlockSample b(px, py);
-        // The 8-byte loads read two bytes past the block, which lie beyond the
-        // picture only for the bottom-right block.
-        if (!b.Inside(w, h) || (b.x0 + 2 >= w && b.y0 + 2 >= h)) {
-            d[x] = BlendAtEdge(src, background, b);
-            continue;
-        }
-        const CColor24* r0 = src.Row(int(b.y0)) + b.x0;
-        const CColor24* r1 = r0 + w;
-        const __m128i a =
-            _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0)), pairs);
-        const __m128i c =
-            _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1)), pairs);
-        const __m128i wxv = _mm_set1_epi32(int((uint32_t(b.wx) << 16) | uint32_t(256 - b.wx)));
-        const __m128i top = _mm_madd_epi16(a, wxv), bottom = _mm_madd_epi16(c, wxv);
-        const __m128i sum =
-            _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(top, _mm_set1_epi32(256 - b.wy)),
-                                        _mm_mullo_epi32(bottom, _mm_set1_epi32(b.wy))),
-                          half);
-        const uint32_t v =
-            uint32_t(_mm_cvtsi128_si32(_mm_shuffle_epi8(_mm_srli_epi32(sum, 16), firstBytes)));
-        d[x] = CColor24(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16));
-    }
-}
-
-#else
-
-void RotateRowSse41(const RotationSampler& rs, const BMP_File& src, CColor24 background, int y,
-                    CColor24* d) {
-    RotateRow(rs, src, background, y, d);
-}
-
-#endif
-
 } // namespace
 
 bool RotateImage(BMP_File& image, float degrees, CColor24 background) {
@@ -230,14 +181,15 @@ bool RotateImage(BMP_File& image, float degrees, CColor24 background) {
     const RotationSampler rs(w, h, degrees);
     BMP_File out;
     if (!out.CreateUninitialized(w, h)) return false;
-    const bool sse41 = imageops::HasSse41();
+    // The vector form reads four bytes per tap through 32-bit byte offsets.
+    const bool vector = imageops::VectorKernelsOn() && image.PixelCount() >= 2 &&
+                        image.PixelBytes() + 3 * size_t(w) + 8 < size_t(INT32_MAX);
+    const imageops::kernels::RotationRows rows{
+        image.Bytes(), out.Bytes(), w,           h,           rs.originX,         rs.originY,
+        rs.colStepX,   rs.colStepY, rs.rowStepX, rs.rowStepY, background.Packed()};
     imageops::ParallelRows(h, image.PixelCount(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            if (sse41)
-                RotateRowSse41(rs, image, background, y, out.Row(y));
-            else
-                RotateRow(rs, image, background, y, out.Row(y));
-        }
+        if (vector && imageops::kernels::RotateRows(rows, y0, y1)) return;
+        for (int y = y0; y < y1; ++y) RotateRow(rs, image, background, y, out.Row(y));
     });
     image = std::move(out);
     return true;

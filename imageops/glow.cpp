@@ -1,7 +1,6 @@
 #include "imageops/glow.h"
 
 #include "imageops/parallel.h"
-#include "imageops/vector_clones.h"
 
 #include <algorithm>
 #include <array>
@@ -101,11 +100,8 @@ LineCoefficients ToLine(const IirCoefficients& c) {
 // v[t] = n0 x[t] + sum_i (n_i x[t - i] - d_i v[t - i]), and for the taps that
 // would reach before the line's start, (n_j - bd_j) times the edge sample.
 // dp[0] and dm[0] are 0, so the first tap has no feedback term.
-PELLORIN_VECTOR_KERNEL(Recurse,
-                       (const float* __restrict x, float* __restrict v, int n, int L, int dir,
-                        const float* __restrict nn, const float* __restrict dd,
-                        const float* __restrict ee),
-                       (x, v, n, L, dir, nn, dd, ee)) {
+void Recurse(const float* __restrict x, float* __restrict v, int n, int L, int dir,
+             const float* __restrict nn, const float* __restrict dd, const float* __restrict ee) {
     const ptrdiff_t step = ptrdiff_t(dir) * L;
     const size_t start = dir > 0 ? 0 : size_t(n - 1) * size_t(L);
     const float* edge = x + start;
@@ -139,10 +135,8 @@ PELLORIN_VECTOR_KERNEL(Recurse,
     }
 }
 
-PELLORIN_VECTOR_KERNEL(AddLines,
-                       (const float* __restrict a, const float* __restrict b, float* __restrict out,
-                        size_t count),
-                       (a, b, out, count)) {
+void AddLines(const float* __restrict a, const float* __restrict b, float* __restrict out,
+              size_t count) {
     for (size_t i = 0; i < count; ++i) out[i] = a[i] + b[i];
 }
 

@@ -1,7 +1,8 @@
 #include "imageops/overlays.h"
 
+#include "imageops/cpu_features.h"
 #include "imageops/parallel.h"
-#include "imageops/vector_clones.h"
+#include "imageops/vector_kernels.h"
 
 #include "app/file_util.h"
 #include "app/image_files.h"
@@ -62,33 +63,30 @@ int RuntimeRand15() {
 
 namespace {
 
+// The plain forms of the light region's row loops; imageops::kernels has the
+// vector forms, which leave them the elements after the last whole vector.
 // The amount of one row: d is at most about 1.5 inside the rectangle, so the
 // product fits an int, whose conversion truncates toward zero; a negative
-// amount (outside the ellipse) moves nothing, as 0 does. Separate functions
-// with unaliased arguments, so that both loops compile to vector code.
-PELLORIN_VECTOR_KERNEL(LightAmounts,
-                       (const float* __restrict q, float ry, int16_t* __restrict am, int n),
-                       (q, ry, am, n)) {
-    for (int i = 0; i < n; ++i) {
+// amount (outside the ellipse) moves nothing, as 0 does.
+void LightAmounts(const float* q, float ry, int16_t* am, int n) {
+    int i = imageops::VectorKernelsOn() ? imageops::kernels::LightAmounts(q, ry, am, n) : 0;
+    for (; i < n; ++i) {
         const float d = std::sqrt(q[i] + ry);
         am[i] = int16_t(std::max(int((1.0f - d) * 200.0), 0));
     }
 }
 
-// Each byte moves toward its target by its amount without passing it: both
-// directions are computed and one is chosen.
 // One value per pixel spread over its three bytes.
-PELLORIN_VECTOR_KERNEL(SpreadToBytes,
-                       (const int16_t* __restrict am, int16_t* __restrict bytes, int n),
-                       (am, bytes, n)) {
-    for (int i = 0; i < n; ++i) bytes[3 * i] = bytes[3 * i + 1] = bytes[3 * i + 2] = am[i];
+void SpreadToBytes(const int16_t* am, int16_t* bytes, int n) {
+    int i = imageops::VectorKernelsOn() ? imageops::kernels::SpreadToBytes(am, bytes, n) : 0;
+    for (; i < n; ++i) bytes[3 * i] = bytes[3 * i + 1] = bytes[3 * i + 2] = am[i];
 }
 
-PELLORIN_VECTOR_KERNEL(LightMove,
-                       (uint8_t* __restrict p, const int16_t* __restrict amount,
-                        const int16_t* __restrict target, int n),
-                       (p, amount, target, n)) {
-    for (int i = 0; i < n; ++i) {
+// Each byte moves toward its target by its amount without passing it: both
+// directions are computed and one is chosen.
+void LightMove(uint8_t* p, const int16_t* amount, const int16_t* target, int n) {
+    int i = imageops::VectorKernelsOn() ? imageops::kernels::LightMove(p, amount, target, n) : 0;
+    for (; i < n; ++i) {
         const int16_t v = p[i], a = amount[i], t = target[i];
         const int16_t up = std::min<int16_t>(int16_t(v + a), t);
         const int16_t down = std::max<int16_t>(int16_t(v - a), t);
@@ -243,12 +241,10 @@ void ApplyRGBNoise(BMP_File& image, int strengthR, int strengthG, int strengthB)
 namespace {
 
 // v' = trunc(v * a + colour * (1 - a)) per byte, with the second term made
-// beforehand; unaliased arguments so that the loop compiles to vector code.
-PELLORIN_VECTOR_KERNEL(MaskRow,
-                       (uint8_t* __restrict p, const float* __restrict weight,
-                        const float* __restrict share, size_t n),
-                       (p, weight, share, n)) {
-    for (size_t i = 0; i < n; ++i) p[i] = uint8_t(int(float(p[i]) * weight[i] + share[i]));
+// beforehand.
+void MaskRow(uint8_t* p, const float* weight, const float* share, size_t n) {
+    size_t i = imageops::VectorKernelsOn() ? imageops::kernels::MaskBytes(p, weight, share, n) : 0;
+    for (; i < n; ++i) p[i] = uint8_t(int(float(p[i]) * weight[i] + share[i]));
 }
 
 } // namespace

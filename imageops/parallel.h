@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -14,28 +15,33 @@ namespace imageops {
 // Below this many pixels an operation runs on the calling thread.
 inline constexpr size_t kParallelMinPixels = size_t(1) << 17;
 
-// The most threads one operation uses. Tests lower it to 1 to compare the
-// split result with the one-thread result.
+// The most threads one operation uses; 0 (the default) means one per core,
+// up to 8. For callers that run several pictures side by side, and for
+// measurements on one core.
+inline std::atomic<int> g_maxWorkers{0};
+inline void SetMaxWorkers(int n) {
+    g_maxWorkers.store(std::max(n, 0), std::memory_order_relaxed);
+}
+// The same limit, for tests that lower it to 1 and put back what was there.
 inline std::atomic<int>& WorkerLimit() {
-    static std::atomic<int> limit{8};
-    return limit;
+    return g_maxWorkers;
 }
 
 inline int WorkerCount(size_t pixels) {
     if (pixels < kParallelMinPixels) return 1;
+    const int limit = g_maxWorkers.load(std::memory_order_relaxed);
+    if (limit > 0) return std::min(limit, 8);
     const unsigned hw = std::thread::hardware_concurrency();
-    const int limit = std::max(WorkerLimit().load(), 1);
-    return std::min(int(std::clamp(hw, 1u, 8u)), limit);
+    return int(std::clamp(hw, 1u, 8u));
 }
 
-// The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows.
+// The bands ParallelRows hands out: boundaries 0 = b[0] < b[1] < ... = rows,
+// one band per worker, their sizes differing by at most one row.
 inline std::vector<int> RowBands(int rows, size_t pixels) {
     std::vector<int> bounds{0};
     if (rows <= 0) return bounds;
     const int workers = std::min(WorkerCount(pixels), rows);
-    const int band = (rows + workers - 1) / workers;
-    for (int b = band; b < rows; b += band) bounds.push_back(b);
-    bounds.push_back(rows);
+    for (int i = 1; i <= workers; ++i) bounds.push_back(int(int64_t(rows) * i / workers));
     return bounds;
 }
 
@@ -53,8 +59,23 @@ template <class Fn> void RunBands(const std::vector<int>& bounds, Fn&& fn) {
 }
 
 // Calls fn(rowBegin, rowEnd) on disjoint bands that together cover 0..rows-1.
+// Each worker takes every n-th of 4n slices (n workers), so that costs that
+// change from top to bottom (the background corners of a rotation, the rows
+// an ellipse crosses) fall on every worker alike.
 template <class Fn> void ParallelRows(int rows, size_t pixels, Fn&& fn) {
-    RunBands(RowBands(rows, pixels), [&fn](size_t, int y0, int y1) { fn(y0, y1); });
+    if (rows <= 0) return;
+    const int workers = std::min(WorkerCount(pixels), rows);
+    if (workers == 1) {
+        fn(0, rows);
+        return;
+    }
+    const int slices = std::min(rows, 4 * workers);
+    auto edge = [rows, slices](int i) { return int(int64_t(rows) * i / slices); };
+    std::vector<int> ids(size_t(workers) + 1);
+    for (int i = 0; i <= workers; ++i) ids[size_t(i)] = i;
+    RunBands(ids, [&](size_t, int worker, int) {
+        for (int i = worker; i < slices; i += workers) fn(edge(i), edge(i + 1));
+    });
 }
 
 } // namespace imageops

@@ -232,54 +232,7 @@ void SourceSum(const VanGoghJob& job, int x, int y, double vx, double vy, double
     }
 }
 
-#if PELLORIN_X86_KERNELS
-// The same sum with the four components two by two in vector registers: the
-// same operations in the same order on each component, so the same bytes.
-[[gnu::target("sse4.1"), gnu::always_inline]] inline void Widen(const uint8_t* p, __m128d& lo,
-                                                                __m128d& hi) {
-    int32_t packed;
-    std::memcpy(&packed, p, 4);
-    const __m128i v = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed));
-    lo = _mm_cvtepi32_pd(v);
-    hi = _mm_cvtepi32_pd(_mm_unpackhi_epi64(v, v));
-}
-
-[[gnu::target("sse4.1")]] void SourceSumSse41(const VanGoghJob& job, int x, int y, double vx,
-                                              double vy, double sum[4]) {
-    __m128d sumLo = _mm_setzero_pd(), sumHi = _mm_setzero_pd();
-    const size_t w = size_t(job.width);
-    for (size_t k = 0; k < job.offsets.size(); ++k) {
-        const double t = job.offsets[k];
-        const double px = x - t * vx, py = y - t * vy;
-        const int x0 = FloorInt(px), y0 = FloorInt(py);
-        const __m128d fx = _mm_set1_pd(px - x0), fy = _mm_set1_pd(py - y0);
-        int xa, xb, ya, yb;
-        WrapPair(x0, job.width, xa, xb);
-        WrapPair(y0, job.height, ya, yb);
-        __m128d a00l, a00h, a10l, a10h, a01l, a01h, a11l, a11h;
-        Widen(job.src + 4 * (size_t(ya) * w + size_t(xa)), a00l, a00h);
-        Widen(job.src + 4 * (size_t(ya) * w + size_t(xb)), a10l, a10h);
-        Widen(job.src + 4 * (size_t(yb) * w + size_t(xa)), a01l, a01h);
-        Widen(job.src + 4 * (size_t(yb) * w + size_t(xb)), a11l, a11h);
-        const __m128d topL = _mm_add_pd(a00l, _mm_mul_pd(fx, _mm_sub_pd(a10l, a00l)));
-        const __m128d topH = _mm_add_pd(a00h, _mm_mul_pd(fx, _mm_sub_pd(a10h, a00h)));
-        const __m128d botL = _mm_add_pd(a01l, _mm_mul_pd(fx, _mm_sub_pd(a11l, a01l)));
-        const __m128d botH = _mm_add_pd(a01h, _mm_mul_pd(fx, _mm_sub_pd(a11h, a01h)));
-        const __m128d sL = _mm_add_pd(topL, _mm_mul_pd(fy, _mm_sub_pd(botL, topL)));
-        const __m128d sH = _mm_add_pd(topH, _mm_mul_pd(fy, _mm_sub_pd(botH, topH)));
-        const __m128d wk = _mm_set1_pd(job.weights[k]);
-        sumLo = _mm_add_pd(sumLo, _mm_mul_pd(wk, sL));
-        sumHi = _mm_add_pd(sumHi, _mm_mul_pd(wk, sH));
-    }
-    _mm_storeu_pd(sum, sumLo);
-    _mm_storeu_pd(sum + 2, sumHi);
-}
-#endif
-
 void VanGoghRows(const VanGoghJob& job, int y0, int y1) {
-#if PELLORIN_X86_KERNELS
-    const bool sse41 = imageops::HasSse41();
-#endif
     const int w = job.width, h = job.height;
     const uint8_t* f = job.field->data();
     for (int y = y0; y < y1; ++y) {
@@ -315,12 +268,7 @@ void VanGoghRows(const VanGoghJob& job, int y0, int y1) {
                     job.dst[at + size_t(c)] = uint8_t(job.src[at + size_t(c)] * k);
             } else {
                 double sum[4] = {0, 0, 0, 0};
-#if PELLORIN_X86_KERNELS
-                if (sse41)
-                    SourceSumSse41(job, x, y, vx, vy, sum);
-                else
-#endif
-                    SourceSum(job, x, y, vx, vy, sum);
+                SourceSum(job, x, y, vx, vy, sum);
                 for (int c = 0; c < 4; ++c) {
                     const double v = sum[c] * job.sourceScale;
                     job.dst[at + size_t(c)] = uint8_t(v <= 0.0 ? 0 : (v >= 255.0 ? 255 : int(v)));

@@ -53,15 +53,19 @@ inline std::vector<std::pair<int, int>> AwkwardSizes() {
             {5, 2}, {17, 9}, {31, 23}, {64, 3}, {127, 61}, {201, 77}};
 }
 
-// Runs check() with the vector loops in use (the hand-written ones and the
-// AVX2 copies of the loops compiled twice, where the processor has them) and
-// again with their portable twins and baseline copies.
+// Runs check() once for every vector target that this build holds and this
+// processor runs (the portable baseline among them), and once more with the
+// plain loops.
 template <class Check> void WithBothKernelForms(Check&& check) {
-    for (bool vector : {true, false}) {
-        imageops::UseVectorKernels(vector);
-        SCOPED_TRACE(!vector               ? "portable loops and baseline copies"
-                     : imageops::HasAvx2() ? "vector loops and AVX2 copies"
-                                           : "vector loops (no AVX2 on this processor)");
+    for (const int64_t target : imageops::VectorTargets()) {
+        imageops::PinVectorTarget(target);
+        SCOPED_TRACE("vector target " + imageops::VectorTargetName(target));
+        check();
+    }
+    imageops::PinVectorTarget(0);
+    imageops::UseVectorKernels(false);
+    {
+        SCOPED_TRACE("plain loops");
         check();
     }
     imageops::UseVectorKernels(true);

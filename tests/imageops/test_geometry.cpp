@@ -176,6 +176,27 @@ TEST(Rotate, FastFormMatchesPlainForm) {
     });
 }
 
+TEST(Rotate, FastFormMatchesPlainFormAroundEveryVectorWidth) {
+    // Rows one short of, equal to and one past each vector width (4, 8 and 16
+    // lanes), so that whole groups, partial last groups and groups straddling
+    // the picture's edge all occur; tiny angles put whole columns of samples
+    // on the last pixel of a row, where the vector form must read nothing
+    // beyond the picture.
+    const CColor24 bg(250, 1, 128);
+    WithBothKernelForms([&] {
+        unsigned seed = 500;
+        for (float a : {0.01f, -0.3f, 45.0f, 89.99f, -135.0f, 200.5f})
+            for (int w : {3, 4, 5, 7, 8, 9, 15, 16, 17, 33, 49})
+                for (int h : {2, 3, 16, 17}) {
+                    const BMP_File in = RandomImage(w, h, ++seed);
+                    BMP_File out = in;
+                    RotateImage(out, a, bg);
+                    ASSERT_TRUE(SameImage(out, PlainRotate(in, a, bg)))
+                        << a << " " << w << "x" << h;
+                }
+    });
+}
+
 TEST(Perspective, AngleZeroRedrawsUnchanged) {
     // Whole-pixel samples must land on their own pixel for every size; the
     // arithmetic keeps that exact.
@@ -312,6 +333,39 @@ TEST(Resize, OwnSizeKeepsThePictureAndOthersFollowTheMaps) {
     EXPECT_TRUE(SameImage(kept, before));
     EXPECT_TRUE(CropImage(kept, 3, 3, 3, 9)) << "an empty rectangle leaves the image";
     EXPECT_TRUE(SameImage(kept, before));
+}
+
+TEST(Resize, FastFormsFollowTheMapsOnEveryTarget) {
+    // Shrinking, enlarging (rows repeated, also across the bands of the
+    // threads) and mixed, on odd sizes and on one that is split over threads;
+    // the last pixel of the picture is always among the sources.
+    auto check = [](const BMP_File& in, int tw, int th) {
+        BMP_File out = in;
+        ASSERT_TRUE(ResizeImage(out, tw, th));
+        std::vector<int> mx, my;
+        ASSERT_TRUE(ResampleIndexMap(in.Width(), tw, mx));
+        ASSERT_TRUE(ResampleIndexMap(in.Height(), th, my));
+        for (int y = 0; y < th; ++y)
+            for (int x = 0; x < tw; ++x)
+                ASSERT_EQ(out.Pixel(x, y), in.Pixel(mx[size_t(x)], my[size_t(y)]))
+                    << in.Width() << "x" << in.Height() << " to " << tw << "x" << th << " at " << x
+                    << "," << y;
+    };
+    WithBothKernelForms([&] {
+        unsigned seed = 70;
+        for (auto [w, h] : AwkwardSizes()) {
+            const BMP_File in = RandomImage(w, h, ++seed);
+            for (auto [tw, th] :
+                 {std::pair{w + 16, h + 3}, std::pair{std::max(w / 3, 1), h},
+                  std::pair{3 * w + 1, std::max(h / 2, 1)}, std::pair{17, 2 * h + 1}})
+                check(in, tw, th);
+        }
+        const auto [w, h] = ThreadedSize();
+        const BMP_File in = RandomImage(w, h, 7);
+        check(in, 2 * w - 3, 2 * h + 5);
+        check(in, w / 2 + 1, h / 3);
+        check(in, 3 * w, h - 1);
+    });
 }
 
 TEST(QuarterTurnAndFlips, ThreeByTwo) {

@@ -1,7 +1,7 @@
-// The light region and the mask run as vector code over per-byte buffers, in
-// an AVX2 copy and a baseline copy; here both copies are checked against the
-// formulas written out plainly, pixel by pixel, on random pictures and
-// rectangles (also reaching outside the picture).
+// The light region and the mask run as vector code over per-byte buffers, on
+// every vector target of the processor, or as plain loops; here each form is
+// checked against the formulas written out plainly, pixel by pixel, on random
+// pictures and rectangles (also reaching outside the picture).
 
 #include "imageops/overlays.h"
 #include "imageops/resample.h"
