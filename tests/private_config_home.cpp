@@ -3,6 +3,8 @@
 // and the other per-user files never touch the real user's settings, and test
 // processes that CTest runs side by side never read each other's values (an
 // update host one test sets must not start a check in another's main window).
+// HOME moves there too: Qt's test mode keeps its settings under ~/.qttest,
+// which would otherwise be one folder for every test process on the machine.
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -20,6 +22,7 @@ struct PrivateConfigHome {
         if (::mkdtemp(templ.data())) {
             dir = templ;
             ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+            ::setenv("HOME", dir.c_str(), 1);
         }
     }
     ~PrivateConfigHome() {
