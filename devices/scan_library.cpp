@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <poll.h>
 #include <new>
 
 namespace {
@@ -338,10 +339,19 @@ int CScanLibrary::Read(ScanImage* image, ScanProgress* progress) {
             if (p.lines > 0 && rgb.size() < size_t(width) * size_t(p.lines) * 3)
                 rgb.resize(size_t(width) * size_t(p.lines) * 3);
             std::vector<uint8_t> chunk(std::max<size_t>(bpl, 32768));
+            // A device that offers a descriptor to wait on is waited on in
+            // short steps, so that a cancel request is seen while it is slow.
+            SANE_Int fd = -1;
+            if (sane_get_select_fd(h, &fd) != SANE_STATUS_GOOD) fd = -1;
             for (;;) {
                 if (cancelled()) {
                     sane_cancel(h);
                     return twain_error::kUserCanceled;
+                }
+                if (fd >= 0) {
+                    pollfd pfd{fd, POLLIN, 0};
+                    const int ready = ::poll(&pfd, 1, 100);
+                    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
                 }
                 SANE_Int got = 0;
                 st = sane_read(h, chunk.data(), SANE_Int(chunk.size()), &got);

@@ -25,7 +25,11 @@ public:
                    {"test-picture", "\"Grid\""}, {"geometry_min", "0.0"},
                    {"geometry_max", "200.0"},   {"tl_x", "0.0"},
                    {"tl_y", "0.0"},             {"br_x", "80.0"},
-                   {"br_y", "100.0"}};
+                   {"br_y", "100.0"},           {"select-fd", "true"}};
+        // The backend's reader thread is stopped asynchronously by a cancel;
+        // stopped while it still allocates its picture, it leaves the
+        // allocator locked and the process hangs. With a descriptor to wait
+        // on, reading starts only once the thread has delivered data.
         Write();
     }
     ~SaneTestConfig() = default;

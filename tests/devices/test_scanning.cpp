@@ -125,11 +125,15 @@ TEST_F(Scanning, GridPictureArrivesWithItsSizeAndPixelsInEveryMode) {
     struct Mode {
         const char* mode;
         const char* depth;
+        const char* selectFd;
     };
-    for (Mode m : {Mode{"Color", "8"}, Mode{"Gray", "8"}, Mode{"Gray", "1"}, Mode{"Color", "16"},
-                   Mode{"Gray", "16"}}) {
-        SCOPED_TRACE(std::string(m.mode) + " " + m.depth);
-        state.options = {{"mode", m.mode}, {"depth", m.depth}, {"resolution", "254"}};
+    for (Mode m : {Mode{"Color", "8", "0"}, Mode{"Color", "8", "1"}, Mode{"Gray", "8", "1"},
+                   Mode{"Gray", "1", "1"}, Mode{"Color", "16", "1"}, Mode{"Gray", "16", "1"}}) {
+        SCOPED_TRACE(std::string(m.mode) + " " + m.depth + " select " + m.selectFd);
+        state.options = {{"mode", m.mode},
+                         {"depth", m.depth},
+                         {"resolution", "254"},
+                         {"select-fd", m.selectFd}};
         BMP_File img;
         std::string message;
         ASSERT_EQ(Scan(img, &message), ScanNowResult::Done) << message;
