@@ -272,7 +272,8 @@ bool CCameraCapture::Start(const std::string& name, const CameraFormat& format,
     // start's failure.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_arrived == arrivedBefore && std::chrono::steady_clock::now() < deadline) {
-        GstMessage* msg = gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, GST_MESSAGE_ERROR);
+        GstMessage* msg =
+            gst_bus_timed_pop_filtered(bus.get(), 20 * GST_MSECOND, GST_MESSAGE_ERROR);
         if (!msg) continue;
         GError* err = nullptr;
         gchar* debug = nullptr;

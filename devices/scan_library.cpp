@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <poll.h>
 #include <new>
+#include <poll.h>
 
 namespace {
 
@@ -197,8 +197,8 @@ int CScanLibrary::GetPhysicalSize(bool* known, double* width, double* height) {
     FindOption(h, SANE_NAME_SCAN_BR_X, &brx);
     FindOption(h, SANE_NAME_SCAN_BR_Y, &bry);
     double x0, x1, y0, y1, unused;
-    if (!RangeOf(tlx, &x0, &unused) || !RangeOf(tly, &y0, &unused) ||
-        !RangeOf(brx, &unused, &x1) || !RangeOf(bry, &unused, &y1))
+    if (!RangeOf(tlx, &x0, &unused) || !RangeOf(tly, &y0, &unused) || !RangeOf(brx, &unused, &x1) ||
+        !RangeOf(bry, &unused, &y1))
         return 0; // no page geometry: the size is unknown
     // The size travels in thousandths of the unit, as whole numbers.
     const long w = std::lround((x1 - x0) * 1000), hgt = std::lround((y1 - y0) * 1000);
@@ -215,10 +215,9 @@ int CScanLibrary::AcquireArea(const ScanArea& area, ScanImage* image, ScanProgre
     SANE_Handle h = SANE_Handle(m_handle);
     if (area.right <= area.left || area.bottom <= area.top) return 0; // no pixel in it
     const SANE_Option_Descriptor* d[4] = {};
-    const int idx[4] = {FindOption(h, SANE_NAME_SCAN_TL_X, &d[0]),
-                        FindOption(h, SANE_NAME_SCAN_TL_Y, &d[1]),
-                        FindOption(h, SANE_NAME_SCAN_BR_X, &d[2]),
-                        FindOption(h, SANE_NAME_SCAN_BR_Y, &d[3])};
+    const int idx[4] = {
+        FindOption(h, SANE_NAME_SCAN_TL_X, &d[0]), FindOption(h, SANE_NAME_SCAN_TL_Y, &d[1]),
+        FindOption(h, SANE_NAME_SCAN_BR_X, &d[2]), FindOption(h, SANE_NAME_SCAN_BR_Y, &d[3])};
     for (int i = 0; i < 4; ++i)
         if (idx[i] < 0) return twain_error::kFunctionNotAvailable;
     double x0 = 0, y0 = 0, unused;
@@ -390,8 +389,7 @@ int CScanLibrary::Read(ScanImage* image, ScanProgress* progress) {
                         }
                     }
                     ++row;
-                    if (progress)
-                        progress->linesRead = frameNo * std::max(p.lines, 0) + row;
+                    if (progress) progress->linesRead = frameNo * std::max(p.lines, 0) + row;
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -446,12 +444,24 @@ int CScanLibrary::ListOptions(std::vector<ScanOption>* options) {
         o.title = d->title ? d->title : o.name;
         o.description = d->desc ? d->desc : "";
         switch (d->type) {
-        case SANE_TYPE_BOOL: o.kind = ScanOption::Bool; break;
-        case SANE_TYPE_INT: o.kind = ScanOption::Int; break;
-        case SANE_TYPE_FIXED: o.kind = ScanOption::Fixed; break;
-        case SANE_TYPE_STRING: o.kind = ScanOption::String; break;
-        case SANE_TYPE_BUTTON: o.kind = ScanOption::Button; break;
-        default: o.kind = ScanOption::Group; break;
+        case SANE_TYPE_BOOL:
+            o.kind = ScanOption::Bool;
+            break;
+        case SANE_TYPE_INT:
+            o.kind = ScanOption::Int;
+            break;
+        case SANE_TYPE_FIXED:
+            o.kind = ScanOption::Fixed;
+            break;
+        case SANE_TYPE_STRING:
+            o.kind = ScanOption::String;
+            break;
+        case SANE_TYPE_BUTTON:
+            o.kind = ScanOption::Button;
+            break;
+        default:
+            o.kind = ScanOption::Group;
+            break;
         }
         static const char* const kUnits[] = {"", "pel", "bit", "mm", "dpi", "%", "us"};
         if (d->unit >= 0 && size_t(d->unit) < std::size(kUnits)) o.unit = kUnits[d->unit];
@@ -469,8 +479,7 @@ int CScanLibrary::ListOptions(std::vector<ScanOption>* options) {
             o.limit = ScanOption::WordList;
             for (SANE_Int k = 1; k <= d->constraint.word_list[0]; ++k)
                 o.words.push_back(ToDouble(d, d->constraint.word_list[k]));
-        } else if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST &&
-                   d->constraint.string_list) {
+        } else if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST && d->constraint.string_list) {
             o.limit = ScanOption::StringList;
             for (int k = 0; d->constraint.string_list[k]; ++k)
                 o.strings.push_back(d->constraint.string_list[k]);
@@ -506,7 +515,8 @@ int CScanLibrary::SetOption(const std::string& name, const std::string& value, b
     if (d->type == SANE_TYPE_STRING) {
         std::vector<char> text(std::max<size_t>(size_t(std::max(d->size, 0)), value.size() + 1),
                                '\0');
-        if (value.size() + 1 > size_t(std::max(d->size, 0))) return twain_error::kVariableOutOfRange;
+        if (value.size() + 1 > size_t(std::max(d->size, 0)))
+            return twain_error::kVariableOutOfRange;
         std::memcpy(text.data(), value.c_str(), value.size());
         st = sane_control_option(h, index, SANE_ACTION_SET_VALUE, text.data(), &info);
     } else if (d->type == SANE_TYPE_BUTTON) {
@@ -516,12 +526,11 @@ int CScanLibrary::SetOption(const std::string& name, const std::string& value, b
         char* end = nullptr;
         const double v = std::strtod(value.c_str(), &end);
         if (end == value.c_str() || !std::isfinite(v)) return twain_error::kVariableOutOfRange;
-        SANE_Word w = d->type == SANE_TYPE_BOOL ? (v != 0 ? SANE_TRUE : SANE_FALSE)
-                                                : FromDouble(d, v);
+        SANE_Word w =
+            d->type == SANE_TYPE_BOOL ? (v != 0 ? SANE_TRUE : SANE_FALSE) : FromDouble(d, v);
         // Arrays take the value in each element.
-        std::vector<SANE_Word> words(std::max<size_t>(1, size_t(std::max(d->size, 0)) /
-                                                             sizeof(SANE_Word)),
-                                     w);
+        std::vector<SANE_Word> words(
+            std::max<size_t>(1, size_t(std::max(d->size, 0)) / sizeof(SANE_Word)), w);
         st = sane_control_option(h, index, SANE_ACTION_SET_VALUE, words.data(), &info);
     } else {
         return twain_error::kFunctionNotAvailable;

@@ -80,8 +80,7 @@ const std::pair<int, const char*> kExtended[] = {
     {12, "Unknown destination App/Src in DSM_Entry"},
 };
 
-template <size_t N>
-const char* Find(const std::pair<int, const char*> (&table)[N], int number) {
+template <size_t N> const char* Find(const std::pair<int, const char*> (&table)[N], int number) {
     const auto it = std::find_if(std::begin(table), std::end(table),
                                  [number](const auto& e) { return e.first == number; });
     return it == std::end(table) ? nullptr : it->second;

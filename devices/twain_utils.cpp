@@ -69,8 +69,7 @@ bool CTwainUtils::Scan(ScanState& state, const std::string& destination, ScanPro
             AcquireArea(state.area, &image, progress);
         else
             Acquire(&image, progress);
-        if (image.width <= 0 || image.height <= 0)
-            throw CTwainException(0, kScanAreaTooSmall);
+        if (image.width <= 0 || image.height <= 0) throw CTwainException(0, kScanAreaTooSmall);
         SaveBMP(image, destination);
         FreeImage(&image);
     } catch (const CTwainException& e) {

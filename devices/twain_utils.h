@@ -26,11 +26,11 @@ private:
 extern const char* const kScanAreaTooSmall;
 
 struct ScanState {
-    std::string source;         // the chosen source's name; empty: none
-    ScanArea area;              // thousandths of the source's unit
-    bool areaSet = false;       // lives for the run only
-    unsigned counter = 0;       // temporary files made so far
-    ScanOptionValues options;   // what "TWAIN Settings..." set for the source
+    std::string source;       // the chosen source's name; empty: none
+    ScanArea area;            // thousandths of the source's unit
+    bool areaSet = false;     // lives for the run only
+    unsigned counter = 0;     // temporary files made so far
+    ScanOptionValues options; // what "TWAIN Settings..." set for the source
 };
 
 class CTwainUtils {

@@ -44,8 +44,8 @@ std::vector<CameraControl> ListCameraControls(const std::string& devicePath) {
             c.id = id;
             c.name.assign(reinterpret_cast<const char*>(q.name),
                           strnlen(reinterpret_cast<const char*>(q.name), sizeof q.name));
-            c.kind = q.type == V4L2_CTRL_TYPE_BOOLEAN ? CameraControl::Boolean
-                     : q.type == V4L2_CTRL_TYPE_MENU  ? CameraControl::Menu
+            c.kind = q.type == V4L2_CTRL_TYPE_BOOLEAN  ? CameraControl::Boolean
+                     : q.type == V4L2_CTRL_TYPE_MENU   ? CameraControl::Menu
                      : q.type == V4L2_CTRL_TYPE_BUTTON ? CameraControl::Button
                                                        : CameraControl::Integer;
             c.min = q.minimum;

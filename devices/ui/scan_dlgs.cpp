@@ -34,8 +34,9 @@ ScanNowResult RunScanWithProgress(QWidget* parent, ScanState& state, BMP_File& i
     // same name is touched.
     QTemporaryDir folder(QDir::tempPath() + "/pellorin-scan-XXXXXX");
     if (!folder.isValid()) {
-        QMessageBox::critical(parent, "Scan Error",
-                              QString::fromStdString(TwainErrorText(twain_error::kCannotCreateFile)));
+        QMessageBox::critical(
+            parent, "Scan Error",
+            QString::fromStdString(TwainErrorText(twain_error::kCannotCreateFile)));
         return ScanNowResult::Failed;
     }
     ScanProgress progress;
@@ -71,8 +72,7 @@ ScanNowResult RunScanWithProgress(QWidget* parent, ScanState& state, BMP_File& i
         const int total = progress.linesTotal, read = progress.linesRead;
         if (total > 0 && dlg.maximum() != total) dlg.setRange(0, total);
         if (total > 0) dlg.setValue(std::min(read, total));
-        if (!progress.cancel)
-            dlg.setLabelText(QString("Scanning... %1 lines read").arg(read));
+        if (!progress.cancel) dlg.setLabelText(QString("Scanning... %1 lines read").arg(read));
     });
     poll.start();
     dlg.show();
@@ -222,8 +222,9 @@ void CTwainSettingsDlg::accept() {
 void CTwainSettingsDlg::Change(const std::string& name, const std::string& value) {
     bool reload = false;
     if (const int e = m_lib->SetOption(name, value, &reload)) {
-        QMessageBox::critical(this, "Scan Error",
-                              QString::fromStdString(TwainErrorText(e, m_lib->LastExtendedError())));
+        QMessageBox::critical(
+            this, "Scan Error",
+            QString::fromStdString(TwainErrorText(e, m_lib->LastExtendedError())));
         reload = true; // show the device's value again
     } else {
         // The latest value of an option counts, after the ones it may depend on.

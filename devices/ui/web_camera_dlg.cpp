@@ -16,8 +16,8 @@
 #include <set>
 
 namespace {
-constexpr int kBorder = 2;  // each side of the preview
-constexpr int kMargin = 5;  // preview from the dialog's corner
+constexpr int kBorder = 2; // each side of the preview
+constexpr int kMargin = 5; // preview from the dialog's corner
 constexpr int kColumnGap = 10;
 } // namespace
 
@@ -53,8 +53,7 @@ CWebCameraDlg::CWebCameraDlg(const QString& camera, CameraFormat& format, QWidge
     connect(m_exit, &QPushButton::clicked, this, &CWebCameraDlg::OnExit);
     connect(m_freeze, &QPushButton::clicked, this, &CWebCameraDlg::OnFreeze);
     connect(m_save, &QPushButton::clicked, this, &CWebCameraDlg::OnSaveAndExit);
-    connect(m_setup, &QPushButton::clicked, this,
-            [this] { OpenControls(false, "Video Setup"); });
+    connect(m_setup, &QPushButton::clicked, this, [this] { OpenControls(false, "Video Setup"); });
     connect(m_filter, &QPushButton::clicked, this,
             [this] { OpenControls(true, "Camera Controls"); });
     connect(m_pin, &QPushButton::clicked, this, &CWebCameraDlg::OpenFormat);
@@ -82,7 +81,8 @@ void CWebCameraDlg::StartCapture() {
     m_capture.SetFrameCallback([this] {
         // One repaint waits at a time; a newer frame is taken when it runs.
         if (!m_framePending.exchange(true))
-            QMetaObject::invokeMethod(this, [this] { ShowFrame(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { ShowFrame(); }, Qt::QueuedConnection);
     });
     CameraFailure failure;
     if (!m_capture.Start(m_camera.toStdString(), m_format, &failure)) {
@@ -96,9 +96,8 @@ void CWebCameraDlg::StartCapture() {
 int CWebCameraDlg::exec() {
     if (!m_failure.isEmpty()) {
         // Shown once the dialog is up, so that "Exit" is there to press.
-        QTimer::singleShot(0, this, [this] {
-            QMessageBox::critical(this, m_failureCaption, m_failure);
-        });
+        QTimer::singleShot(0, this,
+                           [this] { QMessageBox::critical(this, m_failureCaption, m_failure); });
     }
     return QDialog::exec();
 }
@@ -192,7 +191,8 @@ void CWebCameraDlg::OpenControls(bool cameraClass, const QString& title) {
             editor = box;
         } else if (c.kind == CameraControl::Menu) {
             auto* box = new QComboBox(&dlg);
-            for (const auto& [value, text] : c.menu) box->addItem(QString::fromStdString(text), value);
+            for (const auto& [value, text] : c.menu)
+                box->addItem(QString::fromStdString(text), value);
             box->setCurrentIndex(box->findData(c.value));
             connect(box, &QComboBox::activated, &dlg, [path, id, box](int i) {
                 SetCameraControl(path, id, box->itemData(i).toInt());
@@ -233,8 +233,8 @@ void CWebCameraDlg::OpenFormat() {
     auto* rates = new QComboBox(&dlg);
     sizes->setObjectName("sizes");
     rates->setObjectName("rates");
-    const std::pair<int, int> common[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288},
-                                          {640, 360}, {640, 480}, {800, 600}, {1024, 768},
+    const std::pair<int, int> common[] = {{160, 120},  {176, 144},  {320, 240}, {352, 288},
+                                          {640, 360},  {640, 480},  {800, 600}, {1024, 768},
                                           {1280, 720}, {1920, 1080}};
     std::set<std::pair<int, int>> seen;
     for (auto [w, h] : common) {

@@ -4,6 +4,7 @@
 
 #include <gst/gst.h>
 
+#include <cstring>
 #include <mutex>
 
 extern "C" {
@@ -19,11 +20,17 @@ typedef struct {
 G_DEFINE_TYPE(PellorinTestCamDevice, pellorin_test_cam_device, GST_TYPE_DEVICE)
 
 static GstElement* pellorin_test_cam_create_element(GstDevice* device, const gchar* name) {
+    const char* pattern = reinterpret_cast<PellorinTestCamDevice*>(device)->pattern;
+    if (std::strcmp(pattern, "broken") == 0) return nullptr;
+    if (std::strcmp(pattern, "unplugged") == 0) {
+        GstElement* e = gst_element_factory_make("v4l2src", name);
+        if (e) g_object_set(e, "device", "/dev/pellorin-no-such-camera", nullptr);
+        return e;
+    }
     GstElement* e = gst_element_factory_make("videotestsrc", name);
     if (!e) return nullptr;
     g_object_set(e, "is-live", TRUE, nullptr);
-    gst_util_set_object_arg(G_OBJECT(e), "pattern",
-                            reinterpret_cast<PellorinTestCamDevice*>(device)->pattern);
+    gst_util_set_object_arg(G_OBJECT(e), "pattern", pattern);
     return e;
 }
 
@@ -59,6 +66,8 @@ static GList* pellorin_test_cam_probe(GstDeviceProvider*) {
     list = g_list_append(list, MakeDevice(kTestCamera, "ball"));
     list = g_list_append(list, MakeDevice(kTestCameraRed, "red"));
     list = g_list_append(list, MakeDevice(kTestCameraBlink, "blink"));
+    list = g_list_append(list, MakeDevice(kTestCameraBroken, "broken"));
+    list = g_list_append(list, MakeDevice(kTestCameraUnplugged, "unplugged"));
     return list;
 }
 
@@ -83,10 +92,9 @@ bool RegisterTestCameras() {
     static bool ok = false;
     std::call_once(once, [] {
         if (!StartGStreamer()) return;
-        ok = gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "pellorintestcam",
-                                        "Cameras for Pellorin's tests",
-                                        pellorin_test_cam_plugin_init, "1.0", "LGPL",
-                                        "pellorin-tests", "pellorin", "none");
+        ok = gst_plugin_register_static(
+            GST_VERSION_MAJOR, GST_VERSION_MINOR, "pellorintestcam", "Cameras for Pellorin's tests",
+            pellorin_test_cam_plugin_init, "1.0", "LGPL", "pellorin-tests", "pellorin", "none");
     });
     return ok;
 }

@@ -11,5 +11,10 @@ constexpr const char* kTestCameraRed = "Pellorin Test Camera Red";
 // "Pellorin Test Camera Blink": frames all black and all white in turn.
 constexpr const char* kTestCameraBlink = "Pellorin Test Camera Blink";
 
+// "Pellorin Test Camera Broken": its source element cannot be made.
+constexpr const char* kTestCameraBroken = "Pellorin Test Camera Broken";
+// "Pellorin Test Camera Unplugged": a V4L2 camera whose device file is gone.
+constexpr const char* kTestCameraUnplugged = "Pellorin Test Camera Unplugged";
+
 // Registers the provider once per process (starts GStreamer if needed).
 bool RegisterTestCameras();

@@ -20,12 +20,18 @@ public:
     SaneTestConfig() : dir_(Folder().dir) {
         // The test backend's own defaults, made explicit so the tests do not
         // depend on the machine's test.conf.
-        values_ = {{"number_of_devices", "2"},  {"mode", "Color"},
-                   {"depth", "8"},              {"resolution", "50.0"},
-                   {"test-picture", "\"Grid\""}, {"geometry_min", "0.0"},
-                   {"geometry_max", "200.0"},   {"tl_x", "0.0"},
-                   {"tl_y", "0.0"},             {"br_x", "80.0"},
-                   {"br_y", "100.0"},           {"select-fd", "true"}};
+        values_ = {{"number_of_devices", "2"},
+                   {"mode", "Color"},
+                   {"depth", "8"},
+                   {"resolution", "50.0"},
+                   {"test-picture", "\"Grid\""},
+                   {"geometry_min", "0.0"},
+                   {"geometry_max", "200.0"},
+                   {"tl_x", "0.0"},
+                   {"tl_y", "0.0"},
+                   {"br_x", "80.0"},
+                   {"br_y", "100.0"},
+                   {"select-fd", "true"}};
         // The backend's reader thread is stopped asynchronously by a cancel;
         // stopped while it still allocates its picture, it leaves the
         // allocator locked and the process hangs. With a descriptor to wait

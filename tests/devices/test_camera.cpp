@@ -3,9 +3,12 @@
 // negotiated size, the pixels, freezing and whole frames under streaming.
 
 #include "devices/camera_capture.h"
+#include "devices/v4l2_controls.h"
 #include "tests/devices/camera_provider.h"
 
 #include <gtest/gtest.h>
+
+#include <linux/videodev2.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,6 +50,62 @@ TEST_F(Camera, MissingCameraGivesItsMessage) {
     EXPECT_EQ(failure.text, "Camera Direct Show Source \"Pellorin Test Camera 2\" was not found!");
     EXPECT_EQ(failure.caption, "Error");
     EXPECT_FALSE(capture.Started());
+}
+
+TEST_F(Camera, PipelineFailuresGiveTheirMessages) {
+    CameraFailure failure;
+    EXPECT_FALSE(capture.Start(kTestCameraBroken, CameraFormat{}, &failure));
+    EXPECT_EQ(failure.text, "Could not add Capture Filter!");
+    EXPECT_EQ(failure.caption, "Error");
+    EXPECT_FALSE(capture.Started());
+
+    failure = CameraFailure{};
+    EXPECT_FALSE(capture.Start(kTestCameraUnplugged, CameraFormat{}, &failure));
+    EXPECT_EQ(failure.caption, "Could not access camera");
+    EXPECT_FALSE(failure.text.empty());
+    EXPECT_FALSE(capture.Started());
+    EXPECT_EQ(capture.DevicePath(), "");
+
+    // Whatever failed before, a good camera starts afterwards.
+    ASSERT_TRUE(capture.Start(kTestCameraRed, CameraFormat{}, &failure)) << failure.text;
+    EXPECT_TRUE(capture.WaitForFrame(0, 5000));
+}
+
+TEST(CameraControls, StatusLineInBothForms) {
+    EXPECT_EQ(CameraStatusLine(ZoomPanTilt{}), "Video     Zoom 0%    Pan 0    Tilt 0");
+    EXPECT_EQ(CameraStatusLine(ZoomPanTilt{150, -36000, 7200, false, false, false}),
+              "Video     Zoom 150%    Pan -36000    Tilt 7200");
+    EXPECT_EQ(CameraStatusLine(ZoomPanTilt{150, -36000, 7200, false, true, false}),
+              "Video     Zoom 150%    Pan - auto    Tilt 7200");
+    EXPECT_EQ(CameraStatusLine(ZoomPanTilt{1, 2, 3, true, true, true}),
+              "Video     Zoom - auto    Pan - auto    Tilt - auto");
+}
+
+TEST(CameraControls, ZoomPanTiltComeFromTheirControls) {
+    std::vector<CameraControl> controls(4);
+    controls[0].id = V4L2_CID_BRIGHTNESS;
+    controls[0].value = 99;
+    controls[1].id = V4L2_CID_ZOOM_ABSOLUTE;
+    controls[1].value = 200;
+    controls[2].id = V4L2_CID_PAN_ABSOLUTE;
+    controls[2].value = -3600;
+    controls[2].inactive = true;
+    controls[3].id = V4L2_CID_TILT_ABSOLUTE;
+    controls[3].value = 1800;
+    const ZoomPanTilt z = ReadZoomPanTilt(controls);
+    EXPECT_EQ(z.zoom, 200);
+    EXPECT_EQ(z.pan, -3600);
+    EXPECT_EQ(z.tilt, 1800);
+    EXPECT_FALSE(z.zoomAuto);
+    EXPECT_TRUE(z.panAuto);
+    EXPECT_FALSE(z.tiltAuto);
+}
+
+TEST(CameraControls, FilesThatAreNoCamerasHaveNoControls) {
+    EXPECT_TRUE(ListCameraControls("").empty());
+    EXPECT_TRUE(ListCameraControls("/dev/null").empty());
+    EXPECT_TRUE(ListCameraControls("/nonexistent/video0").empty());
+    EXPECT_FALSE(SetCameraControl("/dev/null", V4L2_CID_BRIGHTNESS, 1));
 }
 
 TEST_F(Camera, FramesArriveAtTheNegotiatedSize) {

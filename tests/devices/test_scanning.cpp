@@ -130,10 +130,8 @@ TEST_F(Scanning, GridPictureArrivesWithItsSizeAndPixelsInEveryMode) {
     for (Mode m : {Mode{"Color", "8", "0"}, Mode{"Color", "8", "1"}, Mode{"Gray", "8", "1"},
                    Mode{"Gray", "1", "1"}, Mode{"Color", "16", "1"}, Mode{"Gray", "16", "1"}}) {
         SCOPED_TRACE(std::string(m.mode) + " " + m.depth + " select " + m.selectFd);
-        state.options = {{"mode", m.mode},
-                         {"depth", m.depth},
-                         {"resolution", "254"},
-                         {"select-fd", m.selectFd}};
+        state.options = {
+            {"mode", m.mode}, {"depth", m.depth}, {"resolution", "254"}, {"select-fd", m.selectFd}};
         BMP_File img;
         std::string message;
         ASSERT_EQ(Scan(img, &message), ScanNowResult::Done) << message;
@@ -193,8 +191,10 @@ TEST_F(Scanning, DeviceCancelReturnsQuietlyWithTheCounterUnchanged) {
 TEST_F(Scanning, CancelWhileReadingStopsTheScan) {
     // Slow reads of small pieces, so that the scan is still running when the
     // request comes.
-    state.options = {{"resolution", "300"},       {"read-limit", "1"},
-                     {"read-limit-size", "4096"}, {"read-delay", "1"},
+    state.options = {{"resolution", "300"},
+                     {"read-limit", "1"},
+                     {"read-limit-size", "4096"},
+                     {"read-delay", "1"},
                      {"read-delay-duration", "20000"}};
     ScanProgress progress;
     BMP_File img;

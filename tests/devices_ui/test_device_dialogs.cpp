@@ -160,7 +160,8 @@ TEST_F(DeviceDialogs, MissingChoicesAreAskedAbout) {
     dlgSources.Cameras()->setCurrentIndex(-1);
     dlgSources.accept();
     ASSERT_EQ(boxes.seen.size(), 3);
-    EXPECT_EQ(boxes.seen[2], "Warning: Camera Direct Show Source was not selected. Continue anyway?");
+    EXPECT_EQ(boxes.seen[2],
+              "Warning: Camera Direct Show Source was not selected. Continue anyway?");
     EXPECT_EQ(dlgSources.result(), QDialog::Accepted);
     EXPECT_EQ(scanner, "");
     EXPECT_EQ(camera, "");
@@ -193,15 +194,20 @@ TEST_F(DeviceDialogs, CancelledScanReturnsQuietly) {
     BMP_File before;
     before.Create(7, 5);
     dlg->InstallAcquired(before);
-    dlg->Scanning().options = {{"resolution", "300"},       {"read-limit", "1"},
-                               {"read-limit-size", "4096"}, {"read-delay", "1"},
+    dlg->Scanning().options = {{"resolution", "300"},
+                               {"read-limit", "1"},
+                               {"read-limit-size", "4096"},
+                               {"read-delay", "1"},
                                {"read-delay-duration", "20000"}};
     MessageBoxes boxes;
     QString label;
     WithNextModal<QProgressDialog>([&label](QProgressDialog* p) {
-        EXPECT_TRUE(QTest::qWaitFor([p] { return p->labelText().contains("lines read") &&
-                                                 !p->labelText().contains(" 0 lines"); },
-                                    5000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [p] {
+                return p->labelText().contains("lines read") &&
+                       !p->labelText().contains(" 0 lines");
+            },
+            5000));
         label = p->labelText();
         auto* cancel = p->findChild<QPushButton*>();
         ASSERT_TRUE(cancel);
@@ -282,7 +288,8 @@ TEST_F(DeviceDialogs, CameraMessagesLeaveAWorkingExit) {
     for (const auto& [name, text] :
          {std::pair<QString, QString>{"", "Error: Camera Direct Show Source was not selected!"},
           std::pair<QString, QString>{
-              "No Such Camera", "Error: Camera Direct Show Source \"No Such Camera\" was not found!"}}) {
+              "No Such Camera",
+              "Error: Camera Direct Show Source \"No Such Camera\" was not found!"}}) {
         CameraFormat format;
         CWebCameraDlg cam(name, format, dlg.get());
         MessageBoxes boxes;
@@ -335,8 +342,8 @@ TEST_F(DeviceDialogs, FrozenFrameIsTheOneSaveAndExitTakes) {
         ASSERT_TRUE(c->Capture().CopyFrame(frozen));
         // The camera goes on; the frame stays.
         const uint64_t arrived = c->Capture().FramesArrived();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return c->Capture().FramesArrived() > arrived + 3; },
-                                    5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return c->Capture().FramesArrived() > arrived + 3; }, 5000));
         c->OnSaveAndExit();
     });
     ASSERT_TRUE(dlg->OpenWebCamera());
