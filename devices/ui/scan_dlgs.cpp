@@ -46,7 +46,13 @@ ScanNowResult RunScanWithProgress(QWidget* parent, ScanState& state, BMP_File& i
     std::string message;
     ScanNowResult result = ScanNowResult::Failed;
     std::thread worker([&] {
-        result = ScanNow(work, folder.path().toStdString(), page, &message, &progress);
+        try {
+            result = ScanNow(work, folder.path().toStdString(), page, &message, &progress);
+        } catch (const std::exception&) {
+            // Only memory can run out here; the scan fails, the program stays.
+            result = ScanNowResult::Failed;
+            message = TwainErrorText(twain_error::kNoMemory);
+        }
         done = true;
     });
 
