@@ -15,7 +15,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -30,10 +29,10 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "devices_ui_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        QStandardPaths::setTestModeEnabled(true);
-        return new QApplication(argc, argv);
-    }();
+    // The settings live in the configuration folder of this process alone
+    // (private_config_home.cpp); Qt's test mode would share one folder among
+    // all test processes, and the tests here clear it.
+    static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
 
