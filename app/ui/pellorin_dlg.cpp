@@ -13,6 +13,8 @@
 #include "app/ui/select_file_dlg.h"
 #include "app/ui/update_check.h"
 #include "app/view_frames.h"
+#include "devices/ui/scan_dlgs.h"
+#include "devices/ui/web_camera_dlg.h"
 #include "imageops/image_on_top.h"
 #include "imageops/ui/add_text_dlg.h"
 #include "imageops/ui/effect_dialogs.h"
@@ -227,6 +229,12 @@ QWidget* CPellorinDlg::BuildFileButtons() {
         const QString path = GetConfigFile(this, true, &firstFilter);
         if (!path.isEmpty()) SaveConfiguration(path, firstFilter);
     });
+    l->addSpacing(8);
+    m_scanNow = add("Scan Now...", [this] { ScanNow(); });
+    m_twainSettings = add("TWAIN Settings...", [this] { OpenTwainSettings(); });
+    m_webCamera = add("WEB Camera...", [this] { OpenWebCamera(); });
+    add("Select TWAIN And Video Sources...", [this] { SelectSources(); });
+    UpdateDeviceButtons();
     l->addSpacing(8);
     add("Print...", [this] {
         if (RunFinal()) PrintImage(m_images.work, this);
@@ -1045,4 +1053,62 @@ void CPellorinDlg::SetVideoControlsEnabled(bool on) {
     }
     for (auto [w, was] : m_disabledForVideo) w->setEnabled(was);
     m_disabledForVideo.clear();
+}
+
+void CPellorinDlg::UpdateDeviceButtons() {
+    m_scanNow->setEnabled(!m_devices.scannerSource.isEmpty());
+    m_twainSettings->setEnabled(!m_devices.scannerSource.isEmpty());
+    m_webCamera->setEnabled(!m_devices.cameraSource.isEmpty());
+}
+
+void CPellorinDlg::InstallAcquired(const BMP_File& image) {
+    // A scanned or captured picture replaces any loaded video or animation.
+    ClearAnimation();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_images.Install(image);
+    QApplication::restoreOverrideCursor();
+    // A scanned or captured picture has no file: "Save" needs a name again.
+    m_currentFile.clear();
+    m_currentPath.clear();
+    m_outputFile.clear();
+    setWindowTitle("Pellorin");
+    ShowOriginal();
+    RunPreviewNow();
+    m_save->setEnabled(false);
+    m_saveAs->setEnabled(true);
+}
+
+bool CPellorinDlg::ScanNow() {
+    m_scan.source = m_devices.scannerSource.toStdString();
+    if (m_scan.source.empty()) return false;
+    BMP_File page;
+    if (RunScanWithProgress(this, m_scan, page) != ScanNowResult::Done) return false;
+    InstallAcquired(page);
+    return true;
+}
+
+bool CPellorinDlg::OpenTwainSettings() {
+    m_scan.source = m_devices.scannerSource.toStdString();
+    if (m_scan.source.empty()) return false;
+    CTwainSettingsDlg dlg(m_scan, this);
+    if (!dlg.Opened()) return false;
+    return dlg.exec() == QDialog::Accepted;
+}
+
+bool CPellorinDlg::OpenWebCamera() {
+    CameraFormat format{m_devices.webCameraSizeX, m_devices.webCameraSizeY,
+                        m_devices.webCameraFrequency};
+    CWebCameraDlg dlg(m_devices.cameraSource, format, this);
+    const bool saved = dlg.exec() == QDialog::Accepted && !dlg.Result().Empty();
+    m_devices.webCameraSizeX = format.width;
+    m_devices.webCameraSizeY = format.height;
+    m_devices.webCameraFrequency = format.frequency;
+    if (saved) InstallAcquired(dlg.Result());
+    return saved;
+}
+
+void CPellorinDlg::SelectSources() {
+    CTwainSourcesDlg dlg(m_devices.scannerSource, m_devices.cameraSource, m_scan, this);
+    dlg.exec();
+    UpdateDeviceButtons();
 }

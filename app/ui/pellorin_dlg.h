@@ -8,6 +8,7 @@
 #include "app/ui/bmp_wnd.h"
 #include "app/ui/registry_settings.h"
 #include "app/view_frames.h"
+#include "devices/twain_utils.h"
 #include "imageops/ui/dialog_host.h"
 #include "pipeline/pipeline.h"
 #include "video/frame_source.h"
@@ -87,6 +88,15 @@ public:
     DeviceChoices& Devices() { return m_devices; }
     ViewSize PreviewSize() const;
 
+    // Acquisition: "Scan Now...", "TWAIN Settings...", "WEB Camera..." and
+    // the sources dialog. A scan or a camera picture becomes the new original.
+    bool ScanNow();
+    bool OpenTwainSettings();
+    bool OpenWebCamera();
+    void SelectSources();
+    ScanState& Scanning() { return m_scan; }
+    void InstallAcquired(const BMP_File& image);
+
     // Shrinks the window, if need be, to fit a screen area of `available`
     // with room for a title bar (the correction column then scrolls).
     void FitOnScreen(const QRect& available);
@@ -151,6 +161,7 @@ private:
     void PickColor(CColor24& target, QPushButton* swatch, const QString& title);
     void PaintSwatch(QPushButton* swatch, CColor24 c);
     void ShowError(const QString& text, const QString& caption = "Error");
+    void UpdateDeviceButtons(); // enabled only with a source chosen
     // A failed load: the loader's message and the file's name, with the
     // decoder's own reason below them when there is one.
     void ShowLoadError(const std::string& path, const std::string& message,
@@ -160,6 +171,7 @@ private:
     ImageSet m_images;
     SettingsFile m_config{m_settings};
     DeviceChoices m_devices;
+    ScanState m_scan; // the scan area, counter and options of this run
 
     std::vector<std::string> m_folderList;
     int m_folderIndex = -1;
@@ -177,6 +189,9 @@ private:
     CEffectList* m_effects = nullptr;
     QPushButton* m_save = nullptr;
     QPushButton* m_saveAs = nullptr;
+    QPushButton* m_scanNow = nullptr;
+    QPushButton* m_twainSettings = nullptr;
+    QPushButton* m_webCamera = nullptr;
     QCheckBox* m_crop = nullptr;
     QCheckBox* m_light[3] = {};
     QCheckBox* m_lightEdit[3] = {};
