@@ -2,6 +2,7 @@
 
 #include "app/file_util.h"
 #include "app/icon.h"
+#include "app/jpeg_file.h"
 #include "app/safe_save.h"
 
 #include <FreeImage.h>
@@ -495,6 +496,35 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return false;
 }
 
+// JPEG goes to libjpeg directly, which reads our rows as they are.
+bool SaveJpeg(const std::string& path, const BMP_File& image, const SaveOptions& options,
+              std::string* message) {
+    std::string why;
+    auto encodeFailed = [&] {
+        std::string text = "Unable to encode the image as JPEG";
+        if (!why.empty()) text += " (" + why + ")";
+        SetMessage(message, text);
+        return false;
+    };
+    if (options.strip) {
+        std::string saveWhy;
+        if (SaveFileSafely(
+                path, [&](SaveSink& sink) { return EncodeJpeg(image, sink, why); }, &saveWhy))
+            return true;
+        // An empty reason: the encoder failed and the file system did not.
+        if (saveWhy.empty()) return encodeFailed();
+        SetMessage(message, saveWhy);
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!EncodeJpeg(image, bytes, why)) return encodeFailed();
+    WriteMetadataInto(bytes, options.metadata, image.Width(), image.Height(), options.warning);
+    std::string saveWhy;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &saveWhy)) return true;
+    SetMessage(message, saveWhy);
+    return false;
+}
+
 // Where FreeImage reads a file from: its path, or its bytes already in memory.
 struct Source {
     const std::string* path = nullptr;
@@ -642,6 +672,23 @@ bool LoadIco(const std::string& path, BMP_File& target, const LoadFailure& failu
     return true;
 }
 
+// JPEG goes to libjpeg directly: the rows land in the picture's own pixels.
+bool LoadJpeg(const std::string& path, BMP_File& target, const LoadFailure& failure,
+              const std::string& failText) {
+    std::string why;
+    switch (LoadJpegFile(path, target, why)) {
+    case JpegLoadResult::Loaded:
+        return true;
+    case JpegLoadResult::TooLarge:
+        return failure.Fail(why, "");
+    case JpegLoadResult::NoMemory:
+        return failure.Fail("Not enough memory to load the picture", "");
+    case JpegLoadResult::Failed:
+        break;
+    }
+    return failure.Fail(failText, why);
+}
+
 bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_File& target,
                        const LoadFailure& failure) {
     InitFreeImageOnce();
@@ -660,6 +707,7 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     // signature, so the extension is the fallback.
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
+    if (fif == FIF_JPEG) return LoadJpeg(path, target, failure, failText);
     if (!FreeImage_FIFSupportsReading(fif)) return failure.Fail(failText, "");
     bool tooLarge = false;
     std::string why;
@@ -756,6 +804,8 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
     const std::string ext = ExtensionOf(path);
     if (ext == "bmp") return WriteBytes(path, image.EncodeBMP(), "BMP", message);
     if (ext == "ico") return WriteBytes(path, EncodeIcon(image), "icon", message);
+
+    if (ext == "jpg") return SaveJpeg(path, image, options, message);
 
     InitFreeImageOnce();
     const FormatInfo& format = *FindFormat(ext);
