@@ -81,6 +81,12 @@ std::string StepFailureMessage(const char* step, PictureSize size, bool changesS
 bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
                  ViewSize view, BMP_File& work, std::string* error = nullptr);
 
+// The same on a picture that is not needed afterwards: it becomes the work
+// image itself (final mode), so that a batch needs no full-size copy of each
+// picture. On failure the picture is left half treated.
+bool RunPipelineOn(BMP_File& picture, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
+                   std::string* error = nullptr);
+
 // Runs the pipeline on the main window's images. Returns false (and does
 // nothing) when the work image is empty or a configuration is being loaded;
 // false with `error` set when a final run fails as RunPipeline says.

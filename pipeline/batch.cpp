@@ -1,0 +1,81 @@
+#include "pipeline/batch.h"
+
+#include "app/image_files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+int BatchWorkers(int requested, size_t jobs) {
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int wanted = requested > 0 ? requested : cores;
+    return int(std::max<size_t>(1, std::min(size_t(wanted), jobs)));
+}
+
+BatchResult RunBatch(const std::vector<BatchJob>& jobs, const ProcessingSettings& settings,
+                     const BatchOptions& options, const BatchEvents& events) {
+    std::mutex eventLock;
+    std::atomic<size_t> next{0}, finished{0}, failed{0}, inFlight{0}, peak{0};
+    auto fail = [&](const BatchJob& job, const std::string& why) {
+        ++failed;
+        if (!events.failed) return;
+        std::lock_guard lock(eventLock);
+        events.failed(job, why);
+    };
+    auto warn = [&](const BatchJob& job, const std::string& what) {
+        if (what.empty() || !events.warning) return;
+        std::lock_guard lock(eventLock);
+        events.warning(job, what);
+    };
+    // One picture, from its loading to its saving; the picture is freed before
+    // the count drops.
+    auto process = [&](const BatchJob& job) {
+        BMP_File image;
+        ImageMetadata metadata;
+        std::string message, reason, warning;
+        LoadOptions load;
+        load.applyOrientation = !options.keepOrientation;
+        load.metadata = &metadata;
+        load.warning = &warning;
+        SaveOptions save;
+        save.metadata = &metadata;
+        save.strip = options.strip;
+        save.warning = &warning;
+        const bool loaded = LoadImageFile(job.input, image, &message, &reason, load);
+        warn(job, warning);
+        if (!loaded) return fail(job, reason.empty() ? message : message + ": " + reason);
+        if (events.loaded) events.loaded(inFlight.load());
+        std::string why;
+        if (!RunPipelineOn(image, settings, options.mode, options.view, &why) || image.Empty())
+            return fail(job, why.empty() ? "the treatment left no picture" : why);
+        if (!SaveImageFile(job.output, image, &message, save)) return fail(job, message);
+        warn(job, warning);
+    };
+    auto worker = [&] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            const BatchJob& job = jobs[i];
+            if (!job.error.empty()) {
+                fail(job, job.error);
+            } else {
+                const size_t now = ++inFlight;
+                size_t seen = peak.load();
+                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+                }
+                process(job);
+                --inFlight;
+            }
+            const size_t done = ++finished;
+            if (events.finished) {
+                std::lock_guard lock(eventLock);
+                events.finished(job, done);
+            }
+        }
+    };
+    const int workers = BatchWorkers(options.workers, jobs.size());
+    std::vector<std::thread> pool;
+    for (int t = 1; t < workers; ++t) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+    return BatchResult{failed.load(), peak.load()};
+}
