@@ -816,8 +816,8 @@ bool LoadImageFile(const std::string& path, BMP_File& target, std::string* messa
     return true;
 }
 
-bool LoadImageFileThroughFreeImage(const std::string& path, BMP_File& target,
-                                   std::string* message, std::string* reason) {
+bool LoadImageFileThroughFreeImage(const std::string& path, BMP_File& target, std::string* message,
+                                   std::string* reason) {
     SetMessage(reason, "");
     const LoadFailure failure{message, reason};
     const FormatInfo* format = FindFormat(ExtensionOf(path));
