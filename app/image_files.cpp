@@ -5,6 +5,7 @@
 #include "app/jpeg_file.h"
 #include "app/png_file.h"
 #include "app/safe_save.h"
+#include "app/tiff_file.h"
 
 #include <FreeImage.h>
 
@@ -497,7 +498,7 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return false;
 }
 
-// JPEG and PNG go to their libraries directly, which read our rows as they
+// JPEG, PNG and TIFF go to their libraries directly, which read our rows as they
 // are: no second full-size picture is made for the encoder.
 struct DirectEncoder {
     const char* name;
@@ -536,6 +537,9 @@ bool SaveDirect(const std::string& path, const BMP_File& image, const SaveOption
 const DirectEncoder kJpegEncoder{
     "JPEG", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodeJpeg(i, s, w); },
     [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodeJpeg(i, b, w); }};
+const DirectEncoder kTiffEncoder{
+    "TIFF", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodeTiff(i, s, w); },
+    [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodeTiff(i, b, w); }};
 const DirectEncoder kPngEncoder{
     "PNG", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodePng(i, s, w); },
     [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodePng(i, b, w); }};
@@ -723,6 +727,19 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
     if (direct && fif == FIF_JPEG) return LoadJpeg(path, target, failure, failText);
+    if (direct && fif == FIF_TIFF) {
+        switch (LoadTiffFile(path, target)) {
+        case TiffLoadResult::Loaded:
+            return true;
+        case TiffLoadResult::NoMemory:
+            return failure.Fail("Not enough memory to load the picture", "");
+        case TiffLoadResult::Unhandled:
+            // FreeImage reads it and says what it thinks of it, without the
+            // library's words about this attempt.
+            t_freeImageMessage.clear();
+            break;
+        }
+    }
     if (direct && fif == FIF_PNG) {
         std::string why;
         switch (LoadPngFile(path, target, why)) {
@@ -846,6 +863,7 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
 
     if (ext == "jpg") return SaveDirect(path, image, options, kJpegEncoder, message);
     if (ext == "png") return SaveDirect(path, image, options, kPngEncoder, message);
+    if (ext == "tif") return SaveDirect(path, image, options, kTiffEncoder, message);
 
     InitFreeImageOnce();
     const FormatInfo& format = *FindFormat(ext);

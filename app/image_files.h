@@ -36,7 +36,7 @@ bool LoadImageFile(const std::string& path, BMP_File& target, std::string* messa
                    std::string* reason, const LoadOptions& options);
 
 // The decoding of LoadImageFile (no metadata, no orientation) done by FreeImage
-// alone, also for the JPEG and PNG files that LoadImageFile hands to their
+// alone, also for the JPEG, PNG and TIFF files that LoadImageFile hands to their
 // libraries directly: the reference those are measured and tested against.
 bool LoadImageFileThroughFreeImage(const std::string& path, BMP_File& target,
                                    std::string* message = nullptr, std::string* reason = nullptr);
