@@ -508,6 +508,9 @@ struct DirectEncoder {
 
 bool SaveDirect(const std::string& path, const BMP_File& image, const SaveOptions& options,
                 const DirectEncoder& encoder, std::string* message) {
+    // libtiff's messages go where FreeImage's setup routes them, never to
+    // standard error.
+    InitFreeImageOnce();
     std::string why;
     auto encodeFailed = [&] {
         std::string text = std::string("Unable to encode the image as ") + encoder.name;
