@@ -3,6 +3,7 @@
 #include "app/image_files.h"
 #include "app/safe_save.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -109,10 +110,20 @@ JpegLoadResult Decode(DecodeState& s, std::string& why) {
         if (!s.cmykRow) return JpegLoadResult::NoMemory;
     }
     while (s.cinfo.output_scanline < s.cinfo.output_height) {
-        const int y = int(s.cinfo.output_scanline);
-        JSAMPROW row = cmyk ? s.cmykRow.get() : reinterpret_cast<JSAMPROW>(s.fresh.Row(y));
-        if (jpeg_read_scanlines(&s.cinfo, &row, 1) != 1) return JpegLoadResult::Failed;
-        if (cmyk) CmykRowToRgb(s.cmykRow.get(), s.fresh.Row(y), unsigned(w));
+        const unsigned y = s.cinfo.output_scanline;
+        if (cmyk) {
+            JSAMPROW row = s.cmykRow.get();
+            if (jpeg_read_scanlines(&s.cinfo, &row, 1) != 1) return JpegLoadResult::Failed;
+            CmykRowToRgb(s.cmykRow.get(), s.fresh.Row(int(y)), unsigned(w));
+            continue;
+        }
+        // Several rows a call: the decoder makes two rows at once from
+        // 4:2:0 data and would otherwise keep the second aside and copy it.
+        JSAMPROW rows[16];
+        const unsigned n = std::min(16u, unsigned(h) - y);
+        for (unsigned i = 0; i < n; ++i)
+            rows[i] = reinterpret_cast<JSAMPROW>(s.fresh.Row(int(y + i)));
+        if (jpeg_read_scanlines(&s.cinfo, rows, n) == 0) return JpegLoadResult::Failed;
     }
     jpeg_finish_decompress(&s.cinfo);
     return JpegLoadResult::Loaded;
