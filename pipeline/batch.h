@@ -4,7 +4,10 @@
 // it, treat it in place and save it, so that the decoding of one picture runs
 // beside the treatment and encoding of others and every core has work while
 // files remain. Each worker holds one picture at a time: however many files
-// there are, at most as many pictures as workers are in memory at once.
+// there are, at most as many pictures as workers are in memory at once, and
+// the memory of finished pictures is kept for the next ones (the process's
+// allocator is set, once, to keep freed large blocks rather than return them
+// to the system): new pages cost more than reused ones.
 
 #include "app/settings.h"
 #include "pipeline/pipeline.h"
