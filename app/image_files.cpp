@@ -2,7 +2,10 @@
 
 #include "app/file_util.h"
 #include "app/icon.h"
+#include "app/jpeg_file.h"
+#include "app/png_file.h"
 #include "app/safe_save.h"
+#include "app/tiff_file.h"
 
 #include <FreeImage.h>
 
@@ -495,6 +498,55 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, cons
     return false;
 }
 
+// JPEG, PNG and TIFF go to their libraries directly, which read our rows as they
+// are: no second full-size picture is made for the encoder.
+struct DirectEncoder {
+    const char* name;
+    bool (*toSink)(const BMP_File&, SaveSink&, std::string&);
+    bool (*toBytes)(const BMP_File&, std::vector<uint8_t>&, std::string&);
+};
+
+bool SaveDirect(const std::string& path, const BMP_File& image, const SaveOptions& options,
+                const DirectEncoder& encoder, std::string* message) {
+    // libtiff's messages go where FreeImage's setup routes them, never to
+    // standard error.
+    InitFreeImageOnce();
+    std::string why;
+    auto encodeFailed = [&] {
+        std::string text = std::string("Unable to encode the image as ") + encoder.name;
+        if (!why.empty()) text += " (" + why + ")";
+        SetMessage(message, text);
+        return false;
+    };
+    if (options.strip) {
+        std::string saveWhy;
+        if (SaveFileSafely(
+                path, [&](SaveSink& sink) { return encoder.toSink(image, sink, why); }, &saveWhy))
+            return true;
+        // An empty reason: the encoder failed and the file system did not.
+        if (saveWhy.empty()) return encodeFailed();
+        SetMessage(message, saveWhy);
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!encoder.toBytes(image, bytes, why)) return encodeFailed();
+    WriteMetadataInto(bytes, options.metadata, image.Width(), image.Height(), options.warning);
+    std::string saveWhy;
+    if (SaveFileSafely(path, bytes.data(), bytes.size(), &saveWhy)) return true;
+    SetMessage(message, saveWhy);
+    return false;
+}
+
+const DirectEncoder kJpegEncoder{
+    "JPEG", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodeJpeg(i, s, w); },
+    [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodeJpeg(i, b, w); }};
+const DirectEncoder kTiffEncoder{
+    "TIFF", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodeTiff(i, s, w); },
+    [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodeTiff(i, b, w); }};
+const DirectEncoder kPngEncoder{
+    "PNG", [](const BMP_File& i, SaveSink& s, std::string& w) { return EncodePng(i, s, w); },
+    [](const BMP_File& i, std::vector<uint8_t>& b, std::string& w) { return EncodePng(i, b, w); }};
+
 // Where FreeImage reads a file from: its path, or its bytes already in memory.
 struct Source {
     const std::string* path = nullptr;
@@ -642,8 +694,25 @@ bool LoadIco(const std::string& path, BMP_File& target, const LoadFailure& failu
     return true;
 }
 
+// JPEG goes to libjpeg directly: the rows land in the picture's own pixels.
+bool LoadJpeg(const std::string& path, BMP_File& target, const LoadFailure& failure,
+              const std::string& failText) {
+    std::string why;
+    switch (LoadJpegFile(path, target, why)) {
+    case JpegLoadResult::Loaded:
+        return true;
+    case JpegLoadResult::TooLarge:
+        return failure.Fail(why, "");
+    case JpegLoadResult::NoMemory:
+        return failure.Fail("Not enough memory to load the picture", "");
+    case JpegLoadResult::Failed:
+        break;
+    }
+    return failure.Fail(failText, why);
+}
+
 bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_File& target,
-                       const LoadFailure& failure) {
+                       const LoadFailure& failure, bool direct = true) {
     InitFreeImageOnce();
     t_freeImageMessage.clear();
     // These formats have always given one message for every failure.
@@ -660,6 +729,35 @@ bool LoadWithFreeImage(const std::string& path, const FormatInfo& format, BMP_Fi
     // signature, so the extension is the fallback.
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = format.fif;
+    if (direct && fif == FIF_JPEG) return LoadJpeg(path, target, failure, failText);
+    if (direct && fif == FIF_TIFF) {
+        switch (LoadTiffFile(path, target)) {
+        case TiffLoadResult::Loaded:
+            return true;
+        case TiffLoadResult::NoMemory:
+            return failure.Fail("Not enough memory to load the picture", "");
+        case TiffLoadResult::Unhandled:
+            // FreeImage reads it and says what it thinks of it, without the
+            // library's words about this attempt.
+            t_freeImageMessage.clear();
+            break;
+        }
+    }
+    if (direct && fif == FIF_PNG) {
+        std::string why;
+        switch (LoadPngFile(path, target, why)) {
+        case PngLoadResult::Loaded:
+            return true;
+        case PngLoadResult::TooLarge:
+            return failure.Fail(why, "");
+        case PngLoadResult::NoMemory:
+            return failure.Fail("Not enough memory to load the picture", "");
+        case PngLoadResult::Failed:
+            return failure.Fail(failText, why);
+        case PngLoadResult::Unhandled:
+            break;
+        }
+    }
     if (!FreeImage_FIFSupportsReading(fif)) return failure.Fail(failText, "");
     bool tooLarge = false;
     std::string why;
@@ -738,6 +836,15 @@ bool LoadImageFile(const std::string& path, BMP_File& target, std::string* messa
     return true;
 }
 
+bool LoadImageFileThroughFreeImage(const std::string& path, BMP_File& target, std::string* message,
+                                   std::string* reason) {
+    SetMessage(reason, "");
+    const LoadFailure failure{message, reason};
+    const FormatInfo* format = FindFormat(ExtensionOf(path));
+    if (!format) return failure.Fail("Unknown File Format!", "");
+    return LoadWithFreeImage(path, *format, target, failure, false);
+}
+
 bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* message) {
     return SaveImageFile(path, image, message, SaveOptions{});
 }
@@ -756,6 +863,10 @@ bool SaveImageFile(const std::string& path, const BMP_File& image, std::string* 
     const std::string ext = ExtensionOf(path);
     if (ext == "bmp") return WriteBytes(path, image.EncodeBMP(), "BMP", message);
     if (ext == "ico") return WriteBytes(path, EncodeIcon(image), "icon", message);
+
+    if (ext == "jpg") return SaveDirect(path, image, options, kJpegEncoder, message);
+    if (ext == "png") return SaveDirect(path, image, options, kPngEncoder, message);
+    if (ext == "tif") return SaveDirect(path, image, options, kTiffEncoder, message);
 
     InitFreeImageOnce();
     const FormatInfo& format = *FindFormat(ext);

@@ -35,6 +35,12 @@ struct LoadOptions {
 bool LoadImageFile(const std::string& path, BMP_File& target, std::string* message,
                    std::string* reason, const LoadOptions& options);
 
+// The decoding of LoadImageFile (no metadata, no orientation) done by FreeImage
+// alone, also for the JPEG, PNG and TIFF files that LoadImageFile hands to their
+// libraries directly: the reference those are measured and tested against.
+bool LoadImageFileThroughFreeImage(const std::string& path, BMP_File& target,
+                                   std::string* message = nullptr, std::string* reason = nullptr);
+
 // "the picture is too large (W x H pixels, N megapixels; the limit is L
 // megapixels)": why a picture beyond BMP_File's size limit is refused.
 std::string PictureTooLargeText(uint64_t width, uint64_t height);

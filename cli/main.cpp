@@ -6,14 +6,13 @@
 #include "app/image_files.h"
 #include "app/settings_fields.h"
 #include "app/view_frames.h"
+#include "pipeline/batch.h"
 #include "pipeline/pipeline.h"
 #include "video/avi_encoders.h"
 #include "video/avi_video_file.h"
 #include "video/frame_loop.h"
 #include "video/frame_source.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -23,7 +22,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -244,12 +242,6 @@ int Info(int argc, char** argv) {
     return status;
 }
 
-struct Job {
-    std::string input;
-    std::string output;
-    std::string error; // set before processing for inputs that cannot run at all
-};
-
 struct ApplyOptions {
     std::string config;
     bool preview = false;
@@ -278,14 +270,14 @@ int Apply(const ApplyOptions& o) {
     FramesFromFractions(settings, o.view.width, o.view.height);
     CopyLoadedFramesToSettings(settings, file.FramesWithFractions());
 
-    std::vector<Job> jobs;
+    std::vector<BatchJob> jobs;
     for (const auto& in : o.inputs) {
         if (IsDirectory(in)) {
             const auto list = ListFolderImages(in, 1);
-            if (list.empty()) jobs.push_back(Job{in, {}, "no images in this folder"});
-            for (const auto& f : list) jobs.push_back(Job{f, {}, {}});
+            if (list.empty()) jobs.push_back(BatchJob{in, {}, "no images in this folder"});
+            for (const auto& f : list) jobs.push_back(BatchJob{f, {}, {}});
         } else {
-            jobs.push_back(Job{in, {}, {}});
+            jobs.push_back(BatchJob{in, {}, {}});
         }
     }
     if (!o.output.empty() && jobs.size() != 1)
@@ -322,32 +314,38 @@ int Apply(const ApplyOptions& o) {
         const size_t total = jobs.size();
         const size_t from = total * size_t(o.shard - 1) / size_t(o.shards);
         const size_t to = total * size_t(o.shard) / size_t(o.shards);
-        jobs = std::vector<Job>(jobs.begin() + from, jobs.begin() + to);
+        jobs = std::vector<BatchJob>(jobs.begin() + from, jobs.begin() + to);
     }
 
-    const ProcessMode mode = o.preview ? ProcessMode::Preview : ProcessMode::Final;
-    std::mutex outputLock;
-    std::atomic<size_t> next{0}, done{0};
-    std::atomic<bool> anyFailed{false};
+    BatchOptions batch;
+    batch.mode = o.preview ? ProcessMode::Preview : ProcessMode::Final;
+    batch.view = o.view;
+    batch.strip = o.strip;
+    batch.keepOrientation = o.keepOrientation;
+    batch.workers = o.jobs;
     const bool progress = ::isatty(STDERR_FILENO);
-    auto fail = [&](const Job& j, const std::string& why) {
-        anyFailed = true;
-        std::lock_guard lock(outputLock);
+    // The batch makes one call at a time, so the lines never mix.
+    BatchEvents events;
+    events.failed = [&](const BatchJob& j, const std::string& why) {
         if (progress) std::cerr << "\r\033[K";
         std::cerr << "pellorin-cli: " << j.input << ": " << why << "\n";
     };
     // Metadata that could not be read or written costs the picture nothing,
     // but the user hears of it: one line, and the input still succeeds.
-    auto warn = [&](const Job& j, const std::string& what) {
-        if (what.empty()) return;
-        std::lock_guard lock(outputLock);
+    events.warning = [&](const BatchJob& j, const std::string& what) {
         if (progress) std::cerr << "\r\033[K";
         std::cerr << "pellorin-cli: " << j.input << ": warning: " << what << "\n";
+    };
+    // Lines of a video's frame progress and the batch's own lines come from
+    // different threads: one lock for the terminal.
+    std::mutex outputLock;
+    auto warn = [&](const BatchJob& j, const std::string& what) {
+        if (!what.empty()) events.warning(j, what); // takes the lock below
     };
     // Writes an AVI or animated GIF input as a video. False when the input
     // is no animation (a GIF of one frame) and goes the way of pictures; why
     // says what went wrong.
-    auto WriteVideo = [&](const Job& j, std::string& why) {
+    batch.other = [&](const BatchJob& j, std::string& why) {
         std::string message;
         std::unique_ptr<FrameSource> source;
         if (IsAviInput(j.input)) {
@@ -377,8 +375,8 @@ int Apply(const ApplyOptions& o) {
             *source, settings, o.view, VideoSinkFor(j.output, o.codec), [&](int frame) {
                 if (progress) {
                     std::lock_guard lock(outputLock);
-                    std::cerr << "\r\033[K[" << done + 1 << "/" << jobs.size() << "] " << name
-                              << " frame " << frame + 1 << "/" << count << std::flush;
+                    std::cerr << "\r\033[K" << name << " frame " << frame + 1 << "/" << count
+                              << std::flush;
                 }
                 return true;
             });
@@ -390,58 +388,25 @@ int Apply(const ApplyOptions& o) {
         }
         return true;
     };
-    auto worker = [&] {
-        for (size_t i = next++; i < jobs.size(); i = next++) {
-            const Job& j = jobs[i];
-            if (!j.error.empty()) {
-                fail(j, j.error);
-            } else if (std::string why; WriteVideo(j, why)) {
-                if (!why.empty()) fail(j, why);
-            } else if (!why.empty()) {
-                fail(j, why);
-            } else {
-                BMP_File image, work;
-                ImageMetadata metadata;
-                std::string message, reason, warning;
-                LoadOptions load;
-                load.applyOrientation = !o.keepOrientation;
-                load.metadata = &metadata;
-                load.warning = &warning;
-                SaveOptions save;
-                save.metadata = &metadata;
-                save.strip = o.strip;
-                save.warning = &warning;
-                const bool loaded = LoadImageFile(j.input, image, &message, &reason, load);
-                warn(j, warning);
-                if (!loaded) {
-                    fail(j, FailureText(message, reason));
-                } else if (std::string why;
-                           !RunPipeline(image, settings, mode, o.view, work, &why) ||
-                           work.Empty()) {
-                    fail(j, why.empty() ? "the treatment left no picture" : why);
-                } else if (!SaveImageFile(j.output, work, &message, save)) {
-                    fail(j, message);
-                } else {
-                    warn(j, warning);
-                }
-            }
-            const size_t finished = ++done;
-            if (progress) {
-                std::lock_guard lock(outputLock);
-                std::cerr << "\r\033[K[" << finished << "/" << jobs.size() << "] "
-                          << BaseName(j.input) << std::flush;
-            }
-        }
+    // The batch's own calls come one at a time; the lock keeps them apart
+    // from the frame lines above.
+    events.failed = [&, failed = events.failed](const BatchJob& j, const std::string& why) {
+        std::lock_guard lock(outputLock);
+        failed(j, why);
     };
-    const int threads =
-        std::max(1, std::min<int>(o.jobs > 0 ? o.jobs : int(std::thread::hardware_concurrency()),
-                                  int(jobs.size())));
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
-    worker();
-    for (auto& t : pool) t.join();
+    events.warning = [&, warning = events.warning](const BatchJob& j, const std::string& what) {
+        std::lock_guard lock(outputLock);
+        warning(j, what);
+    };
+    if (progress)
+        events.finished = [&](const BatchJob& j, size_t finished) {
+            std::lock_guard lock(outputLock);
+            std::cerr << "\r\033[K[" << finished << "/" << jobs.size() << "] " << BaseName(j.input)
+                      << std::flush;
+        };
+    const BatchResult result = RunBatch(jobs, settings, batch, events);
     if (progress && !jobs.empty()) std::cerr << "\n";
-    return anyFailed ? kExitFailed : kExitOk;
+    return result.failed ? kExitFailed : kExitOk;
 }
 
 int ParseApply(int argc, char** argv) {

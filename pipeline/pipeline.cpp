@@ -191,10 +191,12 @@ int PipelineStepCount(const ProcessingSettings& s) {
     return steps;
 }
 
-bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
-                 ViewSize view, BMP_File& work, std::string* error, RunObserver* observer) {
-    if (input.Empty()) return false;
-    const bool final = mode == ProcessMode::Final;
+namespace {
+
+// The effect list and the fixed chain on the work image, which the caller has
+// made from the input.
+bool ApplyTreatment(BMP_File& work, const ProcessingSettings& s, bool final, ViewSize view,
+                    std::string* error, RunObserver* observer) {
     // A step that fails ends a final run; a preview passes it over.
     auto failed = [&](const char* step, PictureSize size) {
         if (!final) return false;
@@ -212,20 +214,6 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
         observer->stopped = true;
         return false;
     };
-    if (final) {
-        if (!Made([&] {
-                work = input;
-                return true;
-            })) {
-            // The copy threw before it touched the work image, which stays
-            // as it was: an empty one would stop every later run.
-            failed("Copying the input", PictureSize{input.Width(), input.Height()});
-            return false;
-        }
-    } else if (!ResampleNearest(input, view.width, view.height, work)) {
-        return false;
-    }
-
     for (size_t i = 0; i < s.m_aEffects.size(); ++i) {
         if (!s.EffectTicked(i)) continue;
         const EffectRow* row = FindEffect(s.m_aEffects[i]);
@@ -246,6 +234,43 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
             return false;
     }
     return true;
+}
+
+} // namespace
+
+bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode mode,
+                 ViewSize view, BMP_File& work, std::string* error, RunObserver* observer) {
+    if (input.Empty()) return false;
+    const bool final = mode == ProcessMode::Final;
+    if (final) {
+        if (!Made([&] {
+                work = input;
+                return true;
+            })) {
+            // The copy threw before it touched the work image, which stays
+            // as it was: an empty one would stop every later run.
+            if (error)
+                *error = StepFailureMessage(
+                    "Copying the input", PictureSize{input.Width(), input.Height()},
+                    input.Width() != work.Width() || input.Height() != work.Height());
+            return false;
+        }
+    } else if (!ResampleNearest(input, view.width, view.height, work)) {
+        return false;
+    }
+    return ApplyTreatment(work, s, final, view, error, observer);
+}
+
+bool RunPipelineOn(BMP_File& picture, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
+                   std::string* error) {
+    if (picture.Empty()) return false;
+    const bool final = mode == ProcessMode::Final;
+    if (!final) {
+        BMP_File scaled;
+        if (!ResampleNearest(picture, view.width, view.height, scaled)) return false;
+        picture = std::move(scaled);
+    }
+    return ApplyTreatment(picture, s, final, view, error, nullptr);
 }
 
 bool Process(ImageSet& images, const ProcessingSettings& s, ProcessMode mode, ViewSize view,

@@ -94,6 +94,12 @@ bool RunPipeline(const BMP_File& input, const ProcessingSettings& s, ProcessMode
 // The effect and chain steps a run with these settings goes through.
 int PipelineStepCount(const ProcessingSettings& s);
 
+// The same on a picture that is not needed afterwards: it becomes the work
+// image itself (final mode), so that a batch needs no full-size copy of each
+// picture. On failure the picture is left half treated.
+bool RunPipelineOn(BMP_File& picture, const ProcessingSettings& s, ProcessMode mode, ViewSize view,
+                   std::string* error = nullptr);
+
 // Runs the pipeline on the main window's images. Returns false (and does
 // nothing) when the work image is empty or a configuration is being loaded;
 // false with `error` set when a final run fails as RunPipeline says.

@@ -4,6 +4,7 @@
 #include "app/bmp_file.h"
 #include "app/image_files.h"
 #include "app/settings_fields.h"
+#include "pipeline/pipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -593,3 +594,42 @@ TEST_F(CliTest, DamagedExifCostsOneWarningLineAndNothingElse) {
 }
 
 #pragma GCC diagnostic pop
+
+TEST_F(CliTest, AFolderOfManyPhotographsComesOutAsTheTreatmentMakesEach) {
+    // More pictures than workers, each treated in place by its worker: every
+    // result is what the pipeline makes of the loaded picture.
+    fs::create_directories(Path("in"));
+    fs::create_directories(Path("out"));
+    std::vector<BMP_File> inputs;
+    for (int i = 0; i < 36; ++i) {
+        BMP_File img = Picture(30 + i, 20 + i % 5);
+        img.Pixel(i % 7, 3) = CColor24(uint8_t(i * 7), 200, 9);
+        char name[32];
+        std::snprintf(name, sizeof name, "in/p%02d.jpg", i);
+        ASSERT_TRUE(SaveImageFile(Path(name), img));
+    }
+    ProcessingSettings treatment;
+    const std::string cfg = WriteConfig("c.qvc", [&](ProcessingSettings& s) {
+        s.m_aEffects = {14, 1};
+        s.m_aEffectChecks = {1, 1};
+        s.m_nBrightR = 61;
+        s.m_bResize = 1;
+        s.m_nSizeX = 21;
+        s.m_nSizeY = 13;
+        treatment = s;
+    });
+    const Result r = Run({"apply", "--config", cfg, "--jobs", "4", "--out-dir", Path("out"),
+                          "--format", "png", Path("in")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (int i = 0; i < 36; ++i) {
+        char in[32], out[32];
+        std::snprintf(in, sizeof in, "in/p%02d.jpg", i);
+        std::snprintf(out, sizeof out, "out/p%02d.png", i);
+        BMP_File loaded, expected, got;
+        ASSERT_TRUE(LoadImageFile(Path(in), loaded));
+        ASSERT_TRUE(RunPipeline(loaded, treatment, ProcessMode::Final, ViewSize{}, expected));
+        ASSERT_TRUE(LoadImageFile(Path(out), got)) << out;
+        EXPECT_TRUE(got.SameAs(expected)) << out;
+    }
+}
