@@ -181,87 +181,22 @@ struct WhirlGeometry {
 
 #endif // IMAGEOPS_DISPLACEMENT_SHARED_
 
+#include "imageops/pixel_doubles-inl.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace imageops::displacement_kernels {
 namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
 
-// The pixel as Highway vectors of doubles: one of four lanes where vectors
-// hold 256 bits, two of two lanes on 128-bit targets. The emulated and scalar
-// targets, and those without doubles or with vectors of a size unknown until
-// run time (which cannot sit in a struct), keep the plain pixel, which GCC
-// compiles for the target's instructions all the same.
-#if HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SCALAR || HWY_HAVE_SCALABLE || !HWY_HAVE_FLOAT64
-#elif HWY_MAX_BYTES >= 32
-
-using D4 = hn::FixedTag<double, 4>;
-using Px = hn::Vec<D4>;
-
-HWY_INLINE Px Widen(const uint8_t* p) {
-    const hn::FixedTag<uint8_t, 4> d8;
-    const hn::Rebind<int32_t, D4> di;
-    return hn::PromoteTo(D4(), hn::PromoteTo(di, hn::LoadU(d8, p)));
-}
-HWY_INLINE Px Scale(Px v, double s) {
-    return hn::Mul(v, hn::Set(D4(), s));
-}
-HWY_INLINE Px Plus(Px a, Px b) {
-    return hn::Add(a, b);
-}
-HWY_INLINE Px Divide(Px v, double s) {
-    return hn::Div(v, hn::Set(D4(), s));
-}
-HWY_INLINE Px WithLast(Px v, double s) {
-    return hn::InsertLane(v, 3, s);
-}
-// Rounded as the plain StoreNearest rounds; the narrowing saturates, which is
-// the plain loop's limit to 0..255.
-HWY_INLINE void StoreNearest(uint8_t* out, Px v) {
-    const hn::FixedTag<uint8_t, 4> d8;
-    const hn::Rebind<int32_t, D4> di;
-    const Px magic = hn::Set(D4(), 0x1.8p52);
-    hn::StoreU(hn::DemoteTo(d8, hn::DemoteTo(di, hn::Sub(hn::Add(v, magic), magic))), d8, out);
-}
-
-#else
-
-using D2 = hn::FixedTag<double, 2>;
-using V2 = hn::Vec<D2>;
-struct Px {
-    V2 lo, hi; // bytes 0 and 1, bytes 2 and 3
-};
-
-HWY_INLINE Px Widen(const uint8_t* p) {
-    const hn::FixedTag<uint8_t, 4> d8;
-    const hn::FixedTag<int32_t, 4> di;
-    const auto v = hn::PromoteTo(di, hn::LoadU(d8, p));
-    return {hn::PromoteTo(D2(), hn::LowerHalf(v)),
-            hn::PromoteTo(D2(), hn::UpperHalf(hn::Half<decltype(di)>(), v))};
-}
-HWY_INLINE Px Scale(Px v, double s) {
-    const V2 vs = hn::Set(D2(), s);
-    return {hn::Mul(v.lo, vs), hn::Mul(v.hi, vs)};
-}
-HWY_INLINE Px Plus(Px a, Px b) {
-    return {hn::Add(a.lo, b.lo), hn::Add(a.hi, b.hi)};
-}
-HWY_INLINE Px Divide(Px v, double s) {
-    const V2 vs = hn::Set(D2(), s);
-    return {hn::Div(v.lo, vs), hn::Div(v.hi, vs)};
-}
-HWY_INLINE Px WithLast(Px v, double s) {
-    return {v.lo, hn::InsertLane(v.hi, 1, s)};
-}
-HWY_INLINE void StoreNearest(uint8_t* out, Px v) {
-    const hn::FixedTag<uint8_t, 4> d8;
-    const hn::FixedTag<int32_t, 4> di;
-    const hn::Half<decltype(di)> dh;
-    const V2 magic = hn::Set(D2(), 0x1.8p52);
-    const auto lo = hn::DemoteTo(dh, hn::Sub(hn::Add(v.lo, magic), magic));
-    const auto hi = hn::DemoteTo(dh, hn::Sub(hn::Add(v.hi, magic), magic));
-    hn::StoreU(hn::DemoteTo(d8, hn::Combine(di, hi, lo)), d8, out);
-}
-
+// The Highway pixel where the target has one; elsewhere the plain pixel, which
+// GCC compiles for the target's instructions all the same.
+#if PELLORIN_PIXEL_DOUBLES
+using pixel_doubles::HWY_NAMESPACE::Divide;
+using pixel_doubles::HWY_NAMESPACE::Plus;
+using pixel_doubles::HWY_NAMESPACE::Px;
+using pixel_doubles::HWY_NAMESPACE::Scale;
+using pixel_doubles::HWY_NAMESPACE::StoreNearest;
+using pixel_doubles::HWY_NAMESPACE::Widen;
+using pixel_doubles::HWY_NAMESPACE::WithLast;
 #endif
 
 #include "imageops/displacement_loops-inl.h"
