@@ -8,7 +8,9 @@
 #include <hwy/highway.h>
 
 #include "imageops/cpu_features.h"
+#include "imageops/pixel_doubles-inl.h"
 #include "imageops/vector_kernels.h"
+#include "imageops/wrap_index.h"
 
 #include <algorithm>
 #include <cstring>
@@ -346,6 +348,40 @@ size_t MaskBytesImpl(uint8_t* p, const float* weight, const float* share, size_t
     return i;
 }
 
+// ---------------------------------------------------------------------------
+// Van Gogh
+
+bool FlowSourceSumImpl(const FlowLine& f, int x, int y, double vx, double vy, double* sum) {
+#if PELLORIN_PIXEL_DOUBLES
+    namespace pd = pixel_doubles::HWY_NAMESPACE;
+    const size_t w = size_t(f.width);
+    pd::Px acc = pd::LoadDoubles(sum);
+    for (size_t k = 0; k < f.count; ++k) {
+        const double t = f.offsets[k];
+        const double px = x - t * vx, py = y - t * vy;
+        const int x0 = FloorInt(px), y0 = FloorInt(py);
+        const double fx = px - x0, fy = py - y0;
+        int xa, xb, ya, yb;
+        WrapPair(x0, f.width, xa, xb);
+        WrapPair(y0, f.height, ya, yb);
+        const uint8_t* top = f.src + 4 * size_t(ya) * w;
+        const uint8_t* bottom = f.src + 4 * size_t(yb) * w;
+        const pd::Px p00 = pd::Widen(top + 4 * size_t(xa)), p10 = pd::Widen(top + 4 * size_t(xb));
+        const pd::Px p01 = pd::Widen(bottom + 4 * size_t(xa));
+        const pd::Px p11 = pd::Widen(bottom + 4 * size_t(xb));
+        const pd::Px t0 = pd::Plus(p00, pd::Scale(pd::Minus(p10, p00), fx));
+        const pd::Px t1 = pd::Plus(p01, pd::Scale(pd::Minus(p11, p01), fx));
+        const pd::Px s = pd::Plus(t0, pd::Scale(pd::Minus(t1, t0), fy));
+        acc = pd::Plus(acc, pd::Scale(s, f.weights[k]));
+    }
+    pd::StoreDoubles(sum, acc);
+    return true;
+#else
+    (void)f, (void)x, (void)y, (void)vx, (void)vy, (void)sum;
+    return false;
+#endif
+}
+
 } // namespace HWY_NAMESPACE
 } // namespace imageops::kernels
 HWY_AFTER_NAMESPACE();
@@ -364,6 +400,7 @@ HWY_EXPORT(LightAmountsImpl);
 HWY_EXPORT(SpreadToBytesImpl);
 HWY_EXPORT(LightMoveImpl);
 HWY_EXPORT(MaskBytesImpl);
+HWY_EXPORT(FlowSourceSumImpl);
 
 bool RotateRows(const RotationRows& r, int y0, int y1) {
     return HWY_DYNAMIC_DISPATCH(RotateRowsImpl)(r, y0, y1);
@@ -388,6 +425,10 @@ int LightMove(uint8_t* p, const int16_t* amount, const int16_t* target, int n) {
 }
 size_t MaskBytes(uint8_t* p, const float* weight, const float* share, size_t n) {
     return HWY_DYNAMIC_DISPATCH(MaskBytesImpl)(p, weight, share, n);
+}
+
+bool FlowSourceSum(const FlowLine& f, int x, int y, double vx, double vy, double sum[4]) {
+    return HWY_DYNAMIC_DISPATCH(FlowSourceSumImpl)(f, x, y, vx, vy, sum);
 }
 
 } // namespace kernels

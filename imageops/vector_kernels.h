@@ -49,4 +49,19 @@ int LightMove(uint8_t* p, const int16_t* amount, const int16_t* target, int n);
 // multiply-add; returns how many bytes it did.
 size_t MaskBytes(uint8_t* p, const float* weight, const float* share, size_t n);
 
+// Van Gogh's integration along a flow line: for each k < count, the picture
+// (width x height four-byte pixels, wrapping at its edges) sampled bilinearly
+// at (x - t vx, y - t vy) with t = offsets[k], each byte as
+// top + fy (bottom - top) of top = p00 + fx (p10 - p00) and bottom likewise,
+// is added times weights[k] to sum[byte]. Returns false, having done nothing,
+// on targets without a vector form.
+struct FlowLine {
+    const uint8_t* src;
+    int width, height;
+    const double* offsets;
+    const double* weights;
+    size_t count;
+};
+bool FlowSourceSum(const FlowLine& f, int x, int y, double vx, double vy, double sum[4]);
+
 } // namespace imageops::kernels

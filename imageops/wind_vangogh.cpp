@@ -3,6 +3,8 @@
 #include "imageops/cpu_features.h"
 #include "imageops/overlays.h"
 #include "imageops/parallel.h"
+#include "imageops/vector_kernels.h"
+#include "imageops/wrap_index.h"
 
 #include <algorithm>
 #include <array>
@@ -93,29 +95,9 @@ void ReversePixels(uint8_t* row, int width) {
 constexpr int kNoiseCells = 40;
 constexpr double kRand15Scale = 1.0 / 32768.0;
 
-// Floor division remainder: the wrapped index of any integer.
-inline int Wrap(long long i, int n) {
-    long long m = i % n;
-    return int(m < 0 ? m + n : m);
-}
-
-// floor() for the sample positions, which stay within a picture size plus the
-// filter length of the pixel: no library call, and the same value.
-inline int FloorInt(double v) {
-    const int i = int(v);
-    return v < double(i) ? i - 1 : i;
-}
-
-// The wrapped pair (i, i + 1) of an index; inside the picture without a division.
-inline void WrapPair(int i, int n, int& a, int& b) {
-    if (unsigned(i) < unsigned(n - 1)) {
-        a = i;
-        b = i + 1;
-    } else {
-        a = Wrap(i, n);
-        b = Wrap((long long)i + 1, n);
-    }
-}
+using imageops::FloorInt;
+using imageops::Wrap;
+using imageops::WrapPair;
 
 // Hue, saturation or lightness of bytes 0, 1, 2 of a pixel, 0..1 (hue -1 for
 // a grey pixel, which has none).
@@ -234,6 +216,9 @@ void SourceSum(const VanGoghJob& job, int x, int y, double vx, double vy, double
 
 void VanGoghRows(const VanGoghJob& job, int y0, int y1) {
     const int w = job.width, h = job.height;
+    const bool vector = imageops::VectorKernelsOn();
+    const imageops::kernels::FlowLine line{
+        job.src, job.width, job.height, job.offsets.data(), job.weights.data(), job.offsets.size()};
     const uint8_t* f = job.field->data();
     for (int y = y0; y < y1; ++y) {
         // The field's rows above, at and below, wrapped.
@@ -268,7 +253,8 @@ void VanGoghRows(const VanGoghJob& job, int y0, int y1) {
                     job.dst[at + size_t(c)] = uint8_t(job.src[at + size_t(c)] * k);
             } else {
                 double sum[4] = {0, 0, 0, 0};
-                SourceSum(job, x, y, vx, vy, sum);
+                if (!vector || !imageops::kernels::FlowSourceSum(line, x, y, vx, vy, sum))
+                    SourceSum(job, x, y, vx, vy, sum);
                 for (int c = 0; c < 4; ++c) {
                     const double v = sum[c] * job.sourceScale;
                     job.dst[at + size_t(c)] = uint8_t(v <= 0.0 ? 0 : (v >= 255.0 ? 255 : int(v)));

@@ -409,18 +409,25 @@ TEST(VanGogh, ThreadsGiveTheOneThreadResult) {
     }
 }
 
-// The picture's samples are summed in vector registers where the processor
-// has them; the portable form gives the same bytes.
+// The picture's samples are summed in vector registers on every vector target
+// the processor has; each gives the bytes of the plain sum, on pictures
+// smaller than a vector and with flow lines longer than the picture, whose
+// samples wrap round it more than once.
 TEST(VanGogh, VectorAndPortableSumsAgree) {
     for (auto [w, h] : {std::pair{1, 1}, {3, 2}, {37, 29}}) {
         const Picture in = RandomPicture(w, h, unsigned(w));
-        for (int steps : {2, 7, 25}) {
-            const VanGoghParams p = VanGoghWith(1, steps, 9);
-            const Picture vector = VanGogh(in, p, 4);
+        for (auto [steps, length] : {std::pair{2, 9}, {7, 9}, {25, 9}, {40, 64}}) {
+            const VanGoghParams p = VanGoghWith(1, steps, length);
             imageops::UseVectorKernels(false);
             const Picture portable = VanGogh(in, p, 4);
             imageops::UseVectorKernels(true);
-            EXPECT_TRUE(Same(vector, portable)) << w << "x" << h << " " << steps;
+            for (const int64_t target : imageops::VectorTargets()) {
+                imageops::PinVectorTarget(target);
+                EXPECT_TRUE(Same(VanGogh(in, p, 4), portable))
+                    << imageops::VectorTargetName(target) << " " << w << "x" << h << " " << steps
+                    << " steps, length " << length;
+            }
+            imageops::PinVectorTarget(0);
         }
     }
 }
