@@ -167,7 +167,7 @@ inline uint8_t ClampTrunc(float v) {
 // Lines filtered together: a strip of bytes with sample t of line l at
 // in[t * stride + l], kLanes lines side by side, so that every step of the
 // recursion is a few full vector operations over the lanes.
-constexpr int kLanes = 32;
+constexpr int kLanes = 64;
 
 // The taps of one direction as scalars.
 struct Taps {
@@ -301,7 +301,7 @@ void FilterStrips(int n, int lines, const LineCoefficients& c, size_t work, Prep
             const StripIo io = prepare(first, lanes, buf.data());
             StripCausal(io.in, io.inStride, n, vp.data(), &c);
             StripAntiCausal(io.in, io.inStride, io.out, io.outStride, n, vp.data(), &c);
-            finish(first, lanes, static_cast<const uint8_t*>(buf.data()));
+            finish(first, lanes, buf.data());
         }
     });
 }
@@ -345,41 +345,67 @@ void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
     FilterColumns(plane, plane, size_t(w), w, h, c, size_t(w) * size_t(h));
 }
 
-// Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
-// becoming lane l, in blocks of samples so that both sides are touched in
-// short runs.
-void RowsToStrip(const uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf) {
-    constexpr int kBlock = 64;
-    if (lanes < kLanes) std::fill(buf, buf + size_t(n) * kLanes, uint8_t(0));
-    for (int t0 = 0; t0 < n; t0 += kBlock) {
-        const int t1 = std::min(n, t0 + kBlock);
-        for (int l = 0; l < lanes; ++l) {
-            const uint8_t* r = rows + size_t(l) * stride;
-            for (int t = t0; t < t1; ++t) buf[size_t(t) * kLanes + size_t(l)] = r[t];
-        }
-    }
+// Transposes 8 x 8 bytes held as eight words (byte j of word i is element
+// (i, j)) by swapping ever larger sub-blocks between the words: single
+// bytes, then pairs, then quadruples.
+inline void Transpose8x8(uint64_t r[8]) {
+    auto swap = [&](int i, int j, int shift, uint64_t mask) {
+        const uint64_t t = ((r[i] >> shift) ^ r[j]) & mask;
+        r[j] ^= t;
+        r[i] ^= t << shift;
+    };
+    for (int i = 0; i < 8; i += 2) swap(i, i + 1, 8, 0x00FF00FF00FF00FFull);
+    for (int i : {0, 1, 4, 5}) swap(i, i + 2, 16, 0x0000FFFF0000FFFFull);
+    for (int i = 0; i < 4; ++i) swap(i, i + 4, 32, 0x00000000FFFFFFFFull);
 }
 
-void StripToRows(const uint8_t* buf, int lanes, int n, uint8_t* rows, size_t stride) {
-    constexpr int kBlock = 64;
-    for (int t0 = 0; t0 < n; t0 += kBlock) {
-        const int t1 = std::min(n, t0 + kBlock);
-        for (int l = 0; l < lanes; ++l) {
-            uint8_t* r = rows + size_t(l) * stride;
-            for (int t = t0; t < t1; ++t) r[t] = buf[size_t(t) * kLanes + size_t(l)];
+// Moves an 8 x 8 block from `from` (rows fromStride apart) to `to` (rows
+// toStride apart), transposed.
+inline void MoveBlock(const uint8_t* from, size_t fromStride, uint8_t* to, size_t toStride) {
+    uint64_t r[8];
+    for (int i = 0; i < 8; ++i) std::memcpy(&r[i], from + size_t(i) * fromStride, 8);
+    Transpose8x8(r);
+    for (int i = 0; i < 8; ++i) std::memcpy(to + size_t(i) * toStride, &r[i], 8);
+}
+
+// Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
+// becoming lane l (to rows = true), or back. Whole 8 x 8 blocks move as
+// words; the edges byte by byte.
+void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
+    const int n8 = n & ~7, l8 = lanes & ~7;
+    for (int t = 0; t < n8; t += 8)
+        for (int l = 0; l < l8; l += 8) {
+            uint8_t* r = rows + size_t(l) * stride + size_t(t);
+            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
+            if (toStrip)
+                MoveBlock(r, stride, b, kLanes);
+            else
+                MoveBlock(b, kLanes, r, stride);
         }
-    }
+    auto one = [&](int l, int t) {
+        uint8_t& r = rows[size_t(l) * stride + size_t(t)];
+        uint8_t& b = buf[size_t(t) * kLanes + size_t(l)];
+        if (toStrip)
+            b = r;
+        else
+            r = b;
+    };
+    for (int l = l8; l < lanes; ++l)
+        for (int t = 0; t < n; ++t) one(l, t);
+    for (int l = 0; l < l8; ++l)
+        for (int t = n8; t < n; ++t) one(l, t);
 }
 
 void BlurRows(uint8_t* plane, int w, int h, const LineCoefficients& c) {
     FilterStrips(
         w, h, c, size_t(w) * size_t(h),
         [&](int first, int lanes, uint8_t* buf) {
-            RowsToStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf);
+            if (lanes < kLanes) std::fill(buf, buf + size_t(w) * kLanes, uint8_t(0));
+            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, true);
             return StripIo{buf, kLanes, buf, kLanes};
         },
-        [&](int first, int lanes, const uint8_t* buf) {
-            StripToRows(buf, lanes, w, plane + size_t(first) * size_t(w), size_t(w));
+        [&](int first, int lanes, uint8_t* buf) {
+            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, false);
         });
 }
 
