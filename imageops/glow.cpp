@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -157,77 +158,248 @@ inline uint8_t ClampTrunc(float v) {
     return uint8_t(int(v));
 }
 
-// Filters `lines` lines of length n, `maxLanes` at a time: load(first, lanes,
-// in) fills in[t * lanes + l] with sample t of line first + l, store(first,
-// lanes, out) takes the results. Strips are independent, so they are shared
-// among threads when there is enough work.
-template <class Load, class Store>
-void FilterStrips(int n, int lines, int maxLanes, const LineCoefficients& c, size_t work,
-                  Load&& load, Store&& store) {
+// Lines filtered together: a strip of bytes with sample t of line l at
+// in[t * stride + l], kLanes lines side by side, so that every step of the
+// recursion is a few full vector operations over the lanes.
+constexpr int kLanes = 64;
+
+// The taps of one direction as scalars.
+struct Taps {
+    float n0, n1, n2, n3, n4, d1, d2, d3, d4;
+    const float* n; // n0..n4, for the first four samples
+    const float* d;
+    const float* e; // edge factors
+};
+
+Taps TapsOf(const float* n, const float* d, const float* e) {
+    return Taps{n[0], n[1], n[2], n[3], n[4], d[1], d[2], d[3], d[4], n, d, e};
+}
+
+// One step of the recursion past the first four samples: x0 takes the new
+// samples (from bytes), v0 the recursion's values. The sum is formed in the
+// same order as in Recurse, so the strips give the bytes of the plain lines.
+[[gnu::always_inline]] inline void Step(const uint8_t* __restrict row, float* __restrict x0,
+                                        const float* __restrict x1, const float* __restrict x2,
+                                        const float* __restrict x3, const float* __restrict x4,
+                                        float* __restrict v0, const float* __restrict v1,
+                                        const float* __restrict v2, const float* __restrict v3,
+                                        const float* __restrict v4, const Taps& k) {
+    for (int l = 0; l < kLanes; ++l) {
+        const float x = float(row[l]);
+        float a = k.n0 * x;
+        a += k.n1 * x1[l] - k.d1 * v1[l];
+        a += k.n2 * x2[l] - k.d2 * v2[l];
+        a += k.n3 * x3[l] - k.d3 * v3[l];
+        a += k.n4 * x4[l] - k.d4 * v4[l];
+        x0[l] = x;
+        v0[l] = a;
+    }
+}
+
+// The first four steps (k = 0..3): taps that would reach before the line's
+// start take the edge sample xs[0] with the edge factors.
+inline void EdgeStep(int k, const uint8_t* row, float* const* xs, float* const* vs, const Taps& c) {
+    float* x0 = xs[0];
+    float* v0 = vs[0];
+    for (int l = 0; l < kLanes; ++l) {
+        x0[l] = float(row[l]);
+        v0[l] = c.n[0] * x0[l];
+    }
+    for (int i = 1; i <= k; ++i)
+        for (int l = 0; l < kLanes; ++l) v0[l] += c.n[i] * xs[i][l] - c.d[i] * vs[i][l];
+    const float* edge = xs[k]; // the line's first sample
+    for (int j = k + 1; j <= 4; ++j)
+        for (int l = 0; l < kLanes; ++l) v0[l] += c.e[j] * edge[l];
+}
+
+// The causal part of a strip of n samples into vp (n * kLanes values, sample
+// t at vp[t * kLanes]); the samples' history stays in a ring of five rows,
+// the values' history is vp itself.
+PELLORIN_VECTOR_KERNEL(StripCausal,
+                       (const uint8_t* in, size_t stride, int n, float* __restrict vp,
+                        const LineCoefficients* c),
+                       (in, stride, n, vp, c)) {
+    const Taps k = TapsOf(c->np, c->dp, c->ep);
+    alignas(64) float ring[5][kLanes];
+    for (int t = 0; t < n; ++t) {
+        float* xs[5];
+        float* vs[5];
+        for (int i = 0; i < 5 && i <= t; ++i) {
+            xs[i] = ring[(t - i) % 5];
+            vs[i] = vp + size_t(t - i) * kLanes;
+        }
+        const uint8_t* row = in + size_t(t) * stride;
+        if (t < 4)
+            EdgeStep(t, row, xs, vs, k);
+        else
+            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
+    }
+}
+
+// The anti-causal part, from the last sample back, added to vp; the sums
+// become bytes at out[t * outStride + l]. out may be in (same stride): each
+// sample is read before its result is written.
+PELLORIN_VECTOR_KERNEL(StripAntiCausal,
+                       (const uint8_t* in, size_t inStride, uint8_t* out, size_t outStride, int n,
+                        const float* __restrict vp, const LineCoefficients* c),
+                       (in, inStride, out, outStride, n, vp, c)) {
+    const Taps k = TapsOf(c->nm, c->dm, c->em);
+    alignas(64) float xring[5][kLanes], vring[5][kLanes];
+    for (int step = 0; step < n; ++step) {
+        const int t = n - 1 - step;
+        float* xs[5];
+        float* vs[5];
+        for (int i = 0; i < 5 && i <= step; ++i) {
+            xs[i] = xring[(step - i) % 5];
+            vs[i] = vring[(step - i) % 5];
+        }
+        const uint8_t* row = in + size_t(t) * inStride;
+        if (step < 4)
+            EdgeStep(step, row, xs, vs, k);
+        else
+            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
+        const float* p = vp + size_t(t) * kLanes;
+        const float* m = vs[0];
+        uint8_t* o = out + size_t(t) * outStride;
+        for (int l = 0; l < kLanes; ++l) o[l] = ClampTrunc(p[l] + m[l]);
+    }
+}
+
+// Where a strip's samples come from and its bytes go.
+struct StripIo {
+    const uint8_t* in;
+    size_t inStride;
+    uint8_t* out;
+    size_t outStride;
+};
+
+// Filters `lines` lines of length n, kLanes at a time. prepare(first, lanes,
+// buf) says where the strip of lines first..first+lanes-1 is read and
+// written; it may fill buf (n * kLanes bytes, sample t of lane l at
+// buf[t * kLanes + l]) and point there. finish(first, lanes, buf) then takes
+// results left in buf. Lanes beyond `lanes` are filtered but mean nothing.
+// Strips are independent, so they are shared among threads when there is
+// enough work.
+template <class Prepare, class Finish>
+void FilterStrips(int n, int lines, const LineCoefficients& c, size_t work, Prepare&& prepare,
+                  Finish&& finish) {
     if (n <= 0 || lines <= 0) return;
-    const int strips = (lines + maxLanes - 1) / maxLanes;
+    const int strips = (lines + kLanes - 1) / kLanes;
     imageops::ParallelRows(strips, work, [&](int s0, int s1) {
-        const size_t size = size_t(n) * size_t(maxLanes);
-        std::vector<float> in(size), out(size), vp(size), vm(size);
+        const size_t size = size_t(n) * kLanes;
+        std::vector<uint8_t> buf(size);
+        std::vector<float> vp(size);
         for (int s = s0; s < s1; ++s) {
-            const int first = s * maxLanes;
-            const int lanes = std::min(maxLanes, lines - first);
-            load(first, lanes, in.data());
-            Filter(in.data(), out.data(), vp.data(), vm.data(), n, lanes, c);
-            store(first, lanes, static_cast<const float*>(out.data()));
+            const int first = s * kLanes;
+            const int lanes = std::min(kLanes, lines - first);
+            const StripIo io = prepare(first, lanes, buf.data());
+            StripCausal(io.in, io.inStride, n, vp.data(), &c);
+            StripAntiCausal(io.in, io.inStride, io.out, io.outStride, n, vp.data(), &c);
+            finish(first, lanes, buf.data());
         }
     });
 }
 
-constexpr int kColumnLanes = 48; // adjacent columns (or bytes) filtered together
-constexpr int kRowLanes = 16;    // rows (or row channels) filtered together
+// Where a strip of columns of a buffer of n rows (stride apart) is read: in
+// place when it is full, else copied into the strip buffer (lanes past the
+// buffer's edge as 0), so that no read passes the last row's end.
+StripIo ColumnStrip(const uint8_t* src, size_t stride, int first, int lanes, int n, uint8_t* buf) {
+    if (lanes == kLanes) return StripIo{src + first, stride, buf, kLanes};
+    std::fill(buf, buf + size_t(n) * kLanes, uint8_t(0));
+    for (int t = 0; t < n; ++t)
+        std::memcpy(buf + size_t(t) * kLanes, src + size_t(t) * stride + size_t(first),
+                    size_t(lanes));
+    return StripIo{buf, kLanes, buf, kLanes};
+}
 
-void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
-    const size_t pixels = size_t(w) * size_t(h);
+// Columns of a buffer of n rows of `lines` bytes each (stride apart), from src
+// into dst (which may be src): full strips straight from and into the
+// buffers, the last one through the strip buffer.
+void FilterColumns(const uint8_t* src, uint8_t* dst, size_t stride, int lines, int n,
+                   const LineCoefficients& c, size_t work) {
     FilterStrips(
-        h, w, kColumnLanes, c, pixels,
-        [&](int first, int lanes, float* in) {
-            for (int t = 0; t < h; ++t) {
-                const uint8_t* row = plane + size_t(t) * size_t(w) + size_t(first);
-                for (int l = 0; l < lanes; ++l) in[size_t(t) * size_t(lanes) + size_t(l)] = row[l];
+        n, lines, c, work,
+        [&](int first, int lanes, uint8_t* buf) {
+            StripIo io = ColumnStrip(src, stride, first, lanes, n, buf);
+            if (lanes == kLanes) {
+                io.out = dst + first;
+                io.outStride = stride;
             }
+            return io;
         },
-        [&](int first, int lanes, const float* out) {
-            for (int t = 0; t < h; ++t) {
-                uint8_t* row = plane + size_t(t) * size_t(w) + size_t(first);
-                for (int l = 0; l < lanes; ++l)
-                    row[l] = ClampTrunc(out[size_t(t) * size_t(lanes) + size_t(l)]);
-            }
+        [&](int first, int lanes, const uint8_t* buf) {
+            if (lanes == kLanes) return;
+            for (int t = 0; t < n; ++t)
+                std::memcpy(dst + size_t(t) * stride + size_t(first), buf + size_t(t) * kLanes,
+                            size_t(lanes));
         });
 }
 
+void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
+    FilterColumns(plane, plane, size_t(w), w, h, c, size_t(w) * size_t(h));
+}
+
+// Transposes 8 x 8 bytes held as eight words (byte j of word i is element
+// (i, j)) by swapping ever larger sub-blocks between the words: single
+// bytes, then pairs, then quadruples.
+inline void Transpose8x8(uint64_t r[8]) {
+    auto swap = [&](int i, int j, int shift, uint64_t mask) {
+        const uint64_t t = ((r[i] >> shift) ^ r[j]) & mask;
+        r[j] ^= t;
+        r[i] ^= t << shift;
+    };
+    for (int i = 0; i < 8; i += 2) swap(i, i + 1, 8, 0x00FF00FF00FF00FFull);
+    for (int i : {0, 1, 4, 5}) swap(i, i + 2, 16, 0x0000FFFF0000FFFFull);
+    for (int i = 0; i < 4; ++i) swap(i, i + 4, 32, 0x00000000FFFFFFFFull);
+}
+
+// Moves an 8 x 8 block from `from` (rows fromStride apart) to `to` (rows
+// toStride apart), transposed.
+inline void MoveBlock(const uint8_t* from, size_t fromStride, uint8_t* to, size_t toStride) {
+    uint64_t r[8];
+    for (int i = 0; i < 8; ++i) std::memcpy(&r[i], from + size_t(i) * fromStride, 8);
+    Transpose8x8(r);
+    for (int i = 0; i < 8; ++i) std::memcpy(to + size_t(i) * toStride, &r[i], 8);
+}
+
+// Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
+// becoming lane l (to rows = true), or back. Whole 8 x 8 blocks move as
+// words; the edges byte by byte.
+void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
+    const int n8 = n & ~7, l8 = lanes & ~7;
+    for (int t = 0; t < n8; t += 8)
+        for (int l = 0; l < l8; l += 8) {
+            uint8_t* r = rows + size_t(l) * stride + size_t(t);
+            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
+            if (toStrip)
+                MoveBlock(r, stride, b, kLanes);
+            else
+                MoveBlock(b, kLanes, r, stride);
+        }
+    auto one = [&](int l, int t) {
+        uint8_t& r = rows[size_t(l) * stride + size_t(t)];
+        uint8_t& b = buf[size_t(t) * kLanes + size_t(l)];
+        if (toStrip)
+            b = r;
+        else
+            r = b;
+    };
+    for (int l = l8; l < lanes; ++l)
+        for (int t = 0; t < n; ++t) one(l, t);
+    for (int l = 0; l < l8; ++l)
+        for (int t = n8; t < n; ++t) one(l, t);
+}
+
 void BlurRows(uint8_t* plane, int w, int h, const LineCoefficients& c) {
-    const size_t pixels = size_t(w) * size_t(h);
-    // Blocks of columns, so that the rows of a strip are read and written in
-    // short runs while the interleaved buffer is filled in order.
-    constexpr int kBlock = 64;
     FilterStrips(
-        w, h, kRowLanes, c, pixels,
-        [&](int first, int lanes, float* in) {
-            const uint8_t* rows = plane + size_t(first) * size_t(w);
-            for (int t0 = 0; t0 < w; t0 += kBlock) {
-                const int t1 = std::min(w, t0 + kBlock);
-                for (int t = t0; t < t1; ++t) {
-                    float* d = in + size_t(t) * size_t(lanes);
-                    for (int l = 0; l < lanes; ++l) d[l] = rows[size_t(l) * size_t(w) + size_t(t)];
-                }
-            }
+        w, h, c, size_t(w) * size_t(h),
+        [&](int first, int lanes, uint8_t* buf) {
+            if (lanes < kLanes) std::fill(buf, buf + size_t(w) * kLanes, uint8_t(0));
+            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, true);
+            return StripIo{buf, kLanes, buf, kLanes};
         },
-        [&](int first, int lanes, const float* out) {
-            uint8_t* rows = plane + size_t(first) * size_t(w);
-            for (int t0 = 0; t0 < w; t0 += kBlock) {
-                const int t1 = std::min(w, t0 + kBlock);
-                for (int t = t0; t < t1; ++t) {
-                    const float* v = out + size_t(t) * size_t(lanes);
-                    for (int l = 0; l < lanes; ++l)
-                        rows[size_t(l) * size_t(w) + size_t(t)] = ClampTrunc(v[l]);
-                }
-            }
+        [&](int first, int lanes, uint8_t* buf) {
+            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, false);
         });
 }
 
@@ -284,31 +456,22 @@ void CartoonPlanes(const uint8_t* bgra, int width, int height, std::vector<uint8
     if (pixels == 0) return;
     const LineCoefficients narrow = ToLine(GaussianCoefficients(SigmaForRadius(1.0)));
     const LineCoefficients wide = ToLine(GaussianCoefficients(SigmaForRadius(7.0)));
-    // Columns of the three colour bytes (the alpha byte's result is not used);
-    // strips hold whole pixels, so each stores its pixels' lightness at once.
-    const int lines = 3 * width;
+    // Columns of all four bytes (the alpha byte's result is not used), so that
+    // strips hold whole pixels and each stores its pixels' lightness at once.
     const size_t stride = size_t(width) * 4;
     for (int pass = 0; pass < 2; ++pass) {
         uint8_t* plane = pass == 0 ? d1.data() : d2.data();
         FilterStrips(
-            height, lines, kColumnLanes, pass == 0 ? narrow : wide, pixels,
-            [&](int first, int lanes, float* in) {
-                for (int t = 0; t < height; ++t) {
-                    const uint8_t* row = bgra + size_t(t) * stride;
-                    float* dst = in + size_t(t) * size_t(lanes);
-                    for (int l = 0; l < lanes; ++l) {
-                        const int line = first + l;
-                        dst[l] = row[size_t(line / 3) * 4 + size_t(line % 3)];
-                    }
-                }
+            height, 4 * width, pass == 0 ? narrow : wide, pixels,
+            [&](int first, int lanes, uint8_t* buf) {
+                return ColumnStrip(bgra, stride, first, lanes, height, buf);
             },
-            [&](int first, int lanes, const float* out) {
+            [&](int first, int lanes, const uint8_t* buf) {
                 for (int t = 0; t < height; ++t) {
-                    const float* src = out + size_t(t) * size_t(lanes);
-                    uint8_t* row = plane + size_t(t) * size_t(width);
-                    for (int l = 0; l + 2 < lanes; l += 3)
-                        row[(first + l) / 3] = Lightness(ClampTrunc(src[l]), ClampTrunc(src[l + 1]),
-                                                         ClampTrunc(src[l + 2]));
+                    const uint8_t* src = buf + size_t(t) * kLanes;
+                    uint8_t* row = plane + size_t(t) * size_t(width) + size_t(first / 4);
+                    for (int l = 0; l < lanes; l += 4)
+                        row[l / 4] = Lightness(src[l], src[l + 1], src[l + 2]);
                 }
             });
         BlurRows(plane, width, height, pass == 0 ? narrow : wide);
@@ -445,45 +608,37 @@ void Neon(const uint8_t* src, uint8_t* dst, int width, int height, double radius
     const size_t stride = size_t(width) * 4;
     // Columns: every byte of every column, its clamped response into the
     // destination.
-    glow::FilterStrips(
-        height, width * 4, glow::kColumnLanes, c, pixels,
-        [&](int first, int lanes, float* in) {
-            for (int t = 0; t < height; ++t) {
-                const uint8_t* row = src + size_t(t) * stride + size_t(first);
-                float* d = in + size_t(t) * size_t(lanes);
-                for (int l = 0; l < lanes; ++l) d[l] = row[l];
-            }
-        },
-        [&](int first, int lanes, const float* out) {
-            for (int t = 0; t < height; ++t) {
-                uint8_t* row = dst + size_t(t) * stride + size_t(first);
-                const float* v = out + size_t(t) * size_t(lanes);
-                for (int l = 0; l < lanes; ++l) row[l] = glow::ClampTrunc(v[l]);
-            }
-        });
-    // Rows of the source, each byte on its own line (line = 4 row + byte),
-    // combined with the column response as the length of the pair.
+    glow::FilterColumns(src, dst, stride, width * 4, height, c, pixels);
+    // Rows of the source, each byte on its own line (line = 4 row + byte, so
+    // a strip holds whole pixels of kLanes / 4 rows), combined with the
+    // column response as the length of the pair.
     const double gain = 1.0 + 9.0 * amount;
+    constexpr int kRows = glow::kLanes / 4;
     glow::FilterStrips(
-        width, height * 4, glow::kRowLanes, c, pixels,
-        [&](int first, int lanes, float* in) {
-            for (int l = 0; l < lanes; ++l) {
-                const int line = first + l;
-                const uint8_t* row = src + size_t(line / 4) * stride + size_t(line % 4);
-                for (int t = 0; t < width; ++t)
-                    in[size_t(t) * size_t(lanes) + size_t(l)] = row[size_t(t) * 4];
-            }
+        width, height * 4, c, pixels,
+        [&](int first, int lanes, uint8_t* buf) {
+            if (lanes < glow::kLanes)
+                std::fill(buf, buf + size_t(width) * glow::kLanes, uint8_t(0));
+            const uint8_t* rows = src + size_t(first / 4) * stride;
+            for (int t = 0; t < width; ++t)
+                for (int r = 0; r < lanes / 4; ++r)
+                    std::memcpy(buf + size_t(t) * glow::kLanes + size_t(4 * r),
+                                rows + size_t(r) * stride + size_t(4 * t), 4);
+            return glow::StripIo{buf, glow::kLanes, buf, glow::kLanes};
         },
-        [&](int first, int lanes, const float* out) {
-            for (int l = 0; l < lanes; ++l) {
-                const int line = first + l;
-                uint8_t* row = dst + size_t(line / 4) * stride + size_t(line % 4);
-                for (int t = 0; t < width; ++t) {
-                    const double hv = glow::ClampTrunc(out[size_t(t) * size_t(lanes) + size_t(l)]);
-                    const double vv = row[size_t(t) * 4];
-                    const double m = std::sqrt(vv * vv + hv * hv) * gain + 0.5;
-                    row[size_t(t) * 4] = !(m > 0.0) ? 0 : m >= 255.0 ? 255 : uint8_t(int(m));
-                }
+        [&](int first, int lanes, const uint8_t* buf) {
+            static_assert(glow::kLanes % 4 == 0);
+            for (int r = 0; r < std::min(kRows, lanes / 4); ++r) {
+                uint8_t* row = dst + size_t(first / 4 + r) * stride;
+                for (int t = 0; t < width; ++t)
+                    for (int b = 0; b < 4; ++b) {
+                        const double hv = buf[size_t(t) * glow::kLanes + size_t(4 * r + b)];
+                        const double vv = row[size_t(t) * 4 + size_t(b)];
+                        const double m = std::sqrt(vv * vv + hv * hv) * gain + 0.5;
+                        row[size_t(t) * 4 + size_t(b)] = !(m > 0.0)   ? 0
+                                                         : m >= 255.0 ? 255
+                                                                      : uint8_t(int(m));
+                    }
             }
         });
 }

@@ -275,46 +275,65 @@ private:
         for (int k = 0; k < kCopies; ++k) t += count_[k][ch][i];
         return int(t);
     }
-    int Count(int i) const {
-        return Packed && intensityMode_ ? int(CountAlpha(i) & kPackedMask) : ChannelCount(0, i);
-    }
 
     // Bins in ascending order: only the used ones when an empty bin weighs 0
-    // (adding 0 changes no sum), else all 256.
-    template <class CountOf, class Fn>
-    void ForBins(const Used& used, WeightMemo& memo, float exponent, CountOf&& countOf, Fn&& fn) {
-        int hmax = 0;
-        used.ForEach([&](int i) { hmax = std::max(hmax, countOf(i)); });
+    // (adding 0 changes no sum), else all 256. The used bins' totals over the
+    // copies are formed once, while the fullest count is sought, and handed
+    // to fn(bin, count, word) with word = wordOf(bin) (what the caller needs
+    // besides the count).
+    template <class WordOf, class CountOfWord, class Fn>
+    void ForBins(const Used& used, WeightMemo& memo, float exponent, WordOf&& wordOf,
+                 CountOfWord&& countOfWord, Fn&& fn) {
+        int hmax = 0, n = 0;
+        used.ForEach([&](int i) {
+            const uint64_t word = wordOf(i);
+            const int c = countOfWord(word);
+            bins_[n] = uint8_t(i);
+            counts_[n] = c;
+            words_[n] = word;
+            ++n;
+            hmax = std::max(hmax, c);
+        });
         memo.Start(hmax, exponent);
-        if (memo(0) == 0.0f)
-            used.ForEach([&](int i) { fn(i, countOf(i)); });
-        else
-            for (int i = 0; i < 256; ++i) fn(i, countOf(i));
+        if (memo(0) == 0.0f) {
+            for (int k = 0; k < n; ++k) fn(int(bins_[k]), counts_[k], words_[k]);
+        } else {
+            for (int i = 0; i < 256; ++i) {
+                const uint64_t word = wordOf(i);
+                fn(i, countOfWord(word), word);
+            }
+        }
     }
 
     void OutputIntensity(float exponent, uint8_t* out) {
         float div = 0.000001f;
         float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         WeightMemo& memo = memo_[0];
-        ForBins(
-            all_[0], memo, exponent, [&](int i) { return Count(i); },
-            [&](int i, int c) {
-                const float w = memo(c);
-                div += w;
-                if (c == 0) return;
-                // The bin's weight shared among its pixels, times their sum.
-                const float perPixel = w / float(c);
-                if (Packed) {
-                    const uint64_t bgr = Colour(i);
-                    color[0] += perPixel * float(bgr & kPackedMask);
-                    color[1] += perPixel * float((bgr >> kPackedBits) & kPackedMask);
-                    color[2] += perPixel * float(bgr >> (2 * kPackedBits));
-                    color[3] += perPixel * float(CountAlpha(i) >> kPackedBits);
-                } else {
-                    for (int ch = 0; ch < 4; ++ch)
-                        color[ch] += perPixel * float(sum_[size_t(i) * 4 + size_t(ch)]);
-                }
-            });
+        auto fn = [&](int i, int c, uint64_t word) {
+            const float w = memo(c);
+            div += w;
+            if (c == 0) return;
+            // The bin's weight shared among its pixels, times their sum.
+            const float perPixel = w / float(c);
+            if (Packed) {
+                const uint64_t bgr = Colour(i);
+                color[0] += perPixel * float(bgr & kPackedMask);
+                color[1] += perPixel * float((bgr >> kPackedBits) & kPackedMask);
+                color[2] += perPixel * float(bgr >> (2 * kPackedBits));
+                color[3] += perPixel * float(word >> kPackedBits);
+            } else {
+                for (int ch = 0; ch < 4; ++ch)
+                    color[ch] += perPixel * float(sum_[size_t(i) * 4 + size_t(ch)]);
+            }
+        };
+        if (Packed)
+            ForBins(
+                all_[0], memo, exponent, [&](int i) { return CountAlpha(i); },
+                [](uint64_t word) { return int(word & kPackedMask); }, fn);
+        else
+            ForBins(
+                all_[0], memo, exponent, [&](int i) { return uint64_t(ChannelCount(0, i)); },
+                [](uint64_t word) { return int(word); }, fn);
         for (int ch = 0; ch < 4; ++ch) out[ch] = ClampTrunc(color[ch] / div);
     }
 
@@ -322,8 +341,9 @@ private:
         float div = 0.000001f, acc = 0.0f;
         WeightMemo& memo = memo_[ch];
         ForBins(
-            all_[ch], memo, exponent, [&](int i) { return ChannelCount(ch, i); },
-            [&](int i, int c) {
+            all_[ch], memo, exponent, [&](int i) { return uint64_t(ChannelCount(ch, i)); },
+            [](uint64_t word) { return int(word); },
+            [&](int i, int c, uint64_t) {
                 const float w = memo(c);
                 acc += w * float(i);
                 div += w;
@@ -343,6 +363,10 @@ private:
     uint64_t colour_[kCopies][256];
     uint64_t countAlpha_[kCopies][256];
     std::vector<int64_t> sum_;
+    // The used bins of the histogram being output, with their totals.
+    uint8_t bins_[256];
+    int counts_[256];
+    uint64_t words_[256];
 };
 
 } // namespace

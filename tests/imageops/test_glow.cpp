@@ -1,6 +1,7 @@
 // The recursive Gaussian and the three effects built on it: Soft Glow, Neon
 // and Cartoon.
 
+#include "imageops/cpu_features.h"
 #include "imageops/effect_table.h"
 #include "imageops/glow.h"
 #include "tests/imageops/bgra_util.h"
@@ -52,6 +53,81 @@ std::vector<float> Impulse(const glow::IirCoefficients& c, int n, int at, float 
         EXPECT_EQ(out[size_t(t) * lanes], line[size_t(t)]);
     }
     return line;
+}
+
+// The plain forms of the blurs: one line at a time through FilterLines, the
+// result clamped to 0..255 and truncated.
+uint8_t PlainByte(float v) {
+    if (!(v > 0.0f)) return 0;
+    return v >= 255.0f ? 255 : uint8_t(int(v));
+}
+// Filters the n samples line[0], line[step], ... and returns the bytes.
+std::vector<uint8_t> PlainLine(const uint8_t* line, size_t step, int n,
+                               const glow::IirCoefficients& c) {
+    std::vector<float> in(static_cast<size_t>(n)), out(in.size()), vp(in.size()), vm(in.size());
+    for (int t = 0; t < n; ++t) in[size_t(t)] = line[size_t(t) * step];
+    glow::FilterLines(in.data(), out.data(), vp.data(), vm.data(), n, 1, c);
+    std::vector<uint8_t> bytes(in.size());
+    for (int t = 0; t < n; ++t) bytes[size_t(t)] = PlainByte(out[size_t(t)]);
+    return bytes;
+}
+void PlainBlurPlane(std::vector<uint8_t>& plane, int w, int h, const glow::IirCoefficients& c) {
+    for (int x = 0; x < w; ++x) {
+        const std::vector<uint8_t> col = PlainLine(plane.data() + x, size_t(w), h, c);
+        for (int y = 0; y < h; ++y) plane[size_t(y) * size_t(w) + size_t(x)] = col[size_t(y)];
+    }
+    for (int y = 0; y < h; ++y) {
+        const std::vector<uint8_t> row = PlainLine(plane.data() + size_t(y) * size_t(w), 1, w, c);
+        std::copy(row.begin(), row.end(), plane.begin() + std::ptrdiff_t(y) * w);
+    }
+}
+// Neon: every byte's column and row responses, combined as the length of the
+// pair times the gain, rounded.
+Bgra PlainNeon(const Bgra& in, double radius, double amount) {
+    const glow::IirCoefficients c =
+        glow::SecondDerivativeCoefficients(glow::SigmaForRadius(radius));
+    Bgra out = in;
+    const size_t stride = size_t(in.w) * 4;
+    for (int x = 0; x < in.w; ++x)
+        for (int b = 0; b < 4; ++b) {
+            const std::vector<uint8_t> v = PlainLine(in.px.data() + 4 * x + b, stride, in.h, c);
+            for (int y = 0; y < in.h; ++y)
+                out.px[size_t(y) * stride + size_t(4 * x + b)] = v[size_t(y)];
+        }
+    for (int y = 0; y < in.h; ++y)
+        for (int b = 0; b < 4; ++b) {
+            const std::vector<uint8_t> hr =
+                PlainLine(in.px.data() + size_t(y) * stride + size_t(b), 4, in.w, c);
+            for (int x = 0; x < in.w; ++x) {
+                uint8_t& o = out.px[size_t(y) * stride + size_t(4 * x + b)];
+                const double m = std::sqrt(double(o) * o + double(hr[size_t(x)]) * hr[size_t(x)]) *
+                                     (1.0 + 9.0 * amount) +
+                                 0.5;
+                o = m >= 255.0 ? 255 : uint8_t(int(m));
+            }
+        }
+    return out;
+}
+// Cartoon's planes: the colour bytes' column responses give a lightness per
+// pixel, whose rows are then blurred.
+void PlainCartoonPlane(const Bgra& in, double radius, std::vector<uint8_t>& plane) {
+    const glow::IirCoefficients c = glow::GaussianCoefficients(glow::SigmaForRadius(radius));
+    const size_t stride = size_t(in.w) * 4;
+    plane.assign(size_t(in.w) * size_t(in.h), 0);
+    for (int x = 0; x < in.w; ++x) {
+        std::vector<uint8_t> col[3];
+        for (int b = 0; b < 3; ++b) col[b] = PlainLine(in.px.data() + 4 * x + b, stride, in.h, c);
+        for (int y = 0; y < in.h; ++y) {
+            const int mx = std::max({col[0][size_t(y)], col[1][size_t(y)], col[2][size_t(y)]});
+            const int mn = std::min({col[0][size_t(y)], col[1][size_t(y)], col[2][size_t(y)]});
+            plane[size_t(y) * size_t(in.w) + size_t(x)] = uint8_t(int((mx + mn) / 2.0 + 0.5));
+        }
+    }
+    for (int y = 0; y < in.h; ++y) {
+        const std::vector<uint8_t> row =
+            PlainLine(plane.data() + size_t(y) * size_t(in.w), 1, in.w, c);
+        std::copy(row.begin(), row.end(), plane.begin() + std::ptrdiff_t(y) * in.w);
+    }
 }
 
 } // namespace
@@ -304,4 +380,39 @@ TEST(GlowEffects, TableRowsPassTheirSettings) {
     img = original;
     ASSERT_TRUE(ApplyEffect(*FindEffect(23), img, s));
     EXPECT_FALSE(std::memcmp(img.Bytes(), original.Bytes(), original.PixelBytes()) == 0);
+}
+
+TEST(GlowEffects, StripsMatchThePlainLineByLineForm) {
+    // Sizes around the strip widths, lines shorter than the four taps, and a
+    // picture large enough to be shared among threads; both copies of the
+    // vector loops.
+    const int sizes[][2] = {{1, 1},  {2, 3},  {5, 1},   {1, 6},    {4, 4},
+                            {33, 7}, {7, 33}, {65, 17}, {97, 130}, {523, 269}};
+    for (bool vector : {true, false}) {
+        imageops::UseVectorKernels(vector);
+        for (const auto& wh : sizes) {
+            const int w = wh[0], h = wh[1];
+            SCOPED_TRACE(::testing::Message()
+                         << w << "x" << h << (vector ? " vector" : " baseline"));
+            const Bgra in = imageops_test::BlobBgra(w, h, unsigned(w * 7 + h));
+            std::vector<uint8_t> plane(size_t(w) * size_t(h));
+            for (size_t i = 0; i < plane.size(); ++i) plane[i] = in.px[4 * i + 2];
+            for (double r : {1.0, 10.0}) {
+                const glow::IirCoefficients c = glow::GaussianCoefficients(glow::SigmaForRadius(r));
+                std::vector<uint8_t> fast = plane, plain = plane;
+                glow::BlurPlane(fast.data(), w, h, c);
+                PlainBlurPlane(plain, w, h, c);
+                ASSERT_EQ(fast, plain) << r;
+            }
+            for (double q : {0.0, 0.4})
+                ASSERT_TRUE(SameBytes(RunNeon(in, 4.0, q), PlainNeon(in, 4.0, q)));
+            std::vector<uint8_t> d1, d2, p1, p2;
+            glow::CartoonPlanes(in.px.data(), w, h, d1, d2);
+            PlainCartoonPlane(in, 1.0, p1);
+            PlainCartoonPlane(in, 7.0, p2);
+            ASSERT_EQ(d1, p1);
+            ASSERT_EQ(d2, p2);
+        }
+    }
+    imageops::UseVectorKernels(true);
 }
