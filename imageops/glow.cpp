@@ -215,10 +215,8 @@ inline void EdgeStep(int k, const uint8_t* row, float* const* xs, float* const* 
 // The causal part of a strip of n samples into vp (n * kLanes values, sample
 // t at vp[t * kLanes]); the samples' history stays in a ring of five rows,
 // the values' history is vp itself.
-PELLORIN_VECTOR_KERNEL(StripCausal,
-                       (const uint8_t* in, size_t stride, int n, float* __restrict vp,
-                        const LineCoefficients* c),
-                       (in, stride, n, vp, c)) {
+void StripCausal(const uint8_t* in, size_t stride, int n, float* __restrict vp,
+                 const LineCoefficients* c) {
     const Taps k = TapsOf(c->np, c->dp, c->ep);
     alignas(64) float ring[5][kLanes];
     for (int t = 0; t < n; ++t) {
@@ -239,10 +237,8 @@ PELLORIN_VECTOR_KERNEL(StripCausal,
 // The anti-causal part, from the last sample back, added to vp; the sums
 // become bytes at out[t * outStride + l]. out may be in (same stride): each
 // sample is read before its result is written.
-PELLORIN_VECTOR_KERNEL(StripAntiCausal,
-                       (const uint8_t* in, size_t inStride, uint8_t* out, size_t outStride, int n,
-                        const float* __restrict vp, const LineCoefficients* c),
-                       (in, inStride, out, outStride, n, vp, c)) {
+void StripAntiCausal(const uint8_t* in, size_t inStride, uint8_t* out, size_t outStride, int n,
+                     const float* __restrict vp, const LineCoefficients* c) {
     const Taps k = TapsOf(c->nm, c->dm, c->em);
     alignas(64) float xring[5][kLanes], vring[5][kLanes];
     for (int step = 0; step < n; ++step) {
