@@ -5,6 +5,7 @@
 #include "app/jpeg_file.h"
 #include "app/png_file.h"
 #include "app/safe_save.h"
+#include "app/swap_red_blue.h"
 #include "app/tiff_file.h"
 
 #include <FreeImage.h>
@@ -20,10 +21,6 @@
 #include <mutex>
 #include <new>
 #include <unistd.h>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -158,66 +155,6 @@ struct Dib {
     }
     explicit operator bool() const { return p != nullptr; }
 };
-
-// Swapping the first and third byte of every 3-byte pixel turns FreeImage's
-// blue-green-red rows into our red-green-blue pixels and back. These copies run
-// over every pixel of every load and save, so they have a 16-byte path.
-void SwapRedBlueScalar(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep) {
-    for (size_t i = 0; i < pixels; ++i) {
-        dst[3 * i] = src[srcStep * i + 2];
-        dst[3 * i + 1] = src[srcStep * i + 1];
-        dst[3 * i + 2] = src[srcStep * i];
-    }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// Five pixels per 16-byte load; the 16th byte written is the next pixel's first
-// byte and is overwritten by the following step.
-__attribute__((target("ssse3"))) void SwapRedBlue3Ssse3(const uint8_t* src, uint8_t* dst,
-                                                        size_t pixels) {
-    const __m128i shuffle = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    const size_t bytes = pixels * 3;
-    size_t i = 0;
-    for (; i + 16 <= bytes; i += 15) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_shuffle_epi8(v, shuffle));
-    }
-    SwapRedBlueScalar(src + i, dst + i, (bytes - i) / 3, 3);
-}
-// Four 4-byte pixels in, twelve bytes out (the store's last four bytes are
-// overwritten by the next step).
-__attribute__((target("ssse3"))) void SwapRedBlue4Ssse3(const uint8_t* src, uint8_t* dst,
-                                                        size_t pixels) {
-    const __m128i shuffle = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    size_t i = 0;
-    for (; i + 6 <= pixels; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, shuffle));
-    }
-    SwapRedBlueScalar(src + 4 * i, dst + 3 * i, pixels - i, 4);
-}
-bool HaveSsse3() {
-    static const bool have = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("ssse3") != 0;
-    }();
-    return have;
-}
-#endif
-
-// srcStep is 3 or 4 bytes per source pixel (the fourth byte is dropped).
-void SwapRedBlue(const uint8_t* src, uint8_t* dst, size_t pixels, size_t srcStep) {
-#if defined(__x86_64__) || defined(__i386__)
-    if (HaveSsse3()) {
-        if (srcStep == 3)
-            SwapRedBlue3Ssse3(src, dst, pixels);
-        else
-            SwapRedBlue4Ssse3(src, dst, pixels);
-        return;
-    }
-#endif
-    SwapRedBlueScalar(src, dst, pixels, srcStep);
-}
 
 // Sample types with more than 8 bits keep their meaning across pictures: the
 // same sample value gives the same byte in every file, never a stretch between
