@@ -44,7 +44,7 @@ struct AviCodecOptions {
     int kilobytesPerSecond = 0;    // 0: no data rate chosen
 };
 
-// nullptr with the user-facing message (the design's texts) on failure.
+// nullptr with the message the user sees on failure.
 std::unique_ptr<FrameSource> OpenAviSource(const std::string& path, std::string* message);
 std::unique_ptr<FrameSink> CreateAviSink(const std::string& path, int width, int height,
                                          int framesPerSecond, const AviCodecOptions& options,
