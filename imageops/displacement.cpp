@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -200,6 +201,7 @@ using pixel_doubles::HWY_NAMESPACE::WithLast;
 #endif
 
 #include "imageops/displacement_loops-inl.h"
+#include "imageops/displacement_vector-inl.h"
 
 } // namespace HWY_NAMESPACE
 } // namespace imageops::displacement_kernels
@@ -213,22 +215,22 @@ namespace plain {
 #include "imageops/displacement_loops-inl.h"
 } // namespace plain
 
-HWY_EXPORT(WaveBlock);
-HWY_EXPORT(WhirlBlock);
+HWY_EXPORT(WaveBlockFast);
+HWY_EXPORT(WhirlBlockFast);
 
 // The vector form for the processor, or the plain loops when vector kernels
 // are off.
 void WaveBlockAny(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka, int kb,
                   const double* s, size_t stride, int x0) {
     if (imageops::VectorKernelsOn())
-        HWY_DYNAMIC_DISPATCH(WaveBlock)(pic, dst, g, y0, ka, kb, s, stride, x0);
+        HWY_DYNAMIC_DISPATCH(WaveBlockFast)(pic, dst, g, y0, ka, kb, s, stride, x0);
     else
         plain::WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
 }
 
 void WhirlBlockAny(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
     if (imageops::VectorKernelsOn())
-        HWY_DYNAMIC_DISPATCH(WhirlBlock)(pic, dst, g, y0, y1);
+        HWY_DYNAMIC_DISPATCH(WhirlBlockFast)(pic, dst, g, y0, y1);
     else
         plain::WhirlBlock(pic, dst, g, y0, y1);
 }

@@ -41,37 +41,62 @@
                            Scale(Plus(Scale(Widen(p01), gx), Scale(Widen(p11), fx)), fy)));
 }
 
-// One destination row; s holds the wave value for columns x0..w (column w
-// only as the mirror of column 0), the columns left of x0 take the value of
-// their mirror image w - x, whose distance from the centre is the same.
-// Dividing by a scale of 1 changes nothing, so that division is skipped.
-[[gnu::always_inline]] inline void WaveRowPart(const Picture& pic, uint8_t* dst,
-                                               const WaveGeometry& g, int y, const double* s,
-                                               int x0, int xa, int xb) {
-    const double dy = (double(y) - g.cy) * g.sy;
+// What a row of Wave shares among its pixels.
+struct WaveRow {
+    double dy, loX, hiX, loY, hiY;
+    bool unitX, unitY;
+};
+
+[[gnu::always_inline]] inline WaveRow MakeWaveRow(const WaveGeometry& g, int y) {
     // Smear keeps positions on the picture (its last column and row included,
     // so that a still wave leaves every pixel where it is); otherwise they are
     // only held where every sample is transparent black anyway.
-    const double loX = g.smear ? 0.0 : -2.0, hiX = g.smear ? g.w - 1.0 : g.w + 1.0;
-    const double loY = g.smear ? 0.0 : -2.0, hiY = g.smear ? g.h - 1.0 : g.h + 1.0;
-    const bool unitX = g.sx == 1.0, unitY = g.sy == 1.0;
+    WaveRow r;
+    r.dy = (double(y) - g.cy) * g.sy;
+    r.loX = g.smear ? 0.0 : -2.0;
+    r.hiX = g.smear ? g.w - 1.0 : g.w + 1.0;
+    r.loY = g.smear ? 0.0 : -2.0;
+    r.hiY = g.smear ? g.h - 1.0 : g.h + 1.0;
+    r.unitX = g.sx == 1.0;
+    r.unitY = g.sy == 1.0;
+    return r;
+}
+
+// The limited sampling position of pixel x of a row. s holds the wave value
+// for columns x0..w (column w only as the mirror of column 0); the columns
+// left of x0 take the value of their mirror image w - x, whose distance from
+// the centre is the same. Dividing by a scale of 1 changes nothing, so that
+// division is skipped.
+[[gnu::always_inline]] inline void WavePoint(const WaveGeometry& g, const WaveRow& r, int x,
+                                             const double* s, int x0, double& px, double& py) {
+    const double sv = x >= x0 ? s[x - x0] : s[g.w - x - x0];
+    const double dx = (double(x) - g.cx) * g.sx;
+    double nx, ny;
+    if (g.reflective) {
+        const double a = std::fabs(sv) * g.amplitude;
+        nx = dx * a;
+        ny = r.dy * a;
+    } else {
+        const double a = sv * g.amplitude;
+        nx = dx + a;
+        ny = r.dy + a;
+    }
+    nx = (r.unitX ? nx : nx / g.sx) + g.cx;
+    ny = (r.unitY ? ny : ny / g.sy) + g.cy;
+    px = Limit(nx, r.loX, r.hiX);
+    py = Limit(ny, r.loY, r.hiY);
+}
+
+// Columns xa..xb-1 of one destination row.
+[[gnu::always_inline]] inline void WaveRowPart(const Picture& pic, uint8_t* dst,
+                                               const WaveGeometry& g, int y, const double* s,
+                                               int x0, int xa, int xb) {
+    const WaveRow r = MakeWaveRow(g, y);
     uint8_t* out = Out(dst, g.w, xa, y);
     for (int x = xa; x < xb; ++x, out += 4) {
-        const double sv = x >= x0 ? s[x - x0] : s[g.w - x - x0];
-        const double dx = (double(x) - g.cx) * g.sx;
         double nx, ny;
-        if (g.reflective) {
-            const double a = std::fabs(sv) * g.amplitude;
-            nx = dx * a;
-            ny = dy * a;
-        } else {
-            const double a = sv * g.amplitude;
-            nx = dx + a;
-            ny = dy + a;
-        }
-        nx = (unitX ? nx : nx / g.sx) + g.cx;
-        ny = (unitY ? ny : ny / g.sy) + g.cy;
-        WaveSample(pic, Limit(nx, loX, hiX), Limit(ny, loY, hiY), out);
+        WavePoint(g, r, x, s, x0, nx, ny);
+        WaveSample(pic, nx, ny, out);
     }
 }
 
@@ -118,32 +143,59 @@ void WaveBlock(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, 
                  WithLast(Divide(Plus(Scale(bottom, fy), Scale(top, gy)), alpha), alphaRounded));
 }
 
+// The sampling position of a pixel whose distance terms are given.
+[[gnu::always_inline]] inline void WhirlPoint(const WhirlGeometry& g, double dx, double dy,
+                                              double factor, double cosA, double sinA, double& ux,
+                                              double& uy) {
+    const double fdx = dx * factor, fdy = dy * factor;
+    // Dividing by a scale of 1 changes nothing, so that division is skipped.
+    const double rx = cosA * fdx - sinA * fdy, ry = sinA * fdx + cosA * fdy;
+    ux = (g.sx == 1.0 ? rx : rx / g.sx) + g.cx;
+    uy = (g.sy == 1.0 ? ry : ry / g.sy) + g.cy;
+}
+
+// The distance terms of a pixel at (dx, dy) from the centre: false where it
+// lies outside the effect and stays as it is.
+[[gnu::always_inline]] inline bool WhirlTerms(const WhirlGeometry& g, double dx, double dy,
+                                              double& factor, double& cosA, double& sinA) {
+    const double d = dx * dx + dy * dy;
+    if (!(d < g.radius2)) return false;
+    const double dist = std::sqrt(d / g.r) / g.R;
+    // At the centre itself there is nothing to move (and with a positive
+    // pinch 0 would be raised to a negative power).
+    factor = 1.0;
+    if (g.pinch != 0 && d != 0) factor = std::pow(std::sin(std::numbers::pi / 2 * dist), -g.pinch);
+    const double ang = g.angle * ((1 - dist) * (1 - dist));
+    cosA = std::cos(ang);
+    sinA = std::sin(ang);
+    return true;
+}
+
+// The pixel (x, y) sampled at (ux, uy); a sample off the usable area leaves
+// the pixel as it is in the source.
+[[gnu::always_inline]] inline void WhirlPixel(const Picture& pic, uint8_t* dst,
+                                              const WhirlGeometry& g, int x, int y, double ux,
+                                              double uy) {
+    uint8_t* out = Out(dst, g.w, x, y);
+    if (Usable(g, ux, uy))
+        WhirlSample(pic, ux, uy, out);
+    else
+        CopyPixel(out, pic.Inside(x, y));
+}
+
 // The pixel (x, y), whose distance terms are given, and its point image
 // through the centre, (w-1-x, h-1-y), which samples at the reflected
-// position. A sample off the usable area leaves the pixel as it is in the
-// source.
+// position.
 [[gnu::always_inline]] inline void WhirlPixelPair(const Picture& pic, uint8_t* dst,
                                                   const WhirlGeometry& g, int x, int y, double dx,
                                                   double dy, double factor, double cosA,
                                                   double sinA) {
-    const double fdx = dx * factor, fdy = dy * factor;
-    // Dividing by a scale of 1 changes nothing, so that division is skipped.
-    const double rx = cosA * fdx - sinA * fdy, ry = sinA * fdx + cosA * fdy;
-    const double ux = (g.sx == 1.0 ? rx : rx / g.sx) + g.cx;
-    const double uy = (g.sy == 1.0 ? ry : ry / g.sy) + g.cy;
-    uint8_t* top = Out(dst, g.w, x, y);
-    if (Usable(g, ux, uy))
-        WhirlSample(pic, ux, uy, top);
-    else
-        CopyPixel(top, pic.Inside(x, y));
-    const int xb = g.w - 1 - x, yb = g.h - 1 - y;
+    double ux, uy;
+    WhirlPoint(g, dx, dy, factor, cosA, sinA, ux, uy);
+    WhirlPixel(pic, dst, g, x, y, ux, uy);
+    const int yb = g.h - 1 - y;
     if (yb == y) return; // the middle row of an odd height is its own image
-    const double bx = 2 * g.cx - ux, by = 2 * g.cy - uy;
-    uint8_t* bottom = Out(dst, g.w, xb, yb);
-    if (Usable(g, bx, by))
-        WhirlSample(pic, bx, by, bottom);
-    else
-        CopyPixel(bottom, pic.Inside(xb, yb));
+    WhirlPixel(pic, dst, g, g.w - 1 - x, yb, 2 * g.cx - ux, 2 * g.cy - uy);
 }
 
 // Top row y and its point image, the bottom row h-1-y. Each row of the
@@ -158,8 +210,8 @@ void WaveBlock(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, 
     for (int x = xa; x < xb; ++x) {
         const int xm = g.w - 1 - x;
         const double dx = (double(x) - g.cx) * g.sx;
-        const double d = dx * dx + dy * dy;
-        if (!(d < g.radius2)) {
+        double factor, cosA, sinA;
+        if (!WhirlTerms(g, dx, dy, factor, cosA, sinA)) {
             // Outside the effect: all four pixels stay.
             for (int xx : {x, xm}) {
                 CopyPixel(Out(dst, g.w, xx, y), pic.Inside(xx, y));
@@ -167,14 +219,6 @@ void WaveBlock(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, 
             }
             continue;
         }
-        const double dist = std::sqrt(d / g.r) / g.R;
-        // At the centre itself there is nothing to move (and with a positive
-        // pinch 0 would be raised to a negative power).
-        double factor = 1.0;
-        if (g.pinch != 0 && d != 0)
-            factor = std::pow(std::sin(std::numbers::pi / 2 * dist), -g.pinch);
-        const double ang = g.angle * ((1 - dist) * (1 - dist));
-        const double cosA = std::cos(ang), sinA = std::sin(ang);
         WhirlPixelPair(pic, dst, g, x, y, dx, dy, factor, cosA, sinA);
         if (xm != x)
             WhirlPixelPair(pic, dst, g, xm, y, (double(xm) - g.cx) * g.sx, dy, factor, cosA, sinA);

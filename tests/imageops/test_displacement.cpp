@@ -31,6 +31,28 @@ Buffer RandomBgra(int w, int h, unsigned seed, bool opaque = true) {
     return b;
 }
 
+// Mostly transparent: alpha 0 in three pixels of four and 1 or 2 in some, so
+// that blends with no weight of alpha, or a weight that rounds to 0, occur.
+Buffer SparseAlphaBgra(int w, int h, unsigned seed) {
+    Buffer b = RandomBgra(w, h, seed, false);
+    std::mt19937 rng(seed + 1);
+    for (size_t i = 3; i < b.size(); i += 4) {
+        const unsigned k = rng() % 8;
+        b[i] = k < 6 ? 0 : k == 6 ? uint8_t(1 + rng() % 2) : b[i];
+    }
+    return b;
+}
+
+// Pictures for the comparisons of the vector and plain forms: widths up to
+// `maxW` (several tiles of pixels), opaque, random or mostly transparent.
+Buffer MatchPicture(std::mt19937& rng, int round, int& w, int& h, int maxW, int maxH) {
+    w = 1 + int(rng() % unsigned(maxW));
+    h = 1 + int(rng() % unsigned(maxH));
+    const unsigned seed = rng();
+    if (round % 3 == 2) return SparseAlphaBgra(w, h, seed);
+    return RandomBgra(w, h, seed, round % 3 == 0);
+}
+
 Buffer UniformBgra(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
     Buffer out(size_t(w) * size_t(h) * 4);
     for (size_t i = 0; i < out.size(); i += 4) {
@@ -200,14 +222,14 @@ TEST(Wave, MatchesThePlainFormByteForByte) {
     imageops_test::WithBothKernelForms([] {
         std::mt19937 rng(17);
         for (int round = 0; round < 60; ++round) {
-            const int w = 1 + int(rng() % 70), h = 1 + int(rng() % 50);
+            int w, h;
+            const Buffer src = MatchPicture(rng, round, w, h, 150, 50);
             WaveParams p;
             p.amplitude = int(rng() % 101);
             p.wavelength = int(rng() % 51);
             p.phase = int(rng() % 361);
             p.smear = rng() % 2 == 0;
             p.reflective = rng() % 3 == 0;
-            const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
             ASSERT_TRUE(
                 SameBuffer(RunWave(src, w, h, p),
                            plain_displacement::PlainWave(src, w, h, p.amplitude, p.wavelength,
@@ -490,12 +512,12 @@ TEST(WhirlPinch, MatchesThePlainFormByteForByte) {
     imageops_test::WithBothKernelForms([] {
         std::mt19937 rng(29);
         for (int round = 0; round < 60; ++round) {
-            const int w = 1 + int(rng() % 60), h = 1 + int(rng() % 45);
+            int w, h;
+            const Buffer src = MatchPicture(rng, round, w, h, 150, 45);
             WhirlPinchParams p;
             p.radius = int(rng() % 201);
             p.pinch = int(rng() % 201) - 100;
             p.whirl = int(rng() % 1441) - 720;
-            const Buffer src = RandomBgra(w, h, rng(), round % 2 == 0);
             ASSERT_TRUE(SameBuffer(
                 RunWhirl(src, w, h, p),
                 plain_displacement::PlainWhirlPinch(src, w, h, p.radius, p.pinch, p.whirl), w))

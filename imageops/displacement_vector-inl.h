@@ -1,0 +1,277 @@
+// Whole-vector sampling for Wave and Whirl & Pinch, included by
+// displacement.cpp once per vector target, inside that target's namespace and
+// after displacement_loops-inl.h. No include guard: each inclusion is meant.
+//
+// The positions of a run of pixels are computed first (the sines, square
+// roots and powers are the C library's, one per pixel or per four mirrored
+// pixels), then the run is sampled a vector of pixels at a time: two 64-bit
+// gathers fetch each lane's four neighbours, and every byte goes through the
+// per-pixel formula's double operations in its order, one pixel per lane.
+// Lanes never mix and nothing is fused, so the bytes are those of the
+// per-pixel loops, which the targets without hardware gathers keep.
+
+#undef PELLORIN_DISPLACEMENT_GATHERS
+#if ((HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX2) || HWY_TARGET == HWY_SVE ||                          \
+     HWY_TARGET == HWY_SVE2 || HWY_TARGET == HWY_SVE_256 || HWY_TARGET == HWY_SVE2_128) &&         \
+    HWY_HAVE_FLOAT64
+#define PELLORIN_DISPLACEMENT_GATHERS 1
+#else
+#define PELLORIN_DISPLACEMENT_GATHERS 0
+#endif
+
+#if PELLORIN_DISPLACEMENT_GATHERS
+
+namespace hn = hwy::HWY_NAMESPACE;
+using DD = hn::ScalableTag<double>;
+using DU64 = hn::RebindToUnsigned<DD>;
+using DI64 = hn::RebindToSigned<DD>;
+using DI32 = hn::Rebind<int32_t, DD>;
+using DU32 = hn::Rebind<uint32_t, DD>;
+using VD = hn::Vec<DD>;
+using VU64 = hn::Vec<DU64>;
+
+// Pixels the gathers may address with 32-bit byte offsets.
+inline bool GatherReach(const Picture& pic) {
+    return int64_t(pic.w) * int64_t(pic.h) * 4 + 8 < (int64_t(1) << 31);
+}
+
+// The byte at bit kShift of each lane as a double: placed in the mantissa of
+// 2^52 and 2^52 taken away, which is exact.
+template <int kShift> HWY_INLINE VD ByteAt(VU64 v) {
+    const DU64 du;
+    const VU64 bits = hn::And(hn::ShiftRight<kShift>(v), hn::Set(du, 0xFFu));
+    return hn::Sub(hn::BitCast(DD(), hn::Or(bits, hn::Set(du, 0x4330000000000000ull))),
+                   hn::Set(DD(), 0x1p52));
+}
+
+// Each lane of v (0 <= v < 2^51) rounded to the nearest integer, ties to even,
+// as StoreNearest rounds, and held to 255.
+HWY_INLINE VU64 NearestByte(VD v) {
+    const DU64 du;
+    const VU64 r = hn::Sub(hn::BitCast(du, hn::Add(v, hn::Set(DD(), 0x1.8p52))),
+                           hn::Set(du, 0x4338000000000000ull));
+    return hn::Min(r, hn::Set(du, 255u));
+}
+
+// The four neighbours of each lane's cell (ix, iy): the 8 bytes at the cell's
+// top-left pixel hold it and its right neighbour, as do those one row down.
+HWY_INLINE void Taps(const Picture& pic, hn::Vec<DI32> ix, hn::Vec<DI32> iy, VU64& top,
+                     VU64& bottom) {
+    const DI32 di;
+    const hn::Vec<DI32> off = hn::Mul(hn::Add(hn::Mul(iy, hn::Set(di, pic.w)), ix), hn::Set(di, 4));
+    const hn::Vec<DI64> off64 = hn::PromoteTo(DI64(), off);
+    const uint64_t* base = reinterpret_cast<const uint64_t*>(pic.px);
+    top = hn::GatherOffset(DU64(), base, off64);
+    bottom = hn::GatherOffset(DU64(), base, hn::Add(off64, hn::Set(DI64(), int64_t(pic.w) * 4)));
+}
+
+HWY_INLINE void StorePixels(uint8_t* out, VU64 packed) {
+    hn::StoreU(hn::TruncateTo(DU32(), packed), DU32(), reinterpret_cast<uint32_t*>(out));
+}
+
+// ---------------------------------------------------------------- Wave
+
+// One byte of the plain bilinear blend: the rows mixed horizontally, then
+// vertically, as WaveSample does.
+template <int kShift>
+HWY_INLINE VU64 WaveChannel(VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy) {
+    const VD upper =
+        hn::Add(hn::Mul(ByteAt<kShift>(top), gx), hn::Mul(ByteAt<kShift + 32>(top), fx));
+    const VD lower =
+        hn::Add(hn::Mul(ByteAt<kShift>(bottom), gx), hn::Mul(ByteAt<kShift + 32>(bottom), fx));
+    return hn::ShiftLeft<kShift>(NearestByte(hn::Add(hn::Mul(upper, gy), hn::Mul(lower, fy))));
+}
+
+// out[i] = WaveSample at (nx[i], ny[i]) for i < n.
+void WaveRun(const Picture& pic, const double* nx, const double* ny, int n, uint8_t* out) {
+    const DD d;
+    const int lanes = int(hn::Lanes(d));
+    const VD one = hn::Set(d, 1.0), zero = hn::Zero(d);
+    const VD lastX = hn::Set(d, pic.w - 1.0), lastY = hn::Set(d, pic.h - 1.0);
+    int i = 0;
+    for (; i + lanes <= n; i += lanes) {
+        const VD x = hn::LoadU(d, nx + i), y = hn::LoadU(d, ny + i);
+        const VD fxl = hn::Floor(x), fyl = hn::Floor(y);
+        // Cells with all four pixels on the picture; the others (near the
+        // edges, where some samples are transparent black) go pixel by pixel.
+        const auto inside = hn::And(hn::And(hn::Ge(fxl, zero), hn::Lt(fxl, lastX)),
+                                    hn::And(hn::Ge(fyl, zero), hn::Lt(fyl, lastY)));
+        if (!hn::AllTrue(d, inside)) {
+            for (int k = i; k < i + lanes; ++k) WaveSample(pic, nx[k], ny[k], out + 4 * k);
+            continue;
+        }
+        const VD fx = hn::Sub(x, fxl), fy = hn::Sub(y, fyl);
+        const VD gx = hn::Sub(one, fx), gy = hn::Sub(one, fy);
+        VU64 top, bottom;
+        Taps(pic, hn::DemoteTo(DI32(), fxl), hn::DemoteTo(DI32(), fyl), top, bottom);
+        const VU64 packed = hn::Or(hn::Or(WaveChannel<0>(top, bottom, fx, gx, fy, gy),
+                                          WaveChannel<8>(top, bottom, fx, gx, fy, gy)),
+                                   hn::Or(WaveChannel<16>(top, bottom, fx, gx, fy, gy),
+                                          WaveChannel<24>(top, bottom, fx, gx, fy, gy)));
+        StorePixels(out + 4 * i, packed);
+    }
+    for (; i < n; ++i) WaveSample(pic, nx[i], ny[i], out + 4 * i);
+}
+
+void WaveBlockFast(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka, int kb,
+                   const double* s, size_t stride, int x0) {
+    if (!GatherReach(pic)) return WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
+    constexpr int kTile = 64;
+    alignas(64) double nx[kTile], ny[kTile];
+    auto rowPart = [&](int y, const double* row, int xa, int xb) {
+        const WaveRow r = MakeWaveRow(g, y);
+        for (int x = xa; x < xb; ++x) WavePoint(g, r, x, row, x0, nx[x - xa], ny[x - xa]);
+        WaveRun(pic, nx, ny, xb - xa, Out(dst, g.w, xa, y));
+    };
+    for (int xa = 0; xa < g.w; xa += kTile) {
+        const int xb = std::min(xa + kTile, g.w);
+        for (int k = ka; k < kb; ++k) {
+            const int y = y0 + k;
+            const double* row = s + size_t(k - ka) * stride;
+            if (y < g.h) rowPart(y, row, xa, xb);
+            if (g.h - y < y0) rowPart(g.h - y, row, xa, xb);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- Whirl & Pinch
+
+// One colour byte of the alpha-weighted blend, as WhirlSample computes it.
+template <int kShift>
+HWY_INLINE VU64 WhirlChannel(VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy, VD a00, VD a10,
+                             VD a01, VD a11, VD alpha) {
+    const VD upper = hn::Add(hn::Mul(hn::Mul(ByteAt<kShift>(top), gx), a00),
+                             hn::Mul(hn::Mul(ByteAt<kShift + 32>(top), fx), a10));
+    const VD lower = hn::Add(hn::Mul(hn::Mul(ByteAt<kShift>(bottom), gx), a01),
+                             hn::Mul(hn::Mul(ByteAt<kShift + 32>(bottom), fx), a11));
+    const VD v = hn::Div(hn::Add(hn::Mul(lower, fy), hn::Mul(upper, gy)), alpha);
+    return hn::ShiftLeft<kShift>(NearestByte(v));
+}
+
+// out[i] = the pixel sampled at (ux[i], uy[i]) for i < n, or own[i] where
+// that position is off the usable area, as WhirlPixel gives it.
+void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, const double* uy, int n,
+              const uint8_t* own, uint8_t* out) {
+    const DD d;
+    const DU64 du;
+    const int lanes = int(hn::Lanes(d));
+    const VD one = hn::Set(d, 1.0), zero = hn::Zero(d);
+    const VD lastX = hn::Set(d, g.w - 1.0), lastY = hn::Set(d, g.h - 1.0);
+    int i = 0;
+    for (; i + lanes <= n; i += lanes) {
+        VD x = hn::LoadU(d, ux + i), y = hn::LoadU(d, uy + i);
+        // As Usable: a position that is not a number is not usable.
+        const auto usable = hn::And(hn::And(hn::Ge(x, zero), hn::Lt(x, lastX)),
+                                    hn::And(hn::Ge(y, zero), hn::Lt(y, lastY)));
+        const VU64 ownPixels =
+            hn::PromoteTo(du, hn::LoadU(DU32(), reinterpret_cast<const uint32_t*>(own + 4 * i)));
+        if (hn::AllFalse(d, usable)) {
+            StorePixels(out + 4 * i, ownPixels);
+            continue;
+        }
+        // Lanes that are not used sample the top-left cell, which exists (the
+        // picture has two rows and columns at least).
+        x = hn::IfThenElseZero(usable, x);
+        y = hn::IfThenElseZero(usable, y);
+        // Usable positions are not negative: truncation is the floor.
+        const hn::Vec<DI32> ix = hn::DemoteTo(DI32(), x), iy = hn::DemoteTo(DI32(), y);
+        const VD fx = hn::Sub(x, hn::PromoteTo(d, ix)), fy = hn::Sub(y, hn::PromoteTo(d, iy));
+        const VD gx = hn::Sub(one, fx), gy = hn::Sub(one, fy);
+        VU64 top, bottom;
+        Taps(pic, ix, iy, top, bottom);
+        const VD a00 = ByteAt<24>(top), a10 = ByteAt<56>(top);
+        const VD a01 = ByteAt<24>(bottom), a11 = ByteAt<56>(bottom);
+        const VD alpha = hn::Add(hn::Mul(hn::Add(hn::Mul(a10, fx), hn::Mul(a00, gx)), gy),
+                                 hn::Mul(hn::Add(hn::Mul(a11, fx), hn::Mul(a01, gx)), fy));
+        const VU64 alphaByte = NearestByte(alpha);
+        // Nothing to weigh the colours by: transparent black (the division by
+        // a tiny alpha in those lanes is not used).
+        const auto black = hn::RebindMask(du, hn::Eq(alphaByte, hn::Zero(du)));
+        const VD divisor = hn::IfThenElse(hn::RebindMask(d, black), one, alpha);
+        VU64 packed = hn::Or(
+            hn::Or(WhirlChannel<0>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
+                   WhirlChannel<8>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor)),
+            hn::Or(WhirlChannel<16>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
+                   hn::ShiftLeft<24>(alphaByte)));
+        packed = hn::IfThenZeroElse(black, packed);
+        StorePixels(out + 4 * i, hn::IfThenElse(hn::RebindMask(du, usable), packed, ownPixels));
+    }
+    for (; i < n; ++i) {
+        if (Usable(g, ux[i], uy[i]))
+            WhirlSample(pic, ux[i], uy[i], out + 4 * i);
+        else
+            CopyPixel(out + 4 * i, own + 4 * i);
+    }
+}
+
+// Top rows y0..y1-1 with their point images, as WhirlBlock does them: the
+// positions of a tile row, its mirror columns and their point images are
+// computed from one set of distance terms per column pair, then each of the
+// four runs is sampled.
+void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
+    if (!GatherReach(pic)) return WhirlBlock(pic, dst, g, y0, y1);
+    constexpr int kTile = 32;
+    const double notANumber = std::numeric_limits<double>::quiet_NaN();
+    // Left run: columns xa..xb-1. Right run: their distinct mirror columns
+    // w-xr..w-1-xa in ascending order, xr being the first column that is its
+    // own mirror or lies right of the middle.
+    alignas(64) double lx[kTile], ly[kTile], rx[kTile], ry[kTile], bx[kTile], by[kTile];
+    const int columns = (g.w - 1) / 2 + 1; // the left half with the middle column
+    for (int xa = 0; xa < columns; xa += kTile) {
+        const int xb = std::min(xa + kTile, columns);
+        const int xr = std::min(xb, g.w / 2);
+        const int n = xb - xa, m = xr - xa;
+        for (int y = y0; y < y1; ++y) {
+            const double dy = (double(y) - g.cy) * g.sy;
+            for (int x = xa; x < xb; ++x) {
+                const int i = x - xa, j = xr - 1 - x;
+                const double dx = (double(x) - g.cx) * g.sx;
+                double factor, cosA, sinA;
+                if (!WhirlTerms(g, dx, dy, factor, cosA, sinA)) {
+                    // Outside the effect: not a usable position, so the
+                    // pixels stay as they are.
+                    lx[i] = ly[i] = notANumber;
+                    if (x < xr) rx[j] = ry[j] = notANumber;
+                    continue;
+                }
+                WhirlPoint(g, dx, dy, factor, cosA, sinA, lx[i], ly[i]);
+                if (x < xr)
+                    WhirlPoint(g, (double(g.w - 1 - x) - g.cx) * g.sx, dy, factor, cosA, sinA,
+                               rx[j], ry[j]);
+            }
+            WhirlRun(pic, g, lx, ly, n, pic.Inside(xa, y), Out(dst, g.w, xa, y));
+            WhirlRun(pic, g, rx, ry, m, pic.Inside(g.w - xr, y), Out(dst, g.w, g.w - xr, y));
+            const int yb = g.h - 1 - y;
+            if (yb == y) continue; // the middle row of an odd height is its own image
+            // Bottom row, columns xa..xb-1: the point images of the right run
+            // (and of the middle column, which is its own mirror).
+            for (int i = 0; i < n; ++i) {
+                const bool mirror = i < m;
+                const double px = mirror ? rx[m - 1 - i] : lx[i];
+                const double py = mirror ? ry[m - 1 - i] : ly[i];
+                bx[i] = 2 * g.cx - px;
+                by[i] = 2 * g.cy - py;
+            }
+            WhirlRun(pic, g, bx, by, n, pic.Inside(xa, yb), Out(dst, g.w, xa, yb));
+            // Bottom row, columns w-xr..w-1-xa: the point images of the left run.
+            for (int j = 0; j < m; ++j) {
+                bx[j] = 2 * g.cx - lx[m - 1 - j];
+                by[j] = 2 * g.cy - ly[m - 1 - j];
+            }
+            WhirlRun(pic, g, bx, by, m, pic.Inside(g.w - xr, yb), Out(dst, g.w, g.w - xr, yb));
+        }
+    }
+}
+
+#else
+
+void WaveBlockFast(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka, int kb,
+                   const double* s, size_t stride, int x0) {
+    WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
+}
+
+void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
+    WhirlBlock(pic, dst, g, y0, y1);
+}
+
+#endif
