@@ -5,6 +5,7 @@
 #include "app/image_files.h"
 #include "app/jpeg_file.h"
 #include "tests/app/file_test_util.h"
+#include "tests/app/freeimage_reference.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@
 
 namespace {
 
+using file_test::FirstDifference;
+using file_test::FreeImageWriterBytes;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -104,23 +107,6 @@ bool FreeImagePixels(const std::string& path, BMP_File& out) {
     }
     FreeImage_Unload(rgb);
     return true;
-}
-
-// The first differing pixel, for the failure message.
-std::string FirstDifference(const BMP_File& a, const BMP_File& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return std::to_string(a.Width()) + "x" + std::to_string(a.Height()) + " vs " +
-               std::to_string(b.Width()) + "x" + std::to_string(b.Height());
-    for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x)
-            if (!(a.Pixel(x, y) == b.Pixel(x, y))) {
-                const CColor24 p = a.Pixel(x, y), q = b.Pixel(x, y);
-                char text[128];
-                std::snprintf(text, sizeof text, "(%d,%d): %d %d %d vs %d %d %d", x, y, p.r, p.g,
-                              p.b, q.r, q.g, q.b);
-                return text;
-            }
-    return "";
 }
 
 const std::vector<JpegKind>& Kinds() {
@@ -243,23 +229,8 @@ TEST(JpegFiles, SavedBytesAreFreeImagesDefaultJpeg) {
             for (int x = 0; x < w; ++x)
                 picture.Pixel(x, y) =
                     CColor24(Sample(x, y, 0, seed), Sample(x, y, 1, seed), Sample(x, y, 2, seed));
-        FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
-        for (int y = 0; y < h; ++y) {
-            BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
-            for (int x = 0; x < w; ++x) {
-                line[3 * x + FI_RGBA_RED] = picture.Pixel(x, y).r;
-                line[3 * x + FI_RGBA_GREEN] = picture.Pixel(x, y).g;
-                line[3 * x + FI_RGBA_BLUE] = picture.Pixel(x, y).b;
-            }
-        }
-        FIMEMORY* memory = FreeImage_OpenMemory();
-        ASSERT_TRUE(FreeImage_SaveToMemory(FIF_JPEG, dib, memory, JPEG_DEFAULT));
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        FreeImage_AcquireMemory(memory, &data, &size);
-        const std::vector<uint8_t> expected(data, data + size);
-        FreeImage_CloseMemory(memory);
-        FreeImage_Unload(dib);
+        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_JPEG, JPEG_DEFAULT);
+        ASSERT_FALSE(expected.empty());
 
         SaveOptions strip;
         strip.strip = true;

@@ -5,6 +5,7 @@
 #include "app/image_files.h"
 #include "app/png_file.h"
 #include "tests/app/file_test_util.h"
+#include "tests/app/freeimage_reference.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 
 namespace {
 
+using file_test::FirstDifference;
+using file_test::FreeImageWriterBytes;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -121,22 +124,6 @@ std::vector<uint8_t> MakePng(const PngKind& k) {
     return out;
 }
 
-std::string FirstDifference(const BMP_File& a, const BMP_File& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return std::to_string(a.Width()) + "x" + std::to_string(a.Height()) + " vs " +
-               std::to_string(b.Width()) + "x" + std::to_string(b.Height());
-    for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x)
-            if (!(a.Pixel(x, y) == b.Pixel(x, y))) {
-                const CColor24 p = a.Pixel(x, y), q = b.Pixel(x, y);
-                char text[128];
-                std::snprintf(text, sizeof text, "(%d,%d): %d %d %d vs %d %d %d", x, y, p.r, p.g,
-                              p.b, q.r, q.g, q.b);
-                return text;
-            }
-    return "";
-}
-
 std::vector<PngKind> Kinds() {
     std::vector<PngKind> kinds;
     const int G = PNG_COLOR_TYPE_GRAY, P = PNG_COLOR_TYPE_PALETTE, GA = PNG_COLOR_TYPE_GRAY_ALPHA,
@@ -239,23 +226,8 @@ TEST(PngFiles, SavedBytesAreFreeImagesDefaultPng) {
             seed = seed * 1103515245u + 12345u;
             picture.Bytes()[i] = uint8_t((i * 3 / 7) ^ ((seed >> 16) & 7));
         }
-        FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
-        for (int y = 0; y < h; ++y) {
-            BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
-            for (int x = 0; x < w; ++x) {
-                line[3 * x + FI_RGBA_RED] = picture.Pixel(x, y).r;
-                line[3 * x + FI_RGBA_GREEN] = picture.Pixel(x, y).g;
-                line[3 * x + FI_RGBA_BLUE] = picture.Pixel(x, y).b;
-            }
-        }
-        FIMEMORY* memory = FreeImage_OpenMemory();
-        ASSERT_TRUE(FreeImage_SaveToMemory(FIF_PNG, dib, memory, PNG_DEFAULT));
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        FreeImage_AcquireMemory(memory, &data, &size);
-        const std::vector<uint8_t> expected(data, data + size);
-        FreeImage_CloseMemory(memory);
-        FreeImage_Unload(dib);
+        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_PNG, PNG_DEFAULT);
+        ASSERT_FALSE(expected.empty());
 
         SaveOptions strip;
         strip.strip = true;

@@ -5,6 +5,7 @@
 #include "app/image_files.h"
 #include "app/tiff_file.h"
 #include "tests/app/file_test_util.h"
+#include "tests/app/freeimage_reference.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 
 namespace {
 
+using file_test::FirstDifference;
+using file_test::FreeImageWriterBytes;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -95,22 +98,6 @@ void WriteTiff(const std::string& path, const TiffKind& k) {
         TIFFWriteDirectory(t);
     }
     TIFFClose(t);
-}
-
-std::string FirstDifference(const BMP_File& a, const BMP_File& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return std::to_string(a.Width()) + "x" + std::to_string(a.Height()) + " vs " +
-               std::to_string(b.Width()) + "x" + std::to_string(b.Height());
-    for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x)
-            if (!(a.Pixel(x, y) == b.Pixel(x, y))) {
-                const CColor24 p = a.Pixel(x, y), q = b.Pixel(x, y);
-                char text[128];
-                std::snprintf(text, sizeof text, "(%d,%d): %d %d %d vs %d %d %d", x, y, p.r, p.g,
-                              p.b, q.r, q.g, q.b);
-                return text;
-            }
-    return "";
 }
 
 std::vector<TiffKind> Kinds() {
@@ -202,23 +189,8 @@ TEST(TiffFiles, SavedBytesAreFreeImagesDefaultTiff) {
             seed = seed * 1103515245u + 12345u;
             picture.Bytes()[i] = uint8_t((i * 3 / 7) ^ ((seed >> 16) & 15));
         }
-        FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
-        for (int y = 0; y < h; ++y) {
-            BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
-            for (int x = 0; x < w; ++x) {
-                line[3 * x + FI_RGBA_RED] = picture.Pixel(x, y).r;
-                line[3 * x + FI_RGBA_GREEN] = picture.Pixel(x, y).g;
-                line[3 * x + FI_RGBA_BLUE] = picture.Pixel(x, y).b;
-            }
-        }
-        FIMEMORY* memory = FreeImage_OpenMemory();
-        ASSERT_TRUE(FreeImage_SaveToMemory(FIF_TIFF, dib, memory, TIFF_DEFAULT));
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        FreeImage_AcquireMemory(memory, &data, &size);
-        const std::vector<uint8_t> expected(data, data + size);
-        FreeImage_CloseMemory(memory);
-        FreeImage_Unload(dib);
+        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_TIFF, TIFF_DEFAULT);
+        ASSERT_FALSE(expected.empty());
 
         SaveOptions strip;
         strip.strip = true;
