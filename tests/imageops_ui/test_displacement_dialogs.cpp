@@ -4,6 +4,7 @@
 
 #include "imageops/ui/displacement_dialogs.h"
 #include "imageops/ui/effect_dialogs.h"
+#include "tests/imageops_ui/dialog_test_util.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,53 +16,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-class Host : public CDialogHost {
-public:
-    ProcessingSettings& Settings() override { return settings; }
-    void Reprocess() override { ++previews; }
-    ProcessingSettings settings;
-    int previews = 0;
-};
-
-template <class T> T* Find(QWidget& dlg, const char* name) {
-    T* w = dlg.findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-void ExpectRange(QWidget& dlg, const char* name, int min, int max, int value) {
-    QSlider* s = Find<QSlider>(dlg, name);
-    if (!s) return;
-    EXPECT_EQ(s->minimum(), min) << name;
-    EXPECT_EQ(s->maximum(), max) << name;
-    EXPECT_EQ(s->value(), value) << name;
-}
-
-QString Label(QWidget& dlg, const char* name) {
-    QLabel* l = Find<QLabel>(dlg, name);
-    return l ? l->text() : QString();
-}
-
-// Clicks a button on its indicator: a check box or radio button wider than
-// its text takes clicks on the indicator and the text only.
-void Click(QWidget& dlg, const char* name) {
-    QAbstractButton* b = Find<QAbstractButton>(dlg, name);
-    if (b) QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
-}
-
-bool HasText(QWidget& dlg, const QString& text) {
-    for (QLabel* l : dlg.findChildren<QLabel*>())
-        if (l->text() == text) return true;
-    for (QAbstractButton* b : dlg.findChildren<QAbstractButton*>())
-        if (b->text() == text) return true;
-    for (QGroupBox* g : dlg.findChildren<QGroupBox*>())
-        if (g->title() == text) return true;
-    return false;
-}
-
-} // namespace
+using namespace dialog_test;
 
 TEST(WaveEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     Host host;
@@ -77,7 +32,7 @@ TEST(WaveEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     ExpectRange(dlg, "phase", 0, 360, 180);
     EXPECT_TRUE(Find<QRadioButton>(dlg, "smear")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>(dlg, "reflective")->isChecked());
-    EXPECT_EQ(host.previews, 0);
+    EXPECT_EQ(host.reprocessed, 0);
 
     Find<QSlider>(dlg, "amplitude")->setValue(80);
     EXPECT_EQ(host.settings.m_nAmplitudeWave, 80);
@@ -90,7 +45,7 @@ TEST(WaveEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     EXPECT_EQ(host.settings.m_bSmearWave, 0);
     Click(dlg, "reflective");
     EXPECT_EQ(host.settings.m_bReflectiveWave, 1);
-    EXPECT_EQ(host.previews, 5);
+    EXPECT_EQ(host.reprocessed, 5);
 
     Click(dlg, "cancel");
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
@@ -99,7 +54,7 @@ TEST(WaveEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     EXPECT_EQ(host.settings.m_nPhaseWave, 180);
     EXPECT_EQ(host.settings.m_bSmearWave, 1);
     EXPECT_EQ(host.settings.m_bReflectiveWave, 0);
-    EXPECT_EQ(host.previews, 6);
+    EXPECT_EQ(host.reprocessed, 6);
 }
 
 TEST(WaveEffectDlg, OkKeeps) {
@@ -151,7 +106,7 @@ TEST(RippleEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     EXPECT_EQ(host.settings.m_nHorizontalRipple, 0);
     EXPECT_EQ(host.settings.m_nEdgesRipple, 0);
     EXPECT_EQ(host.settings.m_nSawtoothRipple, 1);
-    EXPECT_EQ(host.previews, 8);
+    EXPECT_EQ(host.reprocessed, 8);
     Click(dlg, "wrap");
     EXPECT_EQ(host.settings.m_nEdgesRipple, 1);
 
@@ -164,7 +119,7 @@ TEST(RippleEffectDlg, ControlsWriteAndPreviewAndCancelRestores) {
     EXPECT_EQ(host.settings.m_nHorizontalRipple, 1);
     EXPECT_EQ(host.settings.m_nEdgesRipple, 2);
     EXPECT_EQ(host.settings.m_nSawtoothRipple, 0);
-    EXPECT_EQ(host.previews, 10);
+    EXPECT_EQ(host.reprocessed, 10);
 }
 
 TEST(WhirlPinchEffectDlg, SlidersWriteAndPreviewAndCancelRestores) {
@@ -186,13 +141,13 @@ TEST(WhirlPinchEffectDlg, SlidersWriteAndPreviewAndCancelRestores) {
     EXPECT_EQ(host.settings.m_nPinchWhirlPinch, 100);
     EXPECT_EQ(host.settings.m_nWhirlWhirlPinch, -720);
     EXPECT_EQ(Label(dlg, "radiusValue"), "0%");
-    EXPECT_EQ(host.previews, 3);
+    EXPECT_EQ(host.reprocessed, 3);
 
     Click(dlg, "cancel");
     EXPECT_EQ(host.settings.m_nRadiusWhirlPinch, 100);
     EXPECT_EQ(host.settings.m_nPinchWhirlPinch, -40);
     EXPECT_EQ(host.settings.m_nWhirlWhirlPinch, 90);
-    EXPECT_EQ(host.previews, 4);
+    EXPECT_EQ(host.reprocessed, 4);
 }
 
 TEST(DisplacementDialogs, EditEffectFindsThemByTheirRows) {

@@ -5,6 +5,7 @@
 #include "imageops/ui/emboss_redeye_dlg.h"
 #include "imageops/ui/video_dlg.h"
 #include "imageops/ui/wind_vangogh_dlg.h"
+#include "tests/imageops_ui/dialog_test_util.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -16,54 +17,7 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-class Host : public CDialogHost {
-public:
-    ProcessingSettings& Settings() override { return settings; }
-    void Reprocess() override { ++reprocessed; }
-    ProcessingSettings settings;
-    int reprocessed = 0;
-};
-
-template <class T> T* Find(QWidget& dlg, const char* name) {
-    T* w = dlg.findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-// Whether the dialog shows a label with exactly this text.
-bool HasLabel(QWidget& dlg, const QString& text) {
-    for (QLabel* l : dlg.findChildren<QLabel*>())
-        if (l->text() == text) return true;
-    return false;
-}
-
-bool HasGroup(QWidget& dlg, const QString& title) {
-    for (QGroupBox* g : dlg.findChildren<QGroupBox*>())
-        if (g->title() == title) return true;
-    return false;
-}
-
-void ExpectRange(QWidget& dlg, const char* name, int min, int max, int value) {
-    QSlider* s = Find<QSlider>(dlg, name);
-    if (!s) return;
-    EXPECT_EQ(s->minimum(), min) << name;
-    EXPECT_EQ(s->maximum(), max) << name;
-    EXPECT_EQ(s->value(), value) << name;
-}
-
-// Clicks a button where a user would: radio buttons and check boxes react only
-// on their indicator and text, not on the rest of a row that a layout widened.
-void Press(QAbstractButton* b) {
-    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
-}
-
-void Click(QWidget& dlg, const char* name) {
-    if (QAbstractButton* b = Find<QAbstractButton>(dlg, name)) Press(b);
-}
-
-} // namespace
+using namespace dialog_test;
 
 TEST(WindDlg, ControlsWriteAndPreviewCancelRestores) {
     Host host;

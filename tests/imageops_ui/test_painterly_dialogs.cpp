@@ -3,6 +3,7 @@
 
 #include "imageops/ui/painterly_dlgs.h"
 #include "imageops/ui/supernova_dlg.h"
+#include "tests/imageops_ui/dialog_test_util.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,42 +21,9 @@
 #include <functional>
 #include <memory>
 
+using namespace dialog_test;
+
 namespace {
-
-class Host : public CDialogHost {
-public:
-    ProcessingSettings& Settings() override { return settings; }
-    void Reprocess() override { ++reprocessed; }
-    std::pair<int, int> PictureSize() const override { return size; }
-    ProcessingSettings settings;
-    int reprocessed = 0;
-    std::pair<int, int> size{0, 0};
-};
-
-template <class T> T* Find(QWidget& dlg, const char* name) {
-    T* w = dlg.findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-QString Label(QWidget& dlg, const char* name) {
-    QLabel* l = Find<QLabel>(dlg, name);
-    return l ? l->text() : QString();
-}
-
-bool HasLabel(QWidget& dlg, const QString& text) {
-    for (QLabel* l : dlg.findChildren<QLabel*>())
-        if (l->text() == text) return true;
-    return false;
-}
-
-void ExpectRange(QWidget& dlg, const char* name, int min, int max, int value) {
-    QSlider* s = Find<QSlider>(dlg, name);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->minimum(), min) << name;
-    EXPECT_EQ(s->maximum(), max) << name;
-    EXPECT_EQ(s->value(), value) << name;
-}
 
 // Acts on the colour chooser once it is up; gives up after two seconds.
 void OnColorDialog(std::function<void(QColorDialog*)> act) {
