@@ -9,6 +9,7 @@
 #include "imageops/resample.h"
 #include "tests/app/file_test_util.h"
 #include "tests/app_ui/ui_test_util.h"
+#include "tests/main_window/window_fixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -38,16 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "main_window_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        QStandardPaths::setTestModeEnabled(true); // keep the user's settings out of it
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+using window_test::App;
 
 BMP_File Picture(int w, int h, uint8_t tint = 0) {
     BMP_File img;
@@ -58,38 +50,7 @@ BMP_File Picture(int w, int h, uint8_t tint = 0) {
     return img;
 }
 
-class MainWindow : public ::testing::Test {
-protected:
-    fs::path dir;
-    std::unique_ptr<CPellorinDlg> dlg;
-
-    void SetUp() override {
-        App();
-        dir = fs::temp_directory_path() /
-              ("pellorin-mw-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        dlg = std::make_unique<CPellorinDlg>();
-        dlg->resize(1200, 700);
-        dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        QApplication::processEvents();
-    }
-    void TearDown() override {
-        dlg.reset();
-        fs::remove_all(dir);
-    }
-    std::string Path(const std::string& n) const { return (dir / n).string(); }
-    QPushButton* Button(const QString& text) const {
-        for (QPushButton* b : dlg->findChildren<QPushButton*>())
-            if (b->text() == text) return b;
-        return nullptr;
-    }
-    static void Settle() {
-        for (int i = 0; i < 5; ++i) QApplication::processEvents();
-    }
-};
+class MainWindow : public window_test::WindowTest {};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 
 #include "app/ui/pellorin_dlg.h"
 #include "tests/app_ui/ui_test_util.h"
+#include "tests/main_window/window_fixture.h"
 #include "video/avi_video_file.h"
 #include "video/frame_source.h"
 #include "video/gif_animation.h"
@@ -39,16 +40,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "video_window_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        QStandardPaths::setTestModeEnabled(true);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+using window_test::App;
 
 const CColor24 kFrameColors[] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},     {255, 255, 0},
                                  {0, 255, 255}, {255, 0, 255}, {255, 255, 255}, {128, 128, 128},
@@ -86,31 +78,8 @@ void WriteGif(const std::string& path, int count, int w, int h, int delay = 10) 
     ASSERT_EQ(Save(path.c_str()), ZEMBRA_TRUE);
 }
 
-class VideoWindow : public ::testing::Test {
+class VideoWindow : public window_test::WindowTest {
 protected:
-    fs::path dir;
-    std::unique_ptr<CPellorinDlg> dlg;
-
-    void SetUp() override {
-        App();
-        dir = fs::temp_directory_path() /
-              ("pellorin-vw-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        dlg = std::make_unique<CPellorinDlg>();
-        dlg->resize(1200, 700);
-        dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        QApplication::processEvents();
-    }
-    void TearDown() override {
-        dlg.reset();
-        fs::remove_all(dir);
-    }
-    std::string Path(const std::string& n) const { return (dir / n).string(); }
-    QString QPath(const std::string& n) const { return QString::fromStdString(Path(n)); }
-
     // A `count`-frame AVI of solid colours at 25 frames per second, made by ffmpeg.
     void MakeAvi(const std::string& name, int count, int w, int h,
                  const std::string& codec = "ffv1") {
