@@ -204,6 +204,51 @@ struct StripIo {
 HWY_BEFORE_NAMESPACE();
 namespace glow::strip_kernels {
 namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// A block of lanes of a strip row: a full vector of floats where it holds no
+// more than a row of kLanes.
+using DF = hn::CappedTag<float, kLanes>;
+using VF = hn::Vec<DF>;
+
+HWY_INLINE size_t BlockLanes() {
+    return hn::Lanes(DF());
+}
+HWY_INLINE VF Splat(float s) {
+    return hn::Set(DF(), s);
+}
+HWY_INLINE VF LoadLanes(const float* p) {
+    return hn::LoadU(DF(), p);
+}
+HWY_INLINE void StoreLanes(VF v, float* p) {
+    hn::StoreU(v, DF(), p);
+}
+HWY_INLINE VF Times(VF a, VF b) {
+    return hn::Mul(a, b);
+}
+HWY_INLINE VF Plus(VF a, VF b) {
+    return hn::Add(a, b);
+}
+HWY_INLINE VF Minus(VF a, VF b) {
+    return hn::Sub(a, b);
+}
+HWY_INLINE VF WidenBytes(const uint8_t* p) {
+    const DF df;
+    const hn::Rebind<int32_t, DF> di;
+    const hn::Rebind<uint8_t, DF> d8;
+    return hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, p)));
+}
+// As ClampTrunc, lane by lane: selections rather than Min and Max, whose
+// answer for a lane that is not a number differs between processors.
+HWY_INLINE void StoreClamped(VF v, uint8_t* p) {
+    const DF df;
+    const hn::Rebind<int32_t, DF> di;
+    const hn::Rebind<uint8_t, DF> d8;
+    const VF zero = hn::Zero(df), top = hn::Set(df, 255.0f);
+    v = hn::IfThenElse(hn::Gt(v, zero), v, zero);
+    v = hn::IfThenElse(hn::Lt(v, top), v, top);
+    hn::StoreU(hn::DemoteTo(d8, hn::ConvertTo(di, v)), d8, p);
+}
 
 #include "imageops/glow_loops-inl.h"
 
@@ -215,7 +260,38 @@ HWY_AFTER_NAMESPACE();
 
 namespace glow::strip_kernels {
 
+// The plain form: one lane at a time, as the compiler sees fit for the
+// baseline instruction set.
 namespace plain {
+using VF = float;
+inline size_t BlockLanes() {
+    return 1;
+}
+inline float Splat(float s) {
+    return s;
+}
+inline float LoadLanes(const float* p) {
+    return *p;
+}
+inline void StoreLanes(float v, float* p) {
+    *p = v;
+}
+inline float Times(float a, float b) {
+    return a * b;
+}
+inline float Plus(float a, float b) {
+    return a + b;
+}
+inline float Minus(float a, float b) {
+    return a - b;
+}
+inline float WidenBytes(const uint8_t* p) {
+    return float(*p);
+}
+inline void StoreClamped(float v, uint8_t* p) {
+    *p = ClampTrunc(v);
+}
+
 #include "imageops/glow_loops-inl.h"
 } // namespace plain
 
@@ -229,11 +305,9 @@ namespace {
 // One strip through the loops of the best vector target, or through the
 // plain loops when vector kernels are off.
 void FilterStripAny(const StripIo& io, int n, float* vp, const LineCoefficients& c) {
-    if (imageops::VectorKernelsOn())
-        HWY_DYNAMIC_DISPATCH(strip_kernels::FilterStrip)
-        (io.in, io.inStride, io.out, io.outStride, n, vp, &c);
-    else
-        strip_kernels::plain::FilterStrip(io.in, io.inStride, io.out, io.outStride, n, vp, &c);
+    if (imageops::VectorKernelsOn()) HWY_DYNAMIC_DISPATCH(strip_kernels::FilterStrip)
+    (io.in, io.inStride, io.out, io.outStride, n, vp, &c);
+    else strip_kernels::plain::FilterStrip(io.in, io.inStride, io.out, io.outStride, n, vp, &c);
 }
 
 // Filters `lines` lines of length n, kLanes at a time. prepare(first, lanes,

@@ -2,29 +2,44 @@
 // each vector target (inside that target's namespace) and once for the plain
 // form. No include guard: each inclusion is meant.
 //
-// The including code provides kLanes, LineCoefficients, Taps, TapsOf and
-// ClampTrunc. Every lane goes through the multiplications and additions of
-// the plain line recursion (glow.cpp, Recurse) in their order, none fused and
-// none regrouped, so that every form gives the bytes of the plain lines.
+// The including code provides kLanes, LineCoefficients, Taps, TapsOf and a
+// block of lanes VF with
+//   BlockLanes()          how many lanes a block holds (it divides kLanes),
+//   Splat(s)              s in every lane,
+//   LoadLanes(p)          the floats at p,
+//   StoreLanes(v, p)      v to the floats at p,
+//   Times(a, b), Plus(a, b), Minus(a, b)
+//                         lane by lane, each rounded on its own (never fused),
+//   WidenBytes(p)         the bytes at p as floats,
+//   StoreClamped(v, p)    each lane held to 0..255 (a lane that is not a
+//                         number as 0), truncated, stored as a byte at p.
+// Every lane goes through the multiplications and additions of the plain line
+// recursion (glow.cpp, Recurse) in their order, none regrouped, so that every
+// form gives the bytes of the plain lines.
 
 // One step of the recursion past the first four samples: x0 takes the new
 // samples (from bytes), v0 the recursion's values. The sum is formed in the
-// same order as in Recurse, so the strips give the bytes of the plain lines.
-[[gnu::always_inline]] inline void Step(const uint8_t* __restrict row, float* __restrict x0,
-                                        const float* __restrict x1, const float* __restrict x2,
-                                        const float* __restrict x3, const float* __restrict x4,
-                                        float* __restrict v0, const float* __restrict v1,
-                                        const float* __restrict v2, const float* __restrict v3,
-                                        const float* __restrict v4, const Taps& k) {
-    for (int l = 0; l < kLanes; ++l) {
-        const float x = float(row[l]);
-        float a = k.n0 * x;
-        a += k.n1 * x1[l] - k.d1 * v1[l];
-        a += k.n2 * x2[l] - k.d2 * v2[l];
-        a += k.n3 * x3[l] - k.d3 * v3[l];
-        a += k.n4 * x4[l] - k.d4 * v4[l];
-        x0[l] = x;
-        v0[l] = a;
+// same order as in Recurse. With kOut the step also stores the byte of the
+// value plus p (the other direction's value) at o, which may be row: each
+// block of samples is read before its bytes are written.
+template <bool kOut>
+[[gnu::always_inline]] inline void
+Step(const uint8_t* row, float* __restrict x0, const float* __restrict x1,
+     const float* __restrict x2, const float* __restrict x3, const float* __restrict x4,
+     float* __restrict v0, const float* __restrict v1, const float* __restrict v2,
+     const float* __restrict v3, const float* __restrict v4, VF n0, VF n1, VF n2, VF n3, VF n4,
+     VF d1, VF d2, VF d3, VF d4, const float* __restrict p, uint8_t* o) {
+    const size_t block = BlockLanes();
+    for (size_t l = 0; l < size_t(kLanes); l += block) {
+        const VF x = WidenBytes(row + l);
+        VF a = Times(n0, x);
+        a = Plus(a, Minus(Times(n1, LoadLanes(x1 + l)), Times(d1, LoadLanes(v1 + l))));
+        a = Plus(a, Minus(Times(n2, LoadLanes(x2 + l)), Times(d2, LoadLanes(v2 + l))));
+        a = Plus(a, Minus(Times(n3, LoadLanes(x3 + l)), Times(d3, LoadLanes(v3 + l))));
+        a = Plus(a, Minus(Times(n4, LoadLanes(x4 + l)), Times(d4, LoadLanes(v4 + l))));
+        StoreLanes(x, x0 + l);
+        StoreLanes(a, v0 + l);
+        if constexpr (kOut) StoreClamped(Plus(LoadLanes(p + l), a), o + l);
     }
 }
 
@@ -50,6 +65,9 @@ inline void EdgeStep(int k, const uint8_t* row, float* const* xs, float* const* 
 void StripCausal(const uint8_t* in, size_t stride, int n, float* __restrict vp,
                  const LineCoefficients* c) {
     const Taps k = TapsOf(c->np, c->dp, c->ep);
+    const VF n0 = Splat(k.n0), n1 = Splat(k.n1), n2 = Splat(k.n2), n3 = Splat(k.n3),
+             n4 = Splat(k.n4), d1 = Splat(k.d1), d2 = Splat(k.d2), d3 = Splat(k.d3),
+             d4 = Splat(k.d4);
     alignas(64) float ring[5][kLanes];
     for (int t = 0; t < n; ++t) {
         float* xs[5];
@@ -62,7 +80,8 @@ void StripCausal(const uint8_t* in, size_t stride, int n, float* __restrict vp,
         if (t < 4)
             EdgeStep(t, row, xs, vs, k);
         else
-            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
+            Step<false>(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4],
+                        n0, n1, n2, n3, n4, d1, d2, d3, d4, nullptr, nullptr);
     }
 }
 
@@ -72,6 +91,9 @@ void StripCausal(const uint8_t* in, size_t stride, int n, float* __restrict vp,
 void StripAntiCausal(const uint8_t* in, size_t inStride, uint8_t* out, size_t outStride, int n,
                      const float* __restrict vp, const LineCoefficients* c) {
     const Taps k = TapsOf(c->nm, c->dm, c->em);
+    const VF n0 = Splat(k.n0), n1 = Splat(k.n1), n2 = Splat(k.n2), n3 = Splat(k.n3),
+             n4 = Splat(k.n4), d1 = Splat(k.d1), d2 = Splat(k.d2), d3 = Splat(k.d3),
+             d4 = Splat(k.d4);
     alignas(64) float xring[5][kLanes], vring[5][kLanes];
     for (int step = 0; step < n; ++step) {
         const int t = n - 1 - step;
@@ -82,14 +104,17 @@ void StripAntiCausal(const uint8_t* in, size_t inStride, uint8_t* out, size_t ou
             vs[i] = vring[(step - i) % 5];
         }
         const uint8_t* row = in + size_t(t) * inStride;
-        if (step < 4)
-            EdgeStep(step, row, xs, vs, k);
-        else
-            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
         const float* p = vp + size_t(t) * kLanes;
-        const float* m = vs[0];
         uint8_t* o = out + size_t(t) * outStride;
-        for (int l = 0; l < kLanes; ++l) o[l] = ClampTrunc(p[l] + m[l]);
+        if (step < 4) {
+            EdgeStep(step, row, xs, vs, k);
+            const size_t block = BlockLanes();
+            for (size_t l = 0; l < size_t(kLanes); l += block)
+                StoreClamped(Plus(LoadLanes(p + l), LoadLanes(vs[0] + l)), o + l);
+        } else {
+            Step<true>(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4],
+                       n0, n1, n2, n3, n4, d1, d2, d3, d4, p, o);
+        }
     }
 }
 
