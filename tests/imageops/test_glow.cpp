@@ -387,15 +387,16 @@ TEST(GlowEffects, StripsMatchThePlainLineByLineForm) {
     // The strip loops of every vector target this processor runs, and their
     // plain form, against one line at a time through FilterLines: sizes
     // around the strip width of 64 lines (whole strips, one line more, odd
-    // remainders), lines shorter than, as long as and just past the four edge
-    // taps, and a picture large enough to be shared among threads. Smooth
+    // remainders, rows moved in blocks of 16 with and without a rest), lines
+    // shorter than, as long as and just past the four edge taps, and a
+    // picture large enough to be shared among threads. Smooth
     // blobs and noise (noise puts sums near every byte boundary, where a
     // changed rounding shows), both blur radii, Neon's second derivative
     // (negative responses clamp to 0) and Cartoon's planes; each runs the
     // recursion both ways along columns and rows.
-    const int sizes[][2] = {{1, 1},   {2, 3},    {5, 1},    {1, 6},    {4, 4},   {5, 5},
-                            {33, 7},  {7, 33},   {64, 9},   {9, 64},   {65, 17}, {129, 3},
-                            {3, 131}, {97, 130}, {191, 67}, {523, 269}};
+    const int sizes[][2] = {{1, 1},   {2, 3},    {5, 1},    {1, 6},    {4, 4},    {5, 5},
+                            {33, 7},  {7, 33},   {64, 9},   {9, 64},   {65, 17},  {129, 3},
+                            {3, 131}, {97, 130}, {191, 67}, {150, 50}, {47, 125}, {523, 269}};
     imageops_test::WithBothKernelForms([&] {
         for (const auto& wh : sizes) {
             const int w = wh[0], h = wh[1];
