@@ -1,11 +1,25 @@
+// Highway compiles the strip loops of the recursive Gaussian once per vector
+// target: foreach_target.h includes this file again with HWY_TARGET set to
+// each one. The shared part below and everything under HWY_ONCE are compiled
+// once.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imageops/glow.cpp"
+#include <hwy/foreach_target.h> // before highway.h
+#include <hwy/highway.h>
+
+#ifndef IMAGEOPS_GLOW_SHARED_
+#define IMAGEOPS_GLOW_SHARED_
+
 #include "imageops/glow.h"
 
+#include "imageops/cpu_features.h"
 #include "imageops/parallel.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -175,92 +189,6 @@ Taps TapsOf(const float* n, const float* d, const float* e) {
     return Taps{n[0], n[1], n[2], n[3], n[4], d[1], d[2], d[3], d[4], n, d, e};
 }
 
-// One step of the recursion past the first four samples: x0 takes the new
-// samples (from bytes), v0 the recursion's values. The sum is formed in the
-// same order as in Recurse, so the strips give the bytes of the plain lines.
-[[gnu::always_inline]] inline void Step(const uint8_t* __restrict row, float* __restrict x0,
-                                        const float* __restrict x1, const float* __restrict x2,
-                                        const float* __restrict x3, const float* __restrict x4,
-                                        float* __restrict v0, const float* __restrict v1,
-                                        const float* __restrict v2, const float* __restrict v3,
-                                        const float* __restrict v4, const Taps& k) {
-    for (int l = 0; l < kLanes; ++l) {
-        const float x = float(row[l]);
-        float a = k.n0 * x;
-        a += k.n1 * x1[l] - k.d1 * v1[l];
-        a += k.n2 * x2[l] - k.d2 * v2[l];
-        a += k.n3 * x3[l] - k.d3 * v3[l];
-        a += k.n4 * x4[l] - k.d4 * v4[l];
-        x0[l] = x;
-        v0[l] = a;
-    }
-}
-
-// The first four steps (k = 0..3): taps that would reach before the line's
-// start take the edge sample xs[0] with the edge factors.
-inline void EdgeStep(int k, const uint8_t* row, float* const* xs, float* const* vs, const Taps& c) {
-    float* x0 = xs[0];
-    float* v0 = vs[0];
-    for (int l = 0; l < kLanes; ++l) {
-        x0[l] = float(row[l]);
-        v0[l] = c.n[0] * x0[l];
-    }
-    for (int i = 1; i <= k; ++i)
-        for (int l = 0; l < kLanes; ++l) v0[l] += c.n[i] * xs[i][l] - c.d[i] * vs[i][l];
-    const float* edge = xs[k]; // the line's first sample
-    for (int j = k + 1; j <= 4; ++j)
-        for (int l = 0; l < kLanes; ++l) v0[l] += c.e[j] * edge[l];
-}
-
-// The causal part of a strip of n samples into vp (n * kLanes values, sample
-// t at vp[t * kLanes]); the samples' history stays in a ring of five rows,
-// the values' history is vp itself.
-void StripCausal(const uint8_t* in, size_t stride, int n, float* __restrict vp,
-                 const LineCoefficients* c) {
-    const Taps k = TapsOf(c->np, c->dp, c->ep);
-    alignas(64) float ring[5][kLanes];
-    for (int t = 0; t < n; ++t) {
-        float* xs[5];
-        float* vs[5];
-        for (int i = 0; i < 5 && i <= t; ++i) {
-            xs[i] = ring[(t - i) % 5];
-            vs[i] = vp + size_t(t - i) * kLanes;
-        }
-        const uint8_t* row = in + size_t(t) * stride;
-        if (t < 4)
-            EdgeStep(t, row, xs, vs, k);
-        else
-            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
-    }
-}
-
-// The anti-causal part, from the last sample back, added to vp; the sums
-// become bytes at out[t * outStride + l]. out may be in (same stride): each
-// sample is read before its result is written.
-void StripAntiCausal(const uint8_t* in, size_t inStride, uint8_t* out, size_t outStride, int n,
-                     const float* __restrict vp, const LineCoefficients* c) {
-    const Taps k = TapsOf(c->nm, c->dm, c->em);
-    alignas(64) float xring[5][kLanes], vring[5][kLanes];
-    for (int step = 0; step < n; ++step) {
-        const int t = n - 1 - step;
-        float* xs[5];
-        float* vs[5];
-        for (int i = 0; i < 5 && i <= step; ++i) {
-            xs[i] = xring[(step - i) % 5];
-            vs[i] = vring[(step - i) % 5];
-        }
-        const uint8_t* row = in + size_t(t) * inStride;
-        if (step < 4)
-            EdgeStep(step, row, xs, vs, k);
-        else
-            Step(row, xs[0], xs[1], xs[2], xs[3], xs[4], vs[0], vs[1], vs[2], vs[3], vs[4], k);
-        const float* p = vp + size_t(t) * kLanes;
-        const float* m = vs[0];
-        uint8_t* o = out + size_t(t) * outStride;
-        for (int l = 0; l < kLanes; ++l) o[l] = ClampTrunc(p[l] + m[l]);
-    }
-}
-
 // Where a strip's samples come from and its bytes go.
 struct StripIo {
     const uint8_t* in;
@@ -268,6 +196,233 @@ struct StripIo {
     uint8_t* out;
     size_t outStride;
 };
+
+// Transposes 8 x 8 bytes held as eight words (byte j of word i is element
+// (i, j)) by swapping ever larger sub-blocks between the words: single
+// bytes, then pairs, then quadruples.
+inline void Transpose8x8(uint64_t r[8]) {
+    auto swap = [&](int i, int j, int shift, uint64_t mask) {
+        const uint64_t t = ((r[i] >> shift) ^ r[j]) & mask;
+        r[j] ^= t;
+        r[i] ^= t << shift;
+    };
+    for (int i = 0; i < 8; i += 2) swap(i, i + 1, 8, 0x00FF00FF00FF00FFull);
+    for (int i : {0, 1, 4, 5}) swap(i, i + 2, 16, 0x0000FFFF0000FFFFull);
+    for (int i = 0; i < 4; ++i) swap(i, i + 4, 32, 0x00000000FFFFFFFFull);
+}
+
+// Moves an 8 x 8 block from `from` (rows fromStride apart) to `to` (rows
+// toStride apart), transposed.
+inline void MoveBlock(const uint8_t* from, size_t fromStride, uint8_t* to, size_t toStride) {
+    uint64_t r[8];
+    for (int i = 0; i < 8; ++i) std::memcpy(&r[i], from + size_t(i) * fromStride, 8);
+    Transpose8x8(r);
+    for (int i = 0; i < 8; ++i) std::memcpy(to + size_t(i) * toStride, &r[i], 8);
+}
+
+// Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
+// becoming lane l (toStrip = true), or back. Whole 8 x 8 blocks move as
+// words; the edges byte by byte.
+void TransposeStripWords(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf,
+                         bool toStrip) {
+    const int n8 = n & ~7, l8 = lanes & ~7;
+    for (int t = 0; t < n8; t += 8)
+        for (int l = 0; l < l8; l += 8) {
+            uint8_t* r = rows + size_t(l) * stride + size_t(t);
+            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
+            if (toStrip)
+                MoveBlock(r, stride, b, kLanes);
+            else
+                MoveBlock(b, kLanes, r, stride);
+        }
+    auto one = [&](int l, int t) {
+        uint8_t& r = rows[size_t(l) * stride + size_t(t)];
+        uint8_t& b = buf[size_t(t) * kLanes + size_t(l)];
+        if (toStrip)
+            b = r;
+        else
+            r = b;
+    };
+    for (int l = l8; l < lanes; ++l)
+        for (int t = 0; t < n; ++t) one(l, t);
+    for (int l = 0; l < l8; ++l)
+        for (int t = n8; t < n; ++t) one(l, t);
+}
+
+} // namespace
+} // namespace glow
+
+#endif // IMAGEOPS_GLOW_SHARED_
+
+HWY_BEFORE_NAMESPACE();
+namespace glow::strip_kernels {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// A block of lanes of a strip row: a full vector of floats where it holds no
+// more than a row of kLanes.
+using DF = hn::CappedTag<float, kLanes>;
+using VF = hn::Vec<DF>;
+
+HWY_INLINE size_t BlockLanes() {
+    return hn::Lanes(DF());
+}
+HWY_INLINE VF Splat(float s) {
+    return hn::Set(DF(), s);
+}
+HWY_INLINE VF LoadLanes(const float* p) {
+    return hn::LoadU(DF(), p);
+}
+HWY_INLINE void StoreLanes(VF v, float* p) {
+    hn::StoreU(v, DF(), p);
+}
+HWY_INLINE VF Times(VF a, VF b) {
+    return hn::Mul(a, b);
+}
+HWY_INLINE VF Plus(VF a, VF b) {
+    return hn::Add(a, b);
+}
+HWY_INLINE VF Minus(VF a, VF b) {
+    return hn::Sub(a, b);
+}
+HWY_INLINE VF WidenBytes(const uint8_t* p) {
+    const DF df;
+    const hn::Rebind<int32_t, DF> di;
+    const hn::Rebind<uint8_t, DF> d8;
+    return hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(d8, p)));
+}
+// As ClampTrunc, lane by lane: selections rather than Min and Max, whose
+// answer for a lane that is not a number differs between processors. A held
+// value of 0..255 truncates to its floor, and that floor plus 2^23 (exact
+// below 2^24) has the integer in its low mantissa bits, so the low byte of
+// each lane is the result; this is cheaper than a general conversion to
+// integers followed by a saturating narrowing.
+HWY_INLINE void StoreClamped(VF v, uint8_t* p) {
+    const DF df;
+    const hn::Rebind<uint32_t, DF> du;
+    const hn::Rebind<uint8_t, DF> d8;
+    const VF zero = hn::Zero(df), top = hn::Set(df, 255.0f);
+    v = hn::IfThenElse(hn::Gt(v, zero), v, zero);
+    v = hn::IfThenElse(hn::Lt(v, top), v, top);
+    const VF shifted = hn::Add(hn::Floor(v), hn::Set(df, 8388608.0f));
+    hn::StoreU(hn::TruncateTo(d8, hn::BitCast(du, shifted)), d8, p);
+}
+
+#include "imageops/glow_loops-inl.h"
+
+// The strip transposes (as TransposeStripWords) in blocks of 16 x 16 bytes:
+// each round of interleaving the bytes of vector i with those of vector i + 8
+// rotates the eight bits of each byte's position (vector, byte) by one, so
+// that four rounds exchange row and column. Targets without 16-byte vectors
+// move words.
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
+    TransposeStripWords(rows, stride, lanes, n, buf, toStrip);
+}
+#else
+HWY_INLINE void MoveBlock16(const uint8_t* from, size_t fromStride, uint8_t* to, size_t toStride) {
+    const hn::Full128<uint8_t> d;
+    using V = hn::Vec<decltype(d)>;
+    V r[16], s[16];
+    for (int i = 0; i < 16; ++i) r[i] = hn::LoadU(d, from + size_t(i) * fromStride);
+    for (int round = 0; round < 4; ++round) {
+        V* a = round % 2 == 0 ? r : s;
+        V* b = round % 2 == 0 ? s : r;
+        for (int i = 0; i < 8; ++i) {
+            b[2 * i] = hn::InterleaveLower(d, a[i], a[i + 8]);
+            b[2 * i + 1] = hn::InterleaveUpper(d, a[i], a[i + 8]);
+        }
+    }
+    for (int i = 0; i < 16; ++i) hn::StoreU(r[i], d, to + size_t(i) * toStride);
+}
+
+void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
+    const int n16 = n & ~15, l16 = lanes & ~15;
+    for (int t = 0; t < n16; t += 16)
+        for (int l = 0; l < l16; l += 16) {
+            uint8_t* r = rows + size_t(l) * stride + size_t(t);
+            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
+            if (toStrip)
+                MoveBlock16(r, stride, b, kLanes);
+            else
+                MoveBlock16(b, kLanes, r, stride);
+        }
+    // The lines past the last whole block, then the ends of the others.
+    TransposeStripWords(rows + size_t(l16) * stride, stride, lanes - l16, n, buf + l16, toStrip);
+    TransposeStripWords(rows + size_t(n16), stride, l16, n - n16, buf + size_t(n16) * kLanes,
+                        toStrip);
+}
+#endif
+
+} // namespace HWY_NAMESPACE
+} // namespace glow::strip_kernels
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace glow::strip_kernels {
+
+// The plain form: one lane at a time, as the compiler sees fit for the
+// baseline instruction set.
+namespace plain {
+using VF = float;
+inline size_t BlockLanes() {
+    return 1;
+}
+inline float Splat(float s) {
+    return s;
+}
+inline float LoadLanes(const float* p) {
+    return *p;
+}
+inline void StoreLanes(float v, float* p) {
+    *p = v;
+}
+inline float Times(float a, float b) {
+    return a * b;
+}
+inline float Plus(float a, float b) {
+    return a + b;
+}
+inline float Minus(float a, float b) {
+    return a - b;
+}
+inline float WidenBytes(const uint8_t* p) {
+    return float(*p);
+}
+inline void StoreClamped(float v, uint8_t* p) {
+    *p = ClampTrunc(v);
+}
+
+#include "imageops/glow_loops-inl.h"
+} // namespace plain
+
+HWY_EXPORT(FilterStrip);
+HWY_EXPORT(TransposeStrip);
+
+// One strip through the loops of the best vector target, or through the
+// plain loops when vector kernels are off.
+void FilterStripAny(const StripIo& io, int n, float* vp, const LineCoefficients& c) {
+    if (imageops::VectorKernelsOn())
+        HWY_DYNAMIC_DISPATCH(FilterStrip)(io.in, io.inStride, io.out, io.outStride, n, vp, &c);
+    else
+        plain::FilterStrip(io.in, io.inStride, io.out, io.outStride, n, vp, &c);
+}
+
+void TransposeStripAny(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
+    if (imageops::VectorKernelsOn())
+        HWY_DYNAMIC_DISPATCH(TransposeStrip)(rows, stride, lanes, n, buf, toStrip);
+    else
+        TransposeStripWords(rows, stride, lanes, n, buf, toStrip);
+}
+
+} // namespace glow::strip_kernels
+
+namespace glow {
+namespace {
+
+using strip_kernels::FilterStripAny;
+using strip_kernels::TransposeStripAny;
 
 // Filters `lines` lines of length n, kLanes at a time. prepare(first, lanes,
 // buf) says where the strip of lines first..first+lanes-1 is read and
@@ -282,16 +437,17 @@ void FilterStrips(int n, int lines, const LineCoefficients& c, size_t work, Prep
     if (n <= 0 || lines <= 0) return;
     const int strips = (lines + kLanes - 1) / kLanes;
     imageops::ParallelRows(strips, work, [&](int s0, int s1) {
+        // Neither buffer needs clearing: prepare fills every byte of buf it
+        // hands on, and the causal part writes all of vp before it is read.
         const size_t size = size_t(n) * kLanes;
-        std::vector<uint8_t> buf(size);
-        std::vector<float> vp(size);
+        const auto buf = std::make_unique_for_overwrite<uint8_t[]>(size);
+        const auto vp = std::make_unique_for_overwrite<float[]>(size);
         for (int s = s0; s < s1; ++s) {
             const int first = s * kLanes;
             const int lanes = std::min(kLanes, lines - first);
-            const StripIo io = prepare(first, lanes, buf.data());
-            StripCausal(io.in, io.inStride, n, vp.data(), &c);
-            StripAntiCausal(io.in, io.inStride, io.out, io.outStride, n, vp.data(), &c);
-            finish(first, lanes, buf.data());
+            const StripIo io = prepare(first, lanes, buf.get());
+            FilterStripAny(io, n, vp.get(), c);
+            finish(first, lanes, buf.get());
         }
     });
 }
@@ -335,67 +491,16 @@ void BlurColumns(uint8_t* plane, int w, int h, const LineCoefficients& c) {
     FilterColumns(plane, plane, size_t(w), w, h, c, size_t(w) * size_t(h));
 }
 
-// Transposes 8 x 8 bytes held as eight words (byte j of word i is element
-// (i, j)) by swapping ever larger sub-blocks between the words: single
-// bytes, then pairs, then quadruples.
-inline void Transpose8x8(uint64_t r[8]) {
-    auto swap = [&](int i, int j, int shift, uint64_t mask) {
-        const uint64_t t = ((r[i] >> shift) ^ r[j]) & mask;
-        r[j] ^= t;
-        r[i] ^= t << shift;
-    };
-    for (int i = 0; i < 8; i += 2) swap(i, i + 1, 8, 0x00FF00FF00FF00FFull);
-    for (int i : {0, 1, 4, 5}) swap(i, i + 2, 16, 0x0000FFFF0000FFFFull);
-    for (int i = 0; i < 4; ++i) swap(i, i + 4, 32, 0x00000000FFFFFFFFull);
-}
-
-// Moves an 8 x 8 block from `from` (rows fromStride apart) to `to` (rows
-// toStride apart), transposed.
-inline void MoveBlock(const uint8_t* from, size_t fromStride, uint8_t* to, size_t toStride) {
-    uint64_t r[8];
-    for (int i = 0; i < 8; ++i) std::memcpy(&r[i], from + size_t(i) * fromStride, 8);
-    Transpose8x8(r);
-    for (int i = 0; i < 8; ++i) std::memcpy(to + size_t(i) * toStride, &r[i], 8);
-}
-
-// Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
-// becoming lane l (to rows = true), or back. Whole 8 x 8 blocks move as
-// words; the edges byte by byte.
-void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
-    const int n8 = n & ~7, l8 = lanes & ~7;
-    for (int t = 0; t < n8; t += 8)
-        for (int l = 0; l < l8; l += 8) {
-            uint8_t* r = rows + size_t(l) * stride + size_t(t);
-            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
-            if (toStrip)
-                MoveBlock(r, stride, b, kLanes);
-            else
-                MoveBlock(b, kLanes, r, stride);
-        }
-    auto one = [&](int l, int t) {
-        uint8_t& r = rows[size_t(l) * stride + size_t(t)];
-        uint8_t& b = buf[size_t(t) * kLanes + size_t(l)];
-        if (toStrip)
-            b = r;
-        else
-            r = b;
-    };
-    for (int l = l8; l < lanes; ++l)
-        for (int t = 0; t < n; ++t) one(l, t);
-    for (int l = 0; l < l8; ++l)
-        for (int t = n8; t < n; ++t) one(l, t);
-}
-
 void BlurRows(uint8_t* plane, int w, int h, const LineCoefficients& c) {
     FilterStrips(
         w, h, c, size_t(w) * size_t(h),
         [&](int first, int lanes, uint8_t* buf) {
             if (lanes < kLanes) std::fill(buf, buf + size_t(w) * kLanes, uint8_t(0));
-            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, true);
+            TransposeStripAny(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, true);
             return StripIo{buf, kLanes, buf, kLanes};
         },
         [&](int first, int lanes, uint8_t* buf) {
-            TransposeStrip(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, false);
+            TransposeStripAny(plane + size_t(first) * size_t(w), size_t(w), lanes, w, buf, false);
         });
 }
 
@@ -656,3 +761,5 @@ void Cartoon(const uint8_t* src, uint8_t* dst, int width, int height) {
         }
     });
 }
+
+#endif // HWY_ONCE

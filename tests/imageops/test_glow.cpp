@@ -5,6 +5,7 @@
 #include "imageops/effect_table.h"
 #include "imageops/glow.h"
 #include "tests/imageops/bgra_util.h"
+#include "tests/imageops/image_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -383,36 +384,47 @@ TEST(GlowEffects, TableRowsPassTheirSettings) {
 }
 
 TEST(GlowEffects, StripsMatchThePlainLineByLineForm) {
-    // Sizes around the strip widths, lines shorter than the four taps, and a
-    // picture large enough to be shared among threads; both copies of the
-    // vector loops.
-    const int sizes[][2] = {{1, 1},  {2, 3},  {5, 1},   {1, 6},    {4, 4},
-                            {33, 7}, {7, 33}, {65, 17}, {97, 130}, {523, 269}};
-    for (bool vector : {true, false}) {
-        imageops::UseVectorKernels(vector);
+    // The strip loops of every vector target this processor runs, and their
+    // plain form, against one line at a time through FilterLines: sizes
+    // around the strip width of 64 lines (whole strips, one line more, odd
+    // remainders, rows moved in blocks of 16 with and without a rest), lines
+    // shorter than, as long as and just past the four edge taps, and a
+    // picture large enough to be shared among threads. Smooth
+    // blobs and noise (noise puts sums near every byte boundary, where a
+    // changed rounding shows), both blur radii, Neon's second derivative
+    // (negative responses clamp to 0) and Cartoon's planes; each runs the
+    // recursion both ways along columns and rows.
+    const int sizes[][2] = {{1, 1},   {2, 3},    {5, 1},    {1, 6},    {4, 4},    {5, 5},
+                            {33, 7},  {7, 33},   {64, 9},   {9, 64},   {65, 17},  {129, 3},
+                            {3, 131}, {97, 130}, {191, 67}, {150, 50}, {47, 125}, {523, 269}};
+    imageops_test::WithBothKernelForms([&] {
         for (const auto& wh : sizes) {
             const int w = wh[0], h = wh[1];
-            SCOPED_TRACE(::testing::Message()
-                         << w << "x" << h << (vector ? " vector" : " baseline"));
-            const Bgra in = imageops_test::BlobBgra(w, h, unsigned(w * 7 + h));
-            std::vector<uint8_t> plane(size_t(w) * size_t(h));
-            for (size_t i = 0; i < plane.size(); ++i) plane[i] = in.px[4 * i + 2];
-            for (double r : {1.0, 10.0}) {
-                const glow::IirCoefficients c = glow::GaussianCoefficients(glow::SigmaForRadius(r));
-                std::vector<uint8_t> fast = plane, plain = plane;
-                glow::BlurPlane(fast.data(), w, h, c);
-                PlainBlurPlane(plain, w, h, c);
-                ASSERT_EQ(fast, plain) << r;
+            for (bool noise : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << w << "x" << h << (noise ? " noise" : " blobs"));
+                const unsigned seed = unsigned(w * 7 + h);
+                const Bgra in = noise ? imageops_test::RandomBgra(w, h, seed)
+                                      : imageops_test::BlobBgra(w, h, seed);
+                std::vector<uint8_t> plane(size_t(w) * size_t(h));
+                for (size_t i = 0; i < plane.size(); ++i) plane[i] = in.px[4 * i + 2];
+                for (double r : {1.0, 10.0}) {
+                    const glow::IirCoefficients c =
+                        glow::GaussianCoefficients(glow::SigmaForRadius(r));
+                    std::vector<uint8_t> fast = plane, plain = plane;
+                    glow::BlurPlane(fast.data(), w, h, c);
+                    PlainBlurPlane(plain, w, h, c);
+                    ASSERT_EQ(fast, plain) << r;
+                }
+                for (double q : {0.0, 0.4})
+                    ASSERT_TRUE(SameBytes(RunNeon(in, 4.0, q), PlainNeon(in, 4.0, q)));
+                std::vector<uint8_t> d1, d2, p1, p2;
+                glow::CartoonPlanes(in.px.data(), w, h, d1, d2);
+                PlainCartoonPlane(in, 1.0, p1);
+                PlainCartoonPlane(in, 7.0, p2);
+                ASSERT_EQ(d1, p1);
+                ASSERT_EQ(d2, p2);
             }
-            for (double q : {0.0, 0.4})
-                ASSERT_TRUE(SameBytes(RunNeon(in, 4.0, q), PlainNeon(in, 4.0, q)));
-            std::vector<uint8_t> d1, d2, p1, p2;
-            glow::CartoonPlanes(in.px.data(), w, h, d1, d2);
-            PlainCartoonPlane(in, 1.0, p1);
-            PlainCartoonPlane(in, 7.0, p2);
-            ASSERT_EQ(d1, p1);
-            ASSERT_EQ(d2, p2);
         }
-    }
-    imageops::UseVectorKernels(true);
+    });
 }
