@@ -436,7 +436,7 @@ int ParseApply(int argc, char** argv) {
             if (o.format.starts_with(".")) o.format.erase(0, 1);
         } else if (a == "--codec") {
             if (!value(o.codec.encoder)) return Usage("--codec needs an encoder name");
-            if (!FindAviEncoder(o.codec.encoder)) {
+            if (!AviEncoderNamed(o.codec.encoder)) {
                 std::string names;
                 for (const auto& e : AviEncoders()) names += (names.empty() ? "" : ", ") + e.name;
                 return Usage("--codec: no encoder named " + o.codec.encoder +

@@ -13,6 +13,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 
 void QuietFFmpegLog() {
     static std::once_flag once;
@@ -57,7 +58,7 @@ AVPixelFormat EncoderPixelFormat(const AVCodec* codec) {
 }
 
 AVCodecContext* OpenAviEncoder(const AVCodec* codec, int width, int height, int framesPerSecond,
-                               const AviCodecOptions& options, bool globalHeader) {
+                               const AviCodecOptions& options, bool globalHeader, int threads) {
     AVCodecContext* c = avcodec_alloc_context3(codec);
     if (!c) return nullptr;
     c->width = width;
@@ -85,7 +86,7 @@ AVCodecContext* OpenAviEncoder(const AVCodec* codec, int width, int height, int 
         }
     }
     if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    c->thread_count = 0; // as many as there are cores
+    c->thread_count = std::max(threads, 0);
     if (avcodec_open2(c, codec, nullptr) < 0) {
         avcodec_free_context(&c);
         return nullptr;
@@ -97,11 +98,14 @@ namespace {
 
 // Opens the encoder on a small black picture and encodes it: an encoder that
 // is compiled in but lacks its device or library fails here, not later in
-// the middle of a user's save.
+// the middle of a user's save. One thread is plenty for the trial; the
+// threads some encoders start by default spin while they wait for each
+// other, and several processes trying every encoder at once (a batch run
+// through GNU parallel) then starved each other for minutes.
 bool EncoderWorks(const AVCodec* codec) {
     AviCodecOptions options;
     options.encoder = codec->name;
-    AVCodecContext* c = OpenAviEncoder(codec, 128, 96, 25, options, false);
+    AVCodecContext* c = OpenAviEncoder(codec, 128, 96, 25, options, false, 1);
     if (!c) return false;
     bool ok = false;
     AVFrame* f = av_frame_alloc();
@@ -147,32 +151,42 @@ std::string DescriptionOf(const AVCodec* codec) {
     return codec->long_name && *codec->long_name ? codec->long_name : name;
 }
 
-std::vector<AviEncoderInfo> ListEncoders() {
+// Whether an encoder can write AVI here, and what it offers; nothing when
+// it cannot.
+std::optional<AviEncoderInfo> Examine(const AVOutputFormat* avi, const AVCodec* codec) {
+    if (!av_codec_is_encoder(codec) || codec->type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
+    if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) return std::nullopt;
+    if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) return std::nullopt;
+    if (!EncoderWorks(codec)) return std::nullopt;
+    const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
+    AviEncoderInfo e;
+    e.name = codec->name;
+    e.description = DescriptionOf(codec);
+    e.lossless = KeepsRgbExactly(codec);
+    e.usesQuality = !EncoderIsLossless(codec);
+    e.usesDataRate = e.usesQuality;
+    e.usesKeyFrames = !(d && (d->props & AV_CODEC_PROP_INTRA_ONLY));
+    return e;
+}
+
+const AVOutputFormat* AviFormat() {
     QuietFFmpegLog();
     // The AV1 encoder library prints its banner itself, past FFmpeg's log.
     ::setenv("SVT_LOG", "0", 0);
+    return av_guess_format("avi", nullptr, nullptr);
+}
+
+std::vector<AviEncoderInfo> ListEncoders() {
     std::vector<AviEncoderInfo> list;
-    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    const AVOutputFormat* avi = AviFormat();
     if (!avi) return list;
     void* it = nullptr;
     while (const AVCodec* codec = av_codec_iterate(&it)) {
-        if (!av_codec_is_encoder(codec) || codec->type != AVMEDIA_TYPE_VIDEO) continue;
-        if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) continue;
-        if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
         // One entry per name: FFmpeg lists some encoders under several ids.
         if (std::any_of(list.begin(), list.end(),
                         [&](const AviEncoderInfo& e) { return e.name == codec->name; }))
             continue;
-        if (!EncoderWorks(codec)) continue;
-        const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
-        AviEncoderInfo e;
-        e.name = codec->name;
-        e.description = DescriptionOf(codec);
-        e.lossless = KeepsRgbExactly(codec);
-        e.usesQuality = !EncoderIsLossless(codec);
-        e.usesDataRate = e.usesQuality;
-        e.usesKeyFrames = !(d && (d->props & AV_CODEC_PROP_INTRA_ONLY));
-        list.push_back(std::move(e));
+        if (auto e = Examine(avi, codec)) list.push_back(std::move(*e));
     }
     std::stable_sort(list.begin(), list.end(),
                      [](const AviEncoderInfo& a, const AviEncoderInfo& b) {
@@ -187,6 +201,13 @@ std::vector<AviEncoderInfo> ListEncoders() {
 const std::vector<AviEncoderInfo>& AviEncoders() {
     static const std::vector<AviEncoderInfo> list = ListEncoders();
     return list;
+}
+
+std::optional<AviEncoderInfo> AviEncoderNamed(const std::string& name) {
+    const AVOutputFormat* avi = AviFormat();
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!avi || !codec) return std::nullopt;
+    return Examine(avi, codec);
 }
 
 const AviEncoderInfo* FindAviEncoder(const std::string& name) {

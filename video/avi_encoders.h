@@ -2,6 +2,7 @@
 // The FFmpeg encoders that can write into an AVI file on this machine, for the
 // codec chooser and for pellorin-cli's --codec.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ const std::vector<AviEncoderInfo>& AviEncoders();
 
 // The entry for an encoder name, or nullptr when it cannot write AVI here.
 const AviEncoderInfo* FindAviEncoder(const std::string& name);
+
+// The same answer as FindAviEncoder for one name, found by trying that
+// encoder alone rather than every one.
+std::optional<AviEncoderInfo> AviEncoderNamed(const std::string& name);
 
 // The encoder used when none is chosen.
 inline constexpr const char* kDefaultAviEncoder = "mjpeg";

@@ -26,7 +26,8 @@ std::string FFmpegError(int code);
 
 // Sets up an encoder context for width x height at framesPerSecond from the
 // options (quality 0..100, key-frame interval, data rate in kilobytes per
-// second); false when the encoder does not open.
+// second), with `threads` threads (0: as many as there are cores); null when
+// the encoder does not open.
 struct AviCodecOptions;
 AVCodecContext* OpenAviEncoder(const AVCodec* codec, int width, int height, int framesPerSecond,
-                               const AviCodecOptions& options, bool globalHeader);
+                               const AviCodecOptions& options, bool globalHeader, int threads = 0);

@@ -165,6 +165,26 @@ TEST_F(CliVideoTest, VideoErrorsArePerInputAndUnknownEncodersAUsageError) {
     EXPECT_FALSE(fs::exists(Path("o.png")));
 }
 
+TEST_F(CliVideoTest, RunsNamingAnEncoderSideBySideFinishPromptly) {
+    // GNU parallel starts several runs at once. Each checks the encoder it is
+    // named, and a name it lacks makes it try every encoder to list them. On
+    // two cores, trial encodes that started a thread per core starved each
+    // other: six such runs had not ended after a minute.
+    ASSERT_TRUE(MakeAvi(Path("in.avi"), "-c:v mjpeg", 64, 48, 3));
+    const std::string cfg = Config();
+    std::string script;
+    for (int i = 0; i < 6; ++i) {
+        const std::string n = std::to_string(i);
+        script += "(timeout 60 " + Quote(PELLORIN_CLI) + " apply --config " + Quote(cfg) +
+                  " --codec " + (i % 2 ? "ffv1" : "no-such-codec") + " --output " +
+                  Quote(Path("o" + n + ".avi")) + " " + Quote(Path("in.avi")) +
+                  " >/dev/null 2>&1; echo $? >" + Quote(Path("status" + n)) + ") & ";
+    }
+    ASSERT_EQ(std::system(("bash -c " + Quote(script + "wait")).c_str()), 0);
+    for (int i = 0; i < 6; ++i) // 124: still running when the minute was up
+        EXPECT_EQ(Slurp(Path("status" + std::to_string(i))), i % 2 ? "0\n" : "2\n") << i;
+}
+
 TEST_F(CliVideoTest, ShardsSplitTheInputsIntoNearEqualSharesThatCoverEachOnce) {
     const std::string cfg = Config();
     // Eleven inputs: nine files given one by one and a folder of two.

@@ -231,6 +231,18 @@ TEST_F(AviFileTest, TheChooserOffersTheUsualEncodersFirstAndEachOneWrites) {
     EXPECT_FALSE(list[0].usesKeyFrames); // every Motion JPEG frame is a key frame
     EXPECT_EQ(FindAviEncoder("no-such-encoder"), nullptr);
     EXPECT_EQ(FindAviEncoder("mpeg4"), &list[2]);
+    // One encoder tried alone gives the listed answer; names that are not a
+    // video encoder AVI can hold give none.
+    for (const auto& e : list) {
+        const auto alone = AviEncoderNamed(e.name);
+        ASSERT_TRUE(alone.has_value()) << e.name;
+        EXPECT_EQ(alone->description, e.description) << e.name;
+        EXPECT_EQ(alone->lossless, e.lossless) << e.name;
+        EXPECT_EQ(alone->usesKeyFrames, e.usesKeyFrames) << e.name;
+        EXPECT_EQ(alone->usesQuality, e.usesQuality) << e.name;
+    }
+    for (const char* name : {"no-such-encoder", "aac", "", "png"})
+        EXPECT_EQ(AviEncoderNamed(name).has_value(), FindAviEncoder(name) != nullptr) << name;
 
     // A size every encoder takes (H.263's QCIF).
     for (const auto& e : list) {
