@@ -35,14 +35,35 @@ inline bool GatherReach(const Picture& pic) {
     return int64_t(pic.w) * int64_t(pic.h) * 4 + 8 < (int64_t(1) << 31);
 }
 
-// The byte at bit kShift of each lane as a double: placed in the mantissa of
-// 2^52 and 2^52 taken away, which is exact.
-template <int kShift> HWY_INLINE VD ByteAt(VU64 v) {
-    const DU64 du;
-    const VU64 bits = hn::And(hn::ShiftRight<kShift>(v), hn::Set(du, 0xFFu));
-    return hn::Sub(hn::BitCast(DD(), hn::Or(bits, hn::Set(du, 0x4330000000000000ull))),
-                   hn::Set(DD(), 0x1p52));
-}
+// Picks byte k of each 64-bit lane into the lane's low byte, the others
+// zero: table indices for one byte shuffle (which works within 16-byte
+// blocks, so odd lanes index their block's upper half).
+class BytePicks {
+public:
+    BytePicks() {
+        const DU64 du;
+        const VU64 odd = hn::ShiftLeft<3>(hn::And(hn::Iota(du, 0), hn::Set(du, 1u)));
+        for (int k = 0; k < 8; ++k)
+            pick_[k] = hn::Add(hn::Set(du, 0x8080808080808000ull | uint64_t(k)), odd);
+    }
+    // Byte k of each lane of v as a double.
+    template <int k> HWY_INLINE VD At(VU64 v) const {
+        const DU64 du;
+        const hn::Repartition<uint8_t, DU64> d8;
+        const VU64 bits =
+            hn::BitCast(du, hn::TableLookupBytesOr0(hn::BitCast(d8, v), hn::BitCast(d8, pick_[k])));
+#if HWY_TARGET <= HWY_AVX3
+        return hn::ConvertTo(DD(), hn::BitCast(DI64(), bits));
+#else
+        // Placed in the mantissa of 2^52 and 2^52 taken away, which is exact.
+        return hn::Sub(hn::BitCast(DD(), hn::Or(bits, hn::Set(du, 0x4330000000000000ull))),
+                       hn::Set(DD(), 0x1p52));
+#endif
+    }
+
+private:
+    VU64 pick_[8];
+};
 
 // Each lane of v (0 <= v < 2^51) rounded to the nearest integer, ties to even,
 // as StoreNearest rounds, and held to 255.
@@ -73,18 +94,18 @@ HWY_INLINE void StorePixels(uint8_t* out, VU64 packed) {
 
 // One byte of the plain bilinear blend: the rows mixed horizontally, then
 // vertically, as WaveSample does.
-template <int kShift>
-HWY_INLINE VU64 WaveChannel(VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy) {
-    const VD upper =
-        hn::Add(hn::Mul(ByteAt<kShift>(top), gx), hn::Mul(ByteAt<kShift + 32>(top), fx));
+template <int kByte>
+HWY_INLINE VU64 WaveChannel(const BytePicks& b, VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy) {
+    const VD upper = hn::Add(hn::Mul(b.At<kByte>(top), gx), hn::Mul(b.At<kByte + 4>(top), fx));
     const VD lower =
-        hn::Add(hn::Mul(ByteAt<kShift>(bottom), gx), hn::Mul(ByteAt<kShift + 32>(bottom), fx));
-    return hn::ShiftLeft<kShift>(NearestByte(hn::Add(hn::Mul(upper, gy), hn::Mul(lower, fy))));
+        hn::Add(hn::Mul(b.At<kByte>(bottom), gx), hn::Mul(b.At<kByte + 4>(bottom), fx));
+    return hn::ShiftLeft<8 * kByte>(NearestByte(hn::Add(hn::Mul(upper, gy), hn::Mul(lower, fy))));
 }
 
 // out[i] = WaveSample at (nx[i], ny[i]) for i < n.
 void WaveRun(const Picture& pic, const double* nx, const double* ny, int n, uint8_t* out) {
     const DD d;
+    const BytePicks bytes;
     const int lanes = int(hn::Lanes(d));
     const VD one = hn::Set(d, 1.0), zero = hn::Zero(d);
     const VD lastX = hn::Set(d, pic.w - 1.0), lastY = hn::Set(d, pic.h - 1.0);
@@ -104,10 +125,10 @@ void WaveRun(const Picture& pic, const double* nx, const double* ny, int n, uint
         const VD gx = hn::Sub(one, fx), gy = hn::Sub(one, fy);
         VU64 top, bottom;
         Taps(pic, hn::DemoteTo(DI32(), fxl), hn::DemoteTo(DI32(), fyl), top, bottom);
-        const VU64 packed = hn::Or(hn::Or(WaveChannel<0>(top, bottom, fx, gx, fy, gy),
-                                          WaveChannel<8>(top, bottom, fx, gx, fy, gy)),
-                                   hn::Or(WaveChannel<16>(top, bottom, fx, gx, fy, gy),
-                                          WaveChannel<24>(top, bottom, fx, gx, fy, gy)));
+        const VU64 packed = hn::Or(hn::Or(WaveChannel<0>(bytes, top, bottom, fx, gx, fy, gy),
+                                          WaveChannel<1>(bytes, top, bottom, fx, gx, fy, gy)),
+                                   hn::Or(WaveChannel<2>(bytes, top, bottom, fx, gx, fy, gy),
+                                          WaveChannel<3>(bytes, top, bottom, fx, gx, fy, gy)));
         StorePixels(out + 4 * i, packed);
     }
     for (; i < n; ++i) WaveSample(pic, nx[i], ny[i], out + 4 * i);
@@ -137,15 +158,15 @@ void WaveBlockFast(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int 
 // ---------------------------------------------------------------- Whirl & Pinch
 
 // One colour byte of the alpha-weighted blend, as WhirlSample computes it.
-template <int kShift>
-HWY_INLINE VU64 WhirlChannel(VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy, VD a00, VD a10,
-                             VD a01, VD a11, VD alpha) {
-    const VD upper = hn::Add(hn::Mul(hn::Mul(ByteAt<kShift>(top), gx), a00),
-                             hn::Mul(hn::Mul(ByteAt<kShift + 32>(top), fx), a10));
-    const VD lower = hn::Add(hn::Mul(hn::Mul(ByteAt<kShift>(bottom), gx), a01),
-                             hn::Mul(hn::Mul(ByteAt<kShift + 32>(bottom), fx), a11));
+template <int kByte>
+HWY_INLINE VU64 WhirlChannel(const BytePicks& b, VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy,
+                             VD a00, VD a10, VD a01, VD a11, VD alpha) {
+    const VD upper = hn::Add(hn::Mul(hn::Mul(b.At<kByte>(top), gx), a00),
+                             hn::Mul(hn::Mul(b.At<kByte + 4>(top), fx), a10));
+    const VD lower = hn::Add(hn::Mul(hn::Mul(b.At<kByte>(bottom), gx), a01),
+                             hn::Mul(hn::Mul(b.At<kByte + 4>(bottom), fx), a11));
     const VD v = hn::Div(hn::Add(hn::Mul(lower, fy), hn::Mul(upper, gy)), alpha);
-    return hn::ShiftLeft<kShift>(NearestByte(v));
+    return hn::ShiftLeft<8 * kByte>(NearestByte(v));
 }
 
 // out[i] = the pixel sampled at (ux[i], uy[i]) for i < n, or own[i] where
@@ -153,6 +174,7 @@ HWY_INLINE VU64 WhirlChannel(VU64 top, VU64 bottom, VD fx, VD gx, VD fy, VD gy, 
 void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, const double* uy, int n,
               const uint8_t* own, uint8_t* out) {
     const DD d;
+    const BytePicks bytes;
     const DU64 du;
     const int lanes = int(hn::Lanes(d));
     const VD one = hn::Set(d, 1.0), zero = hn::Zero(d);
@@ -179,8 +201,8 @@ void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, cons
         const VD gx = hn::Sub(one, fx), gy = hn::Sub(one, fy);
         VU64 top, bottom;
         Taps(pic, ix, iy, top, bottom);
-        const VD a00 = ByteAt<24>(top), a10 = ByteAt<56>(top);
-        const VD a01 = ByteAt<24>(bottom), a11 = ByteAt<56>(bottom);
+        const VD a00 = bytes.At<3>(top), a10 = bytes.At<7>(top);
+        const VD a01 = bytes.At<3>(bottom), a11 = bytes.At<7>(bottom);
         const VD alpha = hn::Add(hn::Mul(hn::Add(hn::Mul(a10, fx), hn::Mul(a00, gx)), gy),
                                  hn::Mul(hn::Add(hn::Mul(a11, fx), hn::Mul(a01, gx)), fy));
         const VU64 alphaByte = NearestByte(alpha);
@@ -189,9 +211,10 @@ void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, cons
         const auto black = hn::RebindMask(du, hn::Eq(alphaByte, hn::Zero(du)));
         const VD divisor = hn::IfThenElse(hn::RebindMask(d, black), one, alpha);
         VU64 packed = hn::Or(
-            hn::Or(WhirlChannel<0>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
-                   WhirlChannel<8>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor)),
-            hn::Or(WhirlChannel<16>(top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
+            hn::Or(
+                WhirlChannel<0>(bytes, top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
+                WhirlChannel<1>(bytes, top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor)),
+            hn::Or(WhirlChannel<2>(bytes, top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
                    hn::ShiftLeft<24>(alphaByte)));
         packed = hn::IfThenZeroElse(black, packed);
         StorePixels(out + 4 * i, hn::IfThenElse(hn::RebindMask(du, usable), packed, ownPixels));
