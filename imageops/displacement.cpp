@@ -449,9 +449,11 @@ template <bool Vertical, bool Blend, RippleEdges Edges>
     }
 }
 
-// Rows y0..y1-1. Moved columns are done in strips a few cache lines wide, so
+// Rows y0..y1-1. Moved columns are done in strips one cache line wide, so
 // that the source rows a strip reads stay in the cache from one row to the
-// next instead of every pixel of a row reading a row of its own.
+// next instead of every pixel of a row reading a row of its own. (Neighbouring
+// columns of a strong ripple read rows far apart: wider strips spill the
+// lines they keep coming back to.)
 template <bool Vertical, bool Blend, RippleEdges Edges>
 [[gnu::always_inline]] inline void RippleRows(const RippleJob& j, int y0, int y1) {
     const int w = j.pic->w;
