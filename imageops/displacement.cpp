@@ -202,6 +202,7 @@ using pixel_doubles::HWY_NAMESPACE::WithLast;
 
 #include "imageops/displacement_loops-inl.h"
 #include "imageops/displacement_vector-inl.h"
+#include "imageops/ripple_loops-inl.h"
 
 } // namespace HWY_NAMESPACE
 } // namespace imageops::displacement_kernels
@@ -289,6 +290,10 @@ void Wave(const uint8_t* src, uint8_t* dst, int width, int height, const WavePar
 }
 
 // ---------------------------------------------------------------- Ripple
+
+namespace imageops::displacement_kernels {
+HWY_EXPORT(RippleBlendRun);
+} // namespace imageops::displacement_kernels
 
 namespace {
 
@@ -388,6 +393,19 @@ struct RippleSamples {
     StoreBytes(out, __builtin_convertvector(v + kTruncNudge, I4));
 }
 
+using RippleBlendRunFn = int (*)(const Picture&, uint8_t*, const double*, bool, int, int, int,
+                                 double, int*);
+
+// The vector blend for this processor, taken once per picture and called for
+// each row part. Until a target is chosen, dispatch goes through a stub that
+// chooses it anew on every call (asking the processor each time), so the
+// choice is made before the pointer is taken.
+RippleBlendRunFn RippleBlendRunForProcessor() {
+    hwy::ChosenTarget& chosen = hwy::GetChosenTarget();
+    if (!chosen.IsInitialized()) chosen.Update(hwy::SupportedTargets());
+    return HWY_DYNAMIC_DISPATCH(imageops::displacement_kernels::RippleBlendRun);
+}
+
 struct RippleJob {
     const Picture* pic;
     uint8_t* dst;
@@ -395,12 +413,13 @@ struct RippleJob {
     int64_t len;          // along the moved axis
     RippleEdges edges;
     bool vertical, antialias;
+    RippleBlendRunFn blendRun; // the vector blend, or null for the per-pixel one only
 };
 
 // Pixels x0..x1-1 of one row, with the orientation, blending and edge mode
 // fixed at compile time so that the pixel loop has no branches on them.
 template <bool Vertical, bool Blend, RippleEdges Edges>
-[[gnu::always_inline]] inline void RippleRowBody(const RippleJob& j, int y, int x0, int x1) {
+[[gnu::always_inline]] inline void RipplePixels(const RippleJob& j, int y, int x0, int x1) {
     const Picture& pic = *j.pic;
     uint8_t* out = Out(j.dst, pic.w, x0, y);
     for (int x = x0; x < x1; ++x, out += 4) {
@@ -415,14 +434,33 @@ template <bool Vertical, bool Blend, RippleEdges Edges>
     }
 }
 
-// Rows y0..y1-1. Moved columns are done in strips a few cache lines wide, so
+// The same pixels; blended ones in vector form where the processor has one,
+// except those whose samples need an edge rule.
+template <bool Vertical, bool Blend, RippleEdges Edges>
+[[gnu::always_inline]] inline void RippleRowBody(const RippleJob& j, int y, int x0, int x1) {
+    if (!Blend || j.blendRun == nullptr) {
+        RipplePixels<Vertical, Blend, Edges>(j, y, x0, x1);
+        return;
+    }
+    for (int x = x0; x < x1;) {
+        int resume = x1;
+        const int stop =
+            j.blendRun(*j.pic, j.dst, j.amount, Vertical, y, x, x1, kTruncNudge, &resume);
+        RipplePixels<Vertical, Blend, Edges>(j, y, stop, resume);
+        x = resume;
+    }
+}
+
+// Rows y0..y1-1. Moved columns are done in strips one cache line wide, so
 // that the source rows a strip reads stay in the cache from one row to the
-// next instead of every pixel of a row reading a row of its own.
+// next instead of every pixel of a row reading a row of its own. (Neighbouring
+// columns of a strong ripple read rows far apart: wider strips spill the
+// lines they keep coming back to.)
 template <bool Vertical, bool Blend, RippleEdges Edges>
 [[gnu::always_inline]] inline void RippleRows(const RippleJob& j, int y0, int y1) {
     const int w = j.pic->w;
     if constexpr (Vertical) {
-        constexpr int kStrip = 64;
+        constexpr int kStrip = 16;
         for (int x0 = 0; x0 < w; x0 += kStrip)
             for (int y = y0; y < y1; ++y)
                 RippleRowBody<Vertical, Blend, Edges>(j, y, x0, std::min(x0 + kStrip, w));
@@ -500,13 +538,17 @@ void Ripple(const uint8_t* src, uint8_t* dst, int width, int height, const Rippl
         amount[size_t(t)] = SnapToWhole(RippleAmount(t, period, f, double(p.amplitude), p.sine));
 
     const Picture pic{src, width, height};
+    // The vector blend indexes pixels with 32-bit lanes.
+    const bool vectorBlend = p.antialias && imageops::VectorKernelsOn() &&
+                             size_t(width) * size_t(height) < (size_t(1) << 31);
     const RippleJob job{&pic,
                         dst,
                         amount.data(),
                         p.vertical ? height : width,
                         p.retainTiling ? RippleEdges::Wrap : p.edges,
                         p.vertical,
-                        p.antialias};
+                        p.antialias,
+                        vectorBlend ? RippleBlendRunForProcessor() : nullptr};
     SplitRange(height, ThreadCount(threads, width, height),
                [&](int y0, int y1) { RippleBand(job, y0, y1); });
 }

@@ -438,6 +438,125 @@ TEST(Ripple, MatchesThePlainFormByteForByte) {
     });
 }
 
+// Alpha in patches of 0, 255 and in-between values, so that blends meet two
+// transparent samples (the pixel must come out transparent black), one
+// transparent and one opaque, and general weights.
+Buffer PatchyAlphaBgra(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
+    Buffer b = RandomBgra(w, h, seed, false);
+    const uint8_t choices[] = {0, 0, 255, 1, 128};
+    int left = 0;
+    uint8_t alpha = 0;
+    for (size_t i = 3; i < b.size(); i += 4) {
+        if (left-- <= 0) {
+            left = int(rng() % 9);
+            alpha = choices[rng() % 5];
+        }
+        b[i] = alpha == 128 ? uint8_t(rng()) : alpha;
+    }
+    return b;
+}
+
+// The antialiased blend across whole rows (and the columns of a row) against
+// the per-pixel formula, on every vector target and the plain loops: sizes
+// that leave partial vectors at the right edge, shifts that carry samples
+// over each edge, periods from one pixel up, both waveforms.
+TEST(Ripple, BlendMatchesThePlainFormOnEveryEdgeOrientationAndAlpha) {
+    const std::vector<std::pair<int, int>> sizes = {
+        {1, 1}, {2, 5}, {5, 2}, {3, 64}, {64, 3}, {17, 9}, {31, 23}, {67, 53}, {9, 130}, {133, 41}};
+    imageops_test::WithBothKernelForms([&] {
+        std::mt19937 rng(41);
+        for (auto [w, h] : sizes)
+            for (bool vertical : {false, true})
+                for (int edges : {0, 1, 2})
+                    for (int round = 0; round < 4; ++round) {
+                        RippleParams p;
+                        p.antialias = true;
+                        p.vertical = vertical;
+                        p.edges = RippleEdges(edges);
+                        const int len = vertical ? h : w;
+                        // Small shifts keep most samples inside; the others
+                        // reach over the edges, some beyond the whole length.
+                        const int amplitudes[] = {1, 3, std::max(len / 2, 1), 2 * len + 5};
+                        p.amplitude = std::min(amplitudes[round], 200);
+                        const int periods[] = {1, 3, 7, 37, 100, 200};
+                        p.period = periods[rng() % 6];
+                        p.phaseShift = int(rng() % 361);
+                        p.sine = rng() % 2 == 0;
+                        p.retainTiling = edges == 1 && round == 3;
+                        const Buffer src = PatchyAlphaBgra(w, h, rng());
+                        ASSERT_TRUE(SameBuffer(
+                            RunRipple(src, w, h, p),
+                            plain_displacement::PlainRipple(src, w, h, p.amplitude, p.period,
+                                                            p.phaseShift, p.vertical, int(p.edges),
+                                                            p.sine, true, p.retainTiling),
+                            w))
+                            << w << "x" << h << " vertical " << vertical << " edges " << edges
+                            << " A " << p.amplitude << " P " << p.period << " phase "
+                            << p.phaseShift << " sine " << p.sine << " tile " << p.retainTiling;
+                    }
+    });
+}
+
+// Where both samples of a blend are transparent the pixel is transparent
+// black, whatever colour those samples carry; where one is, the other's
+// colour comes through unweighted.
+TEST(Ripple, TransparentSamplesBlendToTransparentBlackOrTheOtherColour) {
+    const int w = 45, h = 38;
+    for (bool vertical : {false, true}) {
+        SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+        // Opaque colour (10, 20, 30) in the first half along the moved axis,
+        // transparent (200, 100, 50) in the second.
+        Buffer src(size_t(w) * size_t(h) * 4);
+        const int len = vertical ? h : w;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint8_t* q = &src[(size_t(y) * size_t(w) + size_t(x)) * 4];
+                const bool opaque = (vertical ? y : x) < len / 2;
+                q[0] = opaque ? 10 : 200;
+                q[1] = opaque ? 20 : 100;
+                q[2] = opaque ? 30 : 50;
+                q[3] = opaque ? 255 : 0;
+            }
+        RippleParams p;
+        p.antialias = true;
+        p.vertical = vertical;
+        p.edges = RippleEdges::Smear;
+        p.amplitude = 5;
+        p.period = 23; // shifts of all sorts of fractions
+        p.phaseShift = 0;
+        p.sine = true;
+        imageops_test::WithBothKernelForms([&] {
+            const Buffer out = RunRipple(src, w, h, p);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t* q = Px(out, w, x, y);
+                    const int k = vertical ? y : x, t = vertical ? x : y;
+                    const double amount = std::sin(double(t) / 23 * 6.2831853) * 5;
+                    const double n = std::clamp(k + amount, 0.0, len - 1.0);
+                    const int i = int(std::floor(n));
+                    const double f = n - i;
+                    if (i >= len / 2) {
+                        // Both samples transparent.
+                        const uint8_t black[4] = {0, 0, 0, 0};
+                        EXPECT_TRUE(SamePixel(q, black)) << x << "," << y;
+                    } else if (i + 1 < len / 2 || f == 0) {
+                        // Both opaque, or the transparent one has no weight.
+                        const uint8_t colour[4] = {10, 20, 30, 255};
+                        EXPECT_TRUE(SamePixel(q, colour)) << x << "," << y;
+                    } else {
+                        // Straddling the boundary: the opaque colour with the
+                        // alpha it is weighted by, never the transparent one.
+                        EXPECT_EQ(q[0], 10) << x << "," << y;
+                        EXPECT_EQ(q[1], 20) << x << "," << y;
+                        EXPECT_EQ(q[2], 30) << x << "," << y;
+                        EXPECT_NEAR(q[3], (1 - f) * 255, 1.0) << x << "," << y;
+                    }
+                }
+        });
+    }
+}
+
 // ---------------------------------------------------------------- Whirl & Pinch
 
 TEST(WhirlPinch, NoWhirlAndNoPinchLeavesThePicture) {
