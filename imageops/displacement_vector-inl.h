@@ -180,7 +180,10 @@ HWY_INLINE VU64 WhirlChannel(const BytePicks& b, VU64 top, VU64 bottom, VD fx, V
 }
 
 // out[i] = the pixel sampled at (ux[i], uy[i]) for i < n, or own[i] where
-// that position is off the usable area, as WhirlPixel gives it.
+// that position is off the usable area, as WhirlPixel gives it. kReflect
+// takes the point images through the centre of the positions in reverse
+// order instead: lane i samples at (2 cx - ux[n-1-i], 2 cy - uy[n-1-i]).
+template <bool kReflect>
 void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, const double* uy, int n,
               const uint8_t* own, uint8_t* out) {
     const DD d;
@@ -189,16 +192,29 @@ void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, cons
     const int lanes = int(hn::Lanes(d));
     const VD one = hn::Set(d, 1.0), zero = hn::Zero(d);
     const VD lastX = hn::Set(d, g.w - 1.0), lastY = hn::Set(d, g.h - 1.0);
+    const VD twoCx = hn::Set(d, 2 * g.cx), twoCy = hn::Set(d, 2 * g.cy);
     int i = 0;
     for (; i + lanes <= n; i += lanes) {
-        VD x = hn::LoadU(d, ux + i), y = hn::LoadU(d, uy + i);
+        VD x, y;
+        if (kReflect) {
+            x = hn::Sub(twoCx, hn::Reverse(d, hn::LoadU(d, ux + (n - i - lanes))));
+            y = hn::Sub(twoCy, hn::Reverse(d, hn::LoadU(d, uy + (n - i - lanes))));
+        } else {
+            x = hn::LoadU(d, ux + i);
+            y = hn::LoadU(d, uy + i);
+        }
         // As Usable: a position that is not a number is not usable.
         const auto usable = hn::And(hn::And(hn::Ge(x, zero), hn::Lt(x, lastX)),
                                     hn::And(hn::Ge(y, zero), hn::Lt(y, lastY)));
-        const VU64 ownPixels =
-            hn::PromoteTo(du, hn::LoadU(DU32(), reinterpret_cast<const uint32_t*>(own + 4 * i)));
+        // The source pixels at the destination are read only where some
+        // lane keeps its own: mostly they are not needed, and reading them
+        // anyway missed the cache more than any sample did.
+        auto ownPixels = [&] {
+            return hn::PromoteTo(du,
+                                 hn::LoadU(DU32(), reinterpret_cast<const uint32_t*>(own + 4 * i)));
+        };
         if (hn::AllFalse(d, usable)) {
-            StorePixels(out + 4 * i, ownPixels);
+            StorePixels(out + 4 * i, ownPixels());
             continue;
         }
         // Lanes that are not used sample the top-left cell, which exists (the
@@ -227,20 +243,26 @@ void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, cons
             hn::Or(WhirlChannel<2>(bytes, top, bottom, fx, gx, fy, gy, a00, a10, a01, a11, divisor),
                    hn::ShiftLeft<24>(alphaByte)));
         packed = hn::IfThenZeroElse(black, packed);
-        StorePixels(out + 4 * i, hn::IfThenElse(hn::RebindMask(du, usable), packed, ownPixels));
+        if (!hn::AllTrue(d, usable))
+            packed = hn::IfThenElse(hn::RebindMask(du, usable), packed, ownPixels());
+        StorePixels(out + 4 * i, packed);
     }
     for (; i < n; ++i) {
-        if (Usable(g, ux[i], uy[i]))
-            WhirlSample(pic, ux[i], uy[i], out + 4 * i);
+        const double x = kReflect ? 2 * g.cx - ux[n - 1 - i] : ux[i];
+        const double y = kReflect ? 2 * g.cy - uy[n - 1 - i] : uy[i];
+        if (Usable(g, x, y))
+            WhirlSample(pic, x, y, out + 4 * i);
         else
             CopyPixel(out + 4 * i, own + 4 * i);
     }
 }
 
 // Top rows y0..y1-1 with their point images, as WhirlBlock does them: the
-// positions of a tile row, its mirror columns and their point images are
-// computed from one set of distance terms per column pair, then each of the
-// four runs is sampled.
+// positions of a tile row and of its mirror columns are computed from one set
+// of distance terms per column pair, then the row, its mirror columns and
+// the point images of both in the bottom row are sampled. A row is sampled
+// while the next one's positions are computed, so that the vector loads of
+// the positions do not wait for the stores that wrote them.
 void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
     if (!GatherReach(pic)) return WhirlBlock(pic, dst, g, y0, y1);
     constexpr int kTile = 32;
@@ -248,13 +270,17 @@ void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, in
     // Left run: columns xa..xb-1. Right run: their distinct mirror columns
     // w-xr..w-1-xa in ascending order, xr being the first column that is its
     // own mirror or lies right of the middle.
-    alignas(64) double lx[kTile], ly[kTile], rx[kTile], ry[kTile], bx[kTile], by[kTile];
+    struct Positions {
+        alignas(64) double lx[kTile], ly[kTile], rx[kTile], ry[kTile];
+        int y;
+    } rows[2];
     const int columns = (g.w - 1) / 2 + 1; // the left half with the middle column
     for (int xa = 0; xa < columns; xa += kTile) {
         const int xb = std::min(xa + kTile, columns);
         const int xr = std::min(xb, g.w / 2);
         const int n = xb - xa, m = xr - xa;
-        for (int y = y0; y < y1; ++y) {
+        auto compute = [&](Positions& p, int y) {
+            p.y = y;
             const double dy = (double(y) - g.cy) * g.sy;
             for (int x = xa; x < xb; ++x) {
                 const int i = x - xa, j = xr - 1 - x;
@@ -263,36 +289,35 @@ void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, in
                 if (!WhirlTerms(g, dx, dy, factor, cosA, sinA)) {
                     // Outside the effect: not a usable position, so the
                     // pixels stay as they are.
-                    lx[i] = ly[i] = notANumber;
-                    if (x < xr) rx[j] = ry[j] = notANumber;
+                    p.lx[i] = p.ly[i] = notANumber;
+                    if (x < xr) p.rx[j] = p.ry[j] = notANumber;
                     continue;
                 }
-                WhirlPoint(g, dx, dy, factor, cosA, sinA, lx[i], ly[i]);
+                WhirlPoint(g, dx, dy, factor, cosA, sinA, p.lx[i], p.ly[i]);
                 if (x < xr)
                     WhirlPoint(g, (double(g.w - 1 - x) - g.cx) * g.sx, dy, factor, cosA, sinA,
-                               rx[j], ry[j]);
+                               p.rx[j], p.ry[j]);
             }
-            WhirlRun(pic, g, lx, ly, n, pic.Inside(xa, y), Out(dst, g.w, xa, y));
-            WhirlRun(pic, g, rx, ry, m, pic.Inside(g.w - xr, y), Out(dst, g.w, g.w - xr, y));
-            const int yb = g.h - 1 - y;
-            if (yb == y) continue; // the middle row of an odd height is its own image
-            // Bottom row, columns xa..xb-1: the point images of the right run
-            // (and of the middle column, which is its own mirror).
-            for (int i = 0; i < n; ++i) {
-                const bool mirror = i < m;
-                const double px = mirror ? rx[m - 1 - i] : lx[i];
-                const double py = mirror ? ry[m - 1 - i] : ly[i];
-                bx[i] = 2 * g.cx - px;
-                by[i] = 2 * g.cy - py;
-            }
-            WhirlRun(pic, g, bx, by, n, pic.Inside(xa, yb), Out(dst, g.w, xa, yb));
+        };
+        auto sample = [&](const Positions& p) {
+            const int y = p.y, yb = g.h - 1 - y;
+            WhirlRun<false>(pic, g, p.lx, p.ly, n, pic.Inside(xa, y), Out(dst, g.w, xa, y));
+            WhirlRun<false>(pic, g, p.rx, p.ry, m, pic.Inside(g.w - xr, y),
+                            Out(dst, g.w, g.w - xr, y));
+            if (yb == y) return; // the middle row of an odd height is its own image
+            // Bottom row, columns xa..xa+m-1: the point images of the right
+            // run; the middle column, which is its own mirror, its own.
+            WhirlRun<true>(pic, g, p.rx, p.ry, m, pic.Inside(xa, yb), Out(dst, g.w, xa, yb));
+            if (n > m) WhirlPixel(pic, dst, g, xa + m, yb, 2 * g.cx - p.lx[m], 2 * g.cy - p.ly[m]);
             // Bottom row, columns w-xr..w-1-xa: the point images of the left run.
-            for (int j = 0; j < m; ++j) {
-                bx[j] = 2 * g.cx - lx[m - 1 - j];
-                by[j] = 2 * g.cy - ly[m - 1 - j];
-            }
-            WhirlRun(pic, g, bx, by, m, pic.Inside(g.w - xr, yb), Out(dst, g.w, g.w - xr, yb));
+            WhirlRun<true>(pic, g, p.lx, p.ly, m, pic.Inside(g.w - xr, yb),
+                           Out(dst, g.w, g.w - xr, yb));
+        };
+        for (int y = y0; y < y1; ++y) {
+            compute(rows[(y - y0) & 1], y);
+            if (y > y0) sample(rows[(y - y0 - 1) & 1]);
         }
+        if (y1 > y0) sample(rows[(y1 - 1 - y0) & 1]);
     }
 }
 
