@@ -32,7 +32,7 @@ using VD = hn::Vec<DD>;
 using VU64 = hn::Vec<DU64>;
 
 // Pictures whose byte offsets fit the 32-bit lanes they are computed in.
-inline bool GatherReach(const Picture& pic) {
+inline bool OffsetsFit(const Picture& pic) {
     return int64_t(pic.w) * int64_t(pic.h) * 4 + 8 < (int64_t(1) << 31);
 }
 
@@ -53,7 +53,7 @@ public:
         const hn::Repartition<uint8_t, DU64> d8;
         const VU64 bits =
             hn::BitCast(du, hn::TableLookupBytesOr0(hn::BitCast(d8, v), hn::BitCast(d8, pick_[k])));
-#if HWY_TARGET <= HWY_AVX3
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
         return hn::ConvertTo(DD(), hn::BitCast(DI64(), bits));
 #else
         // Placed in the mantissa of 2^52 and 2^52 taken away, which is exact.
@@ -146,7 +146,7 @@ void WaveRun(const Picture& pic, const double* nx, const double* ny, int n, uint
 
 void WaveBlockFast(const Picture& pic, uint8_t* dst, const WaveGeometry& g, int y0, int ka, int kb,
                    const double* s, size_t stride, int x0) {
-    if (!GatherReach(pic)) return WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
+    if (!OffsetsFit(pic)) return WaveBlock(pic, dst, g, y0, ka, kb, s, stride, x0);
     constexpr int kTile = 64;
     alignas(64) double nx[kTile], ny[kTile];
     auto rowPart = [&](int y, const double* row, int xa, int xb) {
@@ -264,7 +264,7 @@ void WhirlRun(const Picture& pic, const WhirlGeometry& g, const double* ux, cons
 // while the next one's positions are computed, so that the vector loads of
 // the positions do not wait for the stores that wrote them.
 void WhirlBlockFast(const Picture& pic, uint8_t* dst, const WhirlGeometry& g, int y0, int y1) {
-    if (!GatherReach(pic)) return WhirlBlock(pic, dst, g, y0, y1);
+    if (!OffsetsFit(pic)) return WhirlBlock(pic, dst, g, y0, y1);
     constexpr int kTile = 32;
     const double notANumber = std::numeric_limits<double>::quiet_NaN();
     // Left run: columns xa..xb-1. Right run: their distinct mirror columns
