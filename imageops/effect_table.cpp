@@ -16,10 +16,8 @@
 
 namespace {
 
-// Rows gain their function when the effect is built.
-constexpr EffectRow Row(int id, const char* name, EffectBuffer buffer, const char* dialog) {
-    return EffectRow{id, name, buffer, nullptr, nullptr, dialog};
-}
+// A row of an effect on the 24-bit picture itself, or on the 32-bit working
+// buffers; the function's type says which.
 constexpr EffectRow Row(int id, const char* name, EffectInPlaceFn fn, const char* dialog) {
     return EffectRow{id, name, EffectBuffer::Pixels24, fn, nullptr, dialog};
 }
@@ -89,8 +87,6 @@ void RippleEffect(const uint8_t* src, uint8_t* dst, int w, int h, const Processi
 void WhirlPinchEffect(const uint8_t* src, uint8_t* dst, int w, int h, const ProcessingSettings& s) {
     WhirlPinch(src, dst, w, h, WhirlPinchFromSettings(s));
 }
-constexpr EffectBuffer B = EffectBuffer::Bgra32;
-
 const std::array<EffectRow, kEffectCount> kEffects = {{
     Row(0, "Blur", BlurEffect, "Blur Setting"),
     Row(1, "Brightness", BrightnessEffect, "Adjust Brightness"),
