@@ -1,11 +1,14 @@
 // What FreeImage makes of a picture, for the tests that hold the direct
-// codecs to FreeImage's answers, and the first pixel where two pictures part.
+// codecs to FreeImage's answers: its writer's bytes, its answer for a damaged
+// file, and the first pixel where two pictures part.
 #pragma once
 
 #include "app/bmp_file.h"
 #include "app/image_files.h"
+#include "tests/app/file_test_util.h"
 
 #include <FreeImage.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +60,59 @@ inline std::string FirstDifference(const BMP_File& a, const BMP_File& b) {
                 return text;
             }
     return "";
+}
+
+// Saves the picture stripped of metadata to `path` and encodes it in memory
+// with encode(picture, bytes, why): both must give exactly the bytes of
+// FreeImage's writer for `format` with `flags`.
+template <class Encode>
+void ExpectFreeImageWriterBytes(const BMP_File& picture, const std::string& path,
+                                FREE_IMAGE_FORMAT format, int flags, Encode&& encode) {
+    const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, format, flags);
+    ASSERT_FALSE(expected.empty());
+    const std::string size =
+        std::to_string(picture.Width()) + "x" + std::to_string(picture.Height());
+    SaveOptions strip;
+    strip.strip = true;
+    std::string message;
+    ASSERT_TRUE(SaveImageFile(path, picture, &message, strip)) << message;
+    EXPECT_TRUE(ReadAll(path) == expected) << size;
+    std::vector<uint8_t> inMemory;
+    std::string why;
+    ASSERT_TRUE(encode(picture, inMemory, why)) << why;
+    EXPECT_TRUE(inMemory == expected) << size;
+}
+
+// A damaged file loaded by the reference and by LoadImageFile, into a
+// marked target so that a failed load that changed it shows.
+struct DamagedLoad {
+    bool loaded = false, referenceLoaded = false;
+    BMP_File ours, before, expected;
+    std::string message, reason, referenceMessage, referenceReason, standardError;
+};
+
+// reference(path, picture, &message, &reason) is the answer to match.
+template <class Reference> DamagedLoad LoadDamaged(const std::string& path, Reference&& reference) {
+    DamagedLoad r;
+    r.ours.Create(2, 2);
+    r.ours.Pixel(1, 1) = CColor24(1, 2, 3);
+    r.before = r.ours;
+    r.referenceLoaded = reference(path, r.expected, &r.referenceMessage, &r.referenceReason);
+    testing::internal::CaptureStderr();
+    r.loaded = LoadImageFile(path, r.ours, &r.message, &r.reason);
+    r.standardError = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+// Both loaded alike: the same pixels, or, where ours failed, the target as
+// it was.
+inline void ExpectLoadedAsTheReference(const DamagedLoad& r, const std::string& label) {
+    EXPECT_EQ(r.loaded, r.referenceLoaded) << label << ": " << r.message << ": " << r.reason;
+    if (r.loaded && r.referenceLoaded) {
+        EXPECT_EQ(FirstDifference(r.ours, r.expected), "") << label;
+    } else if (!r.loaded) {
+        EXPECT_TRUE(r.ours.SameAs(r.before)) << label << ": a failed load changed the target";
+    }
 }
 
 } // namespace file_test

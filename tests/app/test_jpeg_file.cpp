@@ -20,8 +20,11 @@
 
 namespace {
 
+using file_test::DamagedLoad;
+using file_test::ExpectFreeImageWriterBytes;
+using file_test::ExpectLoadedAsTheReference;
 using file_test::FirstDifference;
-using file_test::FreeImageWriterBytes;
+using file_test::LoadDamaged;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -174,21 +177,14 @@ TEST(JpegFiles, DamagedFilesLoadOrFailAsFreeImageDid) {
     for (const auto& [name, bytes] : files) {
         const std::string path = dir / name;
         WriteAll(path, bytes);
-        BMP_File expected, ours = BMP_File();
-        ours.Create(2, 2);
-        ours.Pixel(1, 1) = CColor24(1, 2, 3);
-        const BMP_File before = ours;
-        const bool freeImageLoads = FreeImagePixels(path, expected);
-        std::string message, reason;
-        testing::internal::CaptureStderr();
-        const bool loaded = LoadImageFile(path, ours, &message, &reason);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << name;
-        EXPECT_EQ(loaded, freeImageLoads) << name << ": " << message << ": " << reason;
-        if (loaded && freeImageLoads) {
-            EXPECT_EQ(FirstDifference(ours, expected), "") << name;
-        } else if (!loaded) {
-            EXPECT_TRUE(ours.SameAs(before)) << name << ": a failed load changed the target";
-            EXPECT_FALSE(message.empty()) << name;
+        const DamagedLoad r =
+            LoadDamaged(path, [](const std::string& p, BMP_File& out, std::string*, std::string*) {
+                return FreeImagePixels(p, out);
+            });
+        EXPECT_EQ(r.standardError, "") << name;
+        ExpectLoadedAsTheReference(r, name);
+        if (!r.loaded) {
+            EXPECT_FALSE(r.message.empty()) << name;
         }
     }
 }
@@ -229,19 +225,9 @@ TEST(JpegFiles, SavedBytesAreFreeImagesDefaultJpeg) {
             for (int x = 0; x < w; ++x)
                 picture.Pixel(x, y) =
                     CColor24(Sample(x, y, 0, seed), Sample(x, y, 1, seed), Sample(x, y, 2, seed));
-        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_JPEG, JPEG_DEFAULT);
-        ASSERT_FALSE(expected.empty());
-
-        SaveOptions strip;
-        strip.strip = true;
-        std::string message;
-        ASSERT_TRUE(SaveImageFile(dir / "ours.jpg", picture, &message, strip)) << message;
-        EXPECT_TRUE(ReadAll(dir / "ours.jpg") == expected) << w << "x" << h;
-
-        std::vector<uint8_t> inMemory;
-        std::string why;
-        ASSERT_TRUE(EncodeJpeg(picture, inMemory, why)) << why;
-        EXPECT_TRUE(inMemory == expected) << w << "x" << h;
+        ExpectFreeImageWriterBytes(picture, dir / "ours.jpg", FIF_JPEG, JPEG_DEFAULT,
+                                   [](const BMP_File& p, std::vector<uint8_t>& out,
+                                      std::string& why) { return EncodeJpeg(p, out, why); });
     }
 }
 

@@ -18,8 +18,11 @@
 
 namespace {
 
+using file_test::DamagedLoad;
+using file_test::ExpectFreeImageWriterBytes;
+using file_test::ExpectLoadedAsTheReference;
 using file_test::FirstDifference;
-using file_test::FreeImageWriterBytes;
+using file_test::LoadDamaged;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -196,21 +199,11 @@ TEST(PngFiles, DamagedFilesFailAsWithFreeImageAndLeaveTheTargetAlone) {
     for (const auto& [name, bytes] : files) {
         const std::string path = dir / name;
         WriteAll(path, bytes);
-        BMP_File expected, ours;
-        ours.Create(2, 2);
-        ours.Pixel(0, 1) = CColor24(4, 5, 6);
-        const BMP_File before = ours;
-        const bool freeImageLoads = LoadImageFileThroughFreeImage(path, expected);
-        std::string message, reason;
-        testing::internal::CaptureStderr();
-        const bool loaded = LoadImageFile(path, ours, &message, &reason);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << name;
-        EXPECT_EQ(loaded, freeImageLoads) << name << ": " << message << ": " << reason;
-        if (loaded && freeImageLoads) {
-            EXPECT_EQ(FirstDifference(ours, expected), "") << name;
-        } else if (!loaded) {
-            EXPECT_TRUE(ours.SameAs(before)) << name << ": a failed load changed the target";
-            EXPECT_EQ(message, "Unable to decode the PNG file") << name;
+        const DamagedLoad r = LoadDamaged(path, LoadImageFileThroughFreeImage);
+        EXPECT_EQ(r.standardError, "") << name;
+        ExpectLoadedAsTheReference(r, name);
+        if (!r.loaded) {
+            EXPECT_EQ(r.message, "Unable to decode the PNG file") << name;
         }
     }
 }
@@ -226,20 +219,12 @@ TEST(PngFiles, SavedBytesAreFreeImagesDefaultPng) {
             seed = seed * 1103515245u + 12345u;
             picture.Bytes()[i] = uint8_t((i * 3 / 7) ^ ((seed >> 16) & 7));
         }
-        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_PNG, PNG_DEFAULT);
-        ASSERT_FALSE(expected.empty());
-
-        SaveOptions strip;
-        strip.strip = true;
-        std::string message;
-        ASSERT_TRUE(SaveImageFile(dir / "ours.png", picture, &message, strip)) << message;
-        EXPECT_TRUE(ReadAll(dir / "ours.png") == expected) << w << "x" << h;
-        std::vector<uint8_t> inMemory;
-        std::string why;
-        ASSERT_TRUE(EncodePng(picture, inMemory, why)) << why;
-        EXPECT_TRUE(inMemory == expected) << w << "x" << h;
+        ExpectFreeImageWriterBytes(picture, dir / "ours.png", FIF_PNG, PNG_DEFAULT,
+                                   [](const BMP_File& p, std::vector<uint8_t>& out,
+                                      std::string& why) { return EncodePng(p, out, why); });
 
         // With the default metadata the pixels are the same.
+        std::string message;
         ASSERT_TRUE(SaveImageFile(dir / "tagged.png", picture, &message)) << message;
         BMP_File back;
         ASSERT_TRUE(LoadImageFile(dir / "tagged.png", back));

@@ -18,8 +18,11 @@
 
 namespace {
 
+using file_test::DamagedLoad;
+using file_test::ExpectFreeImageWriterBytes;
+using file_test::ExpectLoadedAsTheReference;
 using file_test::FirstDifference;
-using file_test::FreeImageWriterBytes;
+using file_test::LoadDamaged;
 using file_test::ReadAll;
 using file_test::TempDir;
 using file_test::WriteAll;
@@ -161,19 +164,11 @@ TEST(TiffFiles, DamagedFilesGiveFreeImagesAnswerAndMessages) {
          {size_t(4), size_t(12), whole.size() / 3, whole.size() / 2, whole.size() - 20}) {
         const std::string path = dir / ("cut" + std::to_string(keep) + ".tif");
         WriteAll(path, std::vector<uint8_t>(whole.begin(), whole.begin() + keep));
-        BMP_File expected, ours;
-        ours.Create(3, 1);
-        const BMP_File before = ours;
-        std::string m1, r1, m2, r2;
-        const bool freeImageLoads = LoadImageFileThroughFreeImage(path, expected, &m1, &r1);
-        const bool loaded = LoadImageFile(path, ours, &m2, &r2);
-        EXPECT_EQ(loaded, freeImageLoads) << keep;
-        if (loaded && freeImageLoads) {
-            EXPECT_EQ(FirstDifference(ours, expected), "") << keep;
-        } else if (!loaded) {
-            EXPECT_TRUE(ours.SameAs(before)) << keep;
-            EXPECT_EQ(m2, m1) << keep;
-            EXPECT_EQ(r2, r1) << keep;
+        const DamagedLoad r = LoadDamaged(path, LoadImageFileThroughFreeImage);
+        ExpectLoadedAsTheReference(r, std::to_string(keep));
+        if (!r.loaded) {
+            EXPECT_EQ(r.message, r.referenceMessage) << keep;
+            EXPECT_EQ(r.reason, r.referenceReason) << keep;
         }
     }
 }
@@ -189,23 +184,15 @@ TEST(TiffFiles, SavedBytesAreFreeImagesDefaultTiff) {
             seed = seed * 1103515245u + 12345u;
             picture.Bytes()[i] = uint8_t((i * 3 / 7) ^ ((seed >> 16) & 15));
         }
-        const std::vector<uint8_t> expected = FreeImageWriterBytes(picture, FIF_TIFF, TIFF_DEFAULT);
-        ASSERT_FALSE(expected.empty());
-
-        SaveOptions strip;
-        strip.strip = true;
-        std::string message;
-        ASSERT_TRUE(SaveImageFile(dir / "ours.tif", picture, &message, strip)) << message;
-        EXPECT_TRUE(ReadAll(dir / "ours.tif") == expected) << w << "x" << h;
-        std::vector<uint8_t> inMemory;
-        std::string why;
-        ASSERT_TRUE(EncodeTiff(picture, inMemory, why)) << why;
-        EXPECT_TRUE(inMemory == expected) << w << "x" << h;
+        ExpectFreeImageWriterBytes(picture, dir / "ours.tif", FIF_TIFF, TIFF_DEFAULT,
+                                   [](const BMP_File& p, std::vector<uint8_t>& out,
+                                      std::string& why) { return EncodeTiff(p, out, why); });
         // The picture given is not changed by the encoder's predictor.
         BMP_File back;
         ASSERT_TRUE(LoadImageFile(dir / "ours.tif", back));
         EXPECT_TRUE(back.SameAs(picture)) << w << "x" << h;
 
+        std::string message;
         ASSERT_TRUE(SaveImageFile(dir / "tagged.tif", picture, &message)) << message;
         ASSERT_TRUE(LoadImageFile(dir / "tagged.tif", back));
         EXPECT_TRUE(back.SameAs(picture)) << w << "x" << h;
