@@ -31,25 +31,33 @@ Buffer RandomBgra(int w, int h, unsigned seed, bool opaque = true) {
     return b;
 }
 
-// Mostly transparent: alpha 0 in three pixels of four and 1 or 2 in some, so
-// that blends with no weight of alpha, or a weight that rounds to 0, occur.
-Buffer SparseAlphaBgra(int w, int h, unsigned seed) {
+// Alpha in patches of 0, 255 and in-between values, so that blends meet two
+// transparent samples (the pixel must come out transparent black), one
+// transparent and one opaque, and general weights.
+Buffer PatchyAlphaBgra(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
     Buffer b = RandomBgra(w, h, seed, false);
-    std::mt19937 rng(seed + 1);
+    const uint8_t choices[] = {0, 0, 255, 1, 128};
+    int left = 0;
+    uint8_t alpha = 0;
     for (size_t i = 3; i < b.size(); i += 4) {
-        const unsigned k = rng() % 8;
-        b[i] = k < 6 ? 0 : k == 6 ? uint8_t(1 + rng() % 2) : b[i];
+        if (left-- <= 0) {
+            left = int(rng() % 9);
+            alpha = choices[rng() % 5];
+        }
+        b[i] = alpha == 128 ? uint8_t(rng()) : alpha;
     }
     return b;
 }
 
 // Pictures for the comparisons of the vector and plain forms: widths up to
-// `maxW` (several tiles of pixels), opaque, random or mostly transparent.
+// `maxW` (several tiles of pixels), opaque, with random alpha or with alpha
+// in patches.
 Buffer MatchPicture(std::mt19937& rng, int round, int& w, int& h, int maxW, int maxH) {
     w = 1 + int(rng() % unsigned(maxW));
     h = 1 + int(rng() % unsigned(maxH));
     const unsigned seed = rng();
-    if (round % 3 == 2) return SparseAlphaBgra(w, h, seed);
+    if (round % 3 == 2) return PatchyAlphaBgra(w, h, seed);
     return RandomBgra(w, h, seed, round % 3 == 0);
 }
 
@@ -436,25 +444,6 @@ TEST(Ripple, MatchesThePlainFormByteForByte) {
                 << " vertical " << p.vertical << " edges " << int(p.edges) << " sine " << p.sine;
         }
     });
-}
-
-// Alpha in patches of 0, 255 and in-between values, so that blends meet two
-// transparent samples (the pixel must come out transparent black), one
-// transparent and one opaque, and general weights.
-Buffer PatchyAlphaBgra(int w, int h, unsigned seed) {
-    std::mt19937 rng(seed);
-    Buffer b = RandomBgra(w, h, seed, false);
-    const uint8_t choices[] = {0, 0, 255, 1, 128};
-    int left = 0;
-    uint8_t alpha = 0;
-    for (size_t i = 3; i < b.size(); i += 4) {
-        if (left-- <= 0) {
-            left = int(rng() % 9);
-            alpha = choices[rng() % 5];
-        }
-        b[i] = alpha == 128 ? uint8_t(rng()) : alpha;
-    }
-    return b;
 }
 
 // The antialiased blend across whole rows (and the columns of a row) against
