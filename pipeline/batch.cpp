@@ -97,11 +97,11 @@ BatchResult RunBatch(const std::vector<BatchJob>& jobs, const ProcessingSettings
                 process(job);
                 --inFlight;
             }
+            // Counted under the event lock so that the counts reach the
+            // caller in order, as progress is shown.
+            std::lock_guard lock(eventLock);
             const size_t done = ++finished;
-            if (events.finished) {
-                std::lock_guard lock(eventLock);
-                events.finished(job, done);
-            }
+            if (events.finished) events.finished(job, done);
         }
     };
     const int workers = BatchWorkers(options.workers, jobs.size());
