@@ -356,7 +356,8 @@ std::vector<uint8_t> WithExifBlock(const std::vector<uint8_t>& jpeg,
     payload.insert(payload.end(), tiff.begin(), tiff.end());
     const size_t len = payload.size() + 2;
     std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
-    out.insert(out.end(), {0xFF, 0xE1, uint8_t(len >> 8), uint8_t(len)});
+    for (const uint8_t b : {uint8_t(0xFF), uint8_t(0xE1), uint8_t(len >> 8), uint8_t(len)})
+        out.push_back(b);
     out.insert(out.end(), payload.begin(), payload.end());
     out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
     return out;
