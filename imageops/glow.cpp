@@ -220,21 +220,31 @@ inline void MoveBlock(const uint8_t* from, size_t fromStride, uint8_t* to, size_
     for (int i = 0; i < 8; ++i) std::memcpy(to + size_t(i) * toStride, &r[i], 8);
 }
 
+// Moves the whole B x B blocks of `lanes` rows of n bytes (stride apart)
+// into the strip buffer (toStrip = true) or back, each with
+// move(from, fromStride, to, toStride); the edges are left to the caller.
+template <int B, class Move>
+[[gnu::always_inline]] inline void MoveWholeBlocks(uint8_t* rows, size_t stride, int lanes, int n,
+                                                   uint8_t* buf, bool toStrip, Move move) {
+    const int nb = n / B * B, lb = lanes / B * B;
+    for (int t = 0; t < nb; t += B)
+        for (int l = 0; l < lb; l += B) {
+            uint8_t* r = rows + size_t(l) * stride + size_t(t);
+            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
+            if (toStrip)
+                move(r, stride, b, kLanes);
+            else
+                move(b, kLanes, r, stride);
+        }
+}
+
 // Copies `lanes` rows of n bytes (stride apart) into the strip buffer, row l
 // becoming lane l (toStrip = true), or back. Whole 8 x 8 blocks move as
 // words; the edges byte by byte.
 void TransposeStripWords(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf,
                          bool toStrip) {
     const int n8 = n & ~7, l8 = lanes & ~7;
-    for (int t = 0; t < n8; t += 8)
-        for (int l = 0; l < l8; l += 8) {
-            uint8_t* r = rows + size_t(l) * stride + size_t(t);
-            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
-            if (toStrip)
-                MoveBlock(r, stride, b, kLanes);
-            else
-                MoveBlock(b, kLanes, r, stride);
-        }
+    MoveWholeBlocks<8>(rows, stride, lanes, n, buf, toStrip, MoveBlock);
     auto one = [&](int l, int t) {
         uint8_t& r = rows[size_t(l) * stride + size_t(t)];
         uint8_t& b = buf[size_t(t) * kLanes + size_t(l)];
@@ -338,15 +348,7 @@ HWY_INLINE void MoveBlock16(const uint8_t* from, size_t fromStride, uint8_t* to,
 
 void TransposeStrip(uint8_t* rows, size_t stride, int lanes, int n, uint8_t* buf, bool toStrip) {
     const int n16 = n & ~15, l16 = lanes & ~15;
-    for (int t = 0; t < n16; t += 16)
-        for (int l = 0; l < l16; l += 16) {
-            uint8_t* r = rows + size_t(l) * stride + size_t(t);
-            uint8_t* b = buf + size_t(t) * kLanes + size_t(l);
-            if (toStrip)
-                MoveBlock16(r, stride, b, kLanes);
-            else
-                MoveBlock16(b, kLanes, r, stride);
-        }
+    MoveWholeBlocks<16>(rows, stride, lanes, n, buf, toStrip, MoveBlock16);
     // The lines past the last whole block, then the ends of the others.
     TransposeStripWords(rows + size_t(l16) * stride, stride, lanes - l16, n, buf + l16, toStrip);
     TransposeStripWords(rows + size_t(n16), stride, l16, n - n16, buf + size_t(n16) * kLanes,
